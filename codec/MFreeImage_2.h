@@ -1,0 +1,87 @@
+#pragma once
+
+// The image codec adapter: the only place where files are decoded and encoded
+// and where FreeImage bitmaps meet drawing surfaces. FreeImage's own header is
+// included by codec sources only; callers see an opaque handle.
+
+#include <cstdint>
+#include <memory>
+
+#include <QImage>
+#include <QString>
+
+struct FIBITMAP;
+
+namespace pixquill {
+
+class Surface;
+
+struct BitmapDeleter {
+    void operator()(FIBITMAP* bitmap) const noexcept; // FreeImage_Unload
+};
+// Owns one FreeImage bitmap; released exactly once, when the owner goes.
+using Bitmap = std::unique_ptr<FIBITMAP, BitmapDeleter>;
+
+// FreeImage format codes used by the program (FREE_IMAGE_FORMAT values).
+inline constexpr int kFifUnknown = -1;
+inline constexpr int kFifBmp = 0;
+inline constexpr int kFifIco = 1;
+inline constexpr int kFifJpeg = 2;
+inline constexpr int kFifPng = 13;
+inline constexpr int kFifTarga = 17;
+inline constexpr int kFifTiff = 18;
+inline constexpr int kFifGif = 25;
+
+// Save statuses.
+inline constexpr int kSaveWritten = 0;
+inline constexpr int kSaveNoCapture = 14;
+inline constexpr int kSaveConversionFailed = 5;
+inline constexpr int kSaveFailed = 6;
+
+struct LoadResult {
+    bool ok = false;
+    QString error; // why nothing was loaded; empty when ok
+};
+
+// Detects the format (content first, then extension), decodes the file and
+// draws it 1:1 into the surface, resized to the image. A failed load leaves the
+// surface's size and content untouched; the result says why.
+LoadResult LoadImageToSurface(const QString& path, Surface& picLoad);
+
+// Copies the bitmap 1:1 into the image, its top-left pixel at (0, 0); returns
+// the number of rows drawn.
+int DrawBitmapToDC(FIBITMAP* bitmap, QImage& dc, int width, int height);
+
+// Draws the bitmap (or a part of it) into a rectangle of the image, stretching
+// when the rectangles differ; a size of 0 stands for the whole bitmap.
+// Does nothing when dc or bitmap is missing. Returns 0.
+int PaintBitmapToDC(QImage* dc, FIBITMAP* bitmap, int x, int y, int width, int height,
+                    int srcX, int srcY, int srcWidth, int srcHeight);
+
+// Rescales with FreeImage filter 0..5. A size of 0 or less counts as not given
+// (the other side follows the aspect ratio; neither given: no new bitmap).
+// Returns the bitmap the caller owns afterwards: the rescaled one (source
+// released when releaseSource is set), or the source itself, moved out of
+// `source`, when no rescaled bitmap was made.
+Bitmap RescaleBitmap(Bitmap& source, std::int32_t width, std::int32_t height, bool releaseSource,
+                     int filter);
+
+// A FreeImage copy of a picture, keeping its bits per pixel. Null on failure.
+Bitmap BitmapFromPicture(const QImage& picture);
+
+struct CapturedBitmap {
+    pixquill::Bitmap Bitmap; // 32 bits per pixel, fourth byte 0; null when the capture failed
+    std::int32_t Width = 0; // 0 when the capture failed
+    std::int32_t Height = 0;
+};
+
+// Makes the thumbnail surface's drawing its picture and captures it at 32 bits.
+CapturedBitmap CaptureThumbnail(Surface& picThumb);
+
+// Captures the thumbnail surface, converts it for the format and writes it
+// atomically to path. Returns kSaveWritten, kSaveNoCapture,
+// kSaveConversionFailed or kSaveFailed; `reason`, when given, receives a short
+// explanation of a failure.
+int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr);
+
+} // namespace pixquill

@@ -1,0 +1,33 @@
+#include "OleColor.h"
+
+#include <QGuiApplication>
+#include <QPalette>
+
+namespace pixquill {
+
+QColor ColorFromOle(OleColor value)
+{
+    if (value & 0x80000000u) {
+        const QPalette palette = QGuiApplication::palette();
+        switch (value & 0xFFu) {
+        case 5:
+            return palette.color(QPalette::Base);
+        case 8:
+            return palette.color(QPalette::Text);
+        case 15:
+            return palette.color(QPalette::Button);
+        case 18:
+            return palette.color(QPalette::ButtonText);
+        default:
+            return palette.color(QPalette::Window);
+        }
+    }
+    return QColor(int(value & 0xFFu), int((value >> 8) & 0xFFu), int((value >> 16) & 0xFFu));
+}
+
+OleColor OleFromColor(const QColor& color)
+{
+    return OleColor(color.red()) | (OleColor(color.green()) << 8) | (OleColor(color.blue()) << 16);
+}
+
+} // namespace pixquill

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+
+namespace pixquill::test {
+
+// A w x h RGB32 image whose pixel (x, y) is a colour that depends on x and y,
+// so that a flip, a shift or a swapped channel shows.
+QImage GradientImage(int width, int height);
+
+// Four solid quadrants: top-left red, top-right green, bottom-left blue,
+// bottom-right white. Easy to check after a rescale.
+QImage QuadrantImage(int width, int height);
+
+// Colour distance: the largest difference over the three channels.
+int ColourDistance(QRgb a, QRgb b);
+
+// Whole file contents (empty when unreadable).
+QByteArray ReadFileBytes(const QString& path);
+
+} // namespace pixquill::test

@@ -1,0 +1,96 @@
+#include "SurfaceWidget.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "ui/widgets/DrawEdge.h"
+
+namespace pixquill {
+
+SurfaceWidget::SurfaceWidget(QWidget* parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_surface.SetRefreshHandler([this] { repaint(); });
+    m_surface.SetResizeHandler([this](int w, int h) {
+        if (m_syncingSize)
+            return;
+        m_syncingSize = true;
+        resize(w, h);
+        m_syncingSize = false;
+    });
+}
+
+void SurfaceWidget::SetEdgeStyle(int edgeStyle)
+{
+    m_edgeStyle = edgeStyle;
+    m_surface.SetBorderWidth(EdgeWidthForStyle(edgeStyle));
+    update();
+}
+
+void SurfaceWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const int border = m_surface.BorderWidth();
+    painter.fillRect(rect(), m_surface.BackColor());
+    if (!m_surface.Image().isNull())
+        painter.drawImage(border, border, m_surface.Image());
+    DrawEdge(painter, rect(), m_edgeStyle, palette());
+}
+
+void SurfaceWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_syncingSize)
+        return;
+    m_syncingSize = true;
+    m_surface.Resize(width(), height());
+    m_syncingSize = false;
+}
+
+void SurfaceWidget::mousePressEvent(QMouseEvent* event)
+{
+    m_pressedInside = true;
+    const QPoint p = event->position().toPoint() - QPoint(m_surface.BorderWidth(), m_surface.BorderWidth());
+    emit MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+}
+
+void SurfaceWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    const QPoint p = event->position().toPoint() - QPoint(m_surface.BorderWidth(), m_surface.BorderWidth());
+    emit MouseUp(event->button(), event->modifiers(), p.x(), p.y());
+    // A click is a press and a release over the surface.
+    if (m_pressedInside && rect().contains(event->position().toPoint()))
+        emit Click();
+    m_pressedInside = false;
+}
+
+void SurfaceWidget::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    m_pressedInside = false;
+    emit DblClick();
+    event->accept();
+}
+
+void SurfaceWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint p = event->position().toPoint() - QPoint(m_surface.BorderWidth(), m_surface.BorderWidth());
+    emit MouseMove(event->buttons(), event->modifiers(), p.x(), p.y());
+}
+
+void SurfaceWidget::keyPressEvent(QKeyEvent* event)
+{
+    const QString text = event->text();
+    int keyAscii = text.isEmpty() ? 0 : text.at(0).unicode();
+    if (event->key() == Qt::Key_Escape)
+        keyAscii = 27;
+    if (keyAscii == 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    emit KeyPress(keyAscii);
+    event->accept();
+}
+
+} // namespace pixquill
