@@ -10,7 +10,7 @@ packages=(
   libfreeimage-dev
   libgtest-dev googletest
   xvfb x11-apps imagemagick xauth
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-liberation
   valgrind
 )
 
