@@ -54,6 +54,8 @@ PictureButton::PictureButton(QWidget* parent)
     // Moves with no button held are needed to notice the pointer entering.
     setMouseTracking(true);
     resize(kNewSize);
+    m_Timer1.setParent(this);
+    m_Timer1.setObjectName(QStringLiteral("Timer1"));
     m_Timer1.setInterval(kHoverIntervalMs);
     connect(&m_Timer1, &QTimer::timeout, this, &PictureButton::OnTimer1);
 }
