@@ -1,5 +1,6 @@
 #include "Rv_Progbar.h"
 
+#include <algorithm>
 #include <optional>
 
 #include <QCoreApplication>
@@ -58,15 +59,15 @@ std::optional<BarLayout> LayOutBar(std::int32_t value, std::int32_t max, std::in
         return std::nullopt;
     const double fraction = double(value) / double(max);
     const double inset = barOffset == 1 ? 2.0 : 0.0;
-    const double width = fraction * (bodyWidth - 2 * inset);
+    const double visible = std::max(0.0, bodyWidth - inset);
+    const double width = std::min(fraction * (bodyWidth - 2 * inset), visible + kOverhang);
     const double height = bodyHeight - 2 * inset;
     const auto w = RoundToInt32(width);
     const auto h = RoundToInt32(height);
     if (!w || !h || *w < 0 || *h < 0)
         return std::nullopt;
     const int left = int(inset);
-    const int visible = std::max(0, int(bodyWidth) - left);
-    return BarLayout{left, left, std::min(*w, visible + kOverhang), *h};
+    return BarLayout{left, left, *w, *h};
 }
 
 } // namespace
