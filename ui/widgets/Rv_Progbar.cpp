@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QPainter>
+#include <QResizeEvent>
 
 #include "codec/Rounding.h"
 #include "ui/widgets/DrawEdge.h"
@@ -190,6 +191,7 @@ void Rv_Progbar::DrawBar(std::int32_t& valueToShow)
         m_picBar->setGeometry(layout->left, layout->top, layout->width, layout->height);
         // A hidden widget is resized only when shown; the surface now.
         m_picBar->surface().Resize(layout->width, layout->height);
+        m_laidOutOn = size();
     }
 
     Surface& bar = m_picBar->surface();
@@ -219,7 +221,10 @@ void Rv_Progbar::paintEvent(QPaintEvent*)
 void Rv_Progbar::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    m_picBar->move(0, 0);
+    // A hidden widget hears of its size only when shown; that late news of
+    // the size the bar was laid out on is no resize of the body.
+    if (event->size() != m_laidOutOn)
+        m_picBar->move(0, 0);
 }
 
 } // namespace pixquill

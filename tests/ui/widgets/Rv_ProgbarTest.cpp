@@ -275,6 +275,20 @@ TEST(Rv_ProgbarTest, ResizeMovesTheBarToTheCornerOnly)
     EXPECT_EQ(QRect(2, 2, 148, 16), bar.Bar().geometry());
 }
 
+// Qt tells a hidden widget its size only when it is shown; that is no
+// resize of the body and leaves the bar where the last value put it.
+TEST(Rv_ProgbarTest, ShowingAHiddenBarKeepsItsLayout)
+{
+    Rv_Progbar bar;
+    bar.resize(200, 16);
+    bar.SetBarstyle(5);
+    bar.SetBarOffset(1);
+    bar.Setvalue(50);
+    bar.show();
+    EXPECT_EQ(QRect(2, 2, 98, 12), bar.Bar().geometry());
+    EXPECT_EQ(Role(QPalette::Midlight), QColor(Rendered(bar).pixel(2, 7)));
+}
+
 TEST(Rv_ProgbarTest, EventsPostedBeforeTheAssignmentHaveRunWhenItReturns)
 {
     Rv_Progbar bar;
