@@ -185,7 +185,7 @@ void ImageAceX::WriteProperties(PropertyBag& bag) const
     bag.WriteProperty(kKeyDisplaymode, m_Displaymode, 0);
     bag.WriteProperty(kKeyBackColor, quint32(m_BackColor), quint32(kSystemButtonFace));
     const QImage picture = Picture();
-    bag.WriteProperty(kKeyPicture, picture.isNull() ? QVariant() : QVariant(picture), QVariant());
+    bag.WriteProperty(kKeyPicture, picture.isNull() ? QVariant() : QVariant::fromValue(picture), QVariant());
 }
 
 QString ImageAceX::Description(const QString& member)
