@@ -87,6 +87,10 @@ ImageAceX::ImageAceX(QWidget* parent)
     m_cmdCorner = new QPushButton(m_picScl);
     m_cmdCorner->setObjectName(QStringLiteral("cmdCorner"));
     m_cmdCorner->setFocusPolicy(Qt::NoFocus);
+    // A plain solid square like the bars' own background; a rounded bevel
+    // would let the picture show through its corners.
+    m_cmdCorner->setFlat(true);
+    m_cmdCorner->setAutoFillBackground(true);
     m_cmdCorner->resize(kBarThickness, kBarThickness);
     m_cmdCorner->hide();
 

@@ -1,11 +1,14 @@
 // Opens the full-screen view on a drawn picture so a person (or a screenshot)
-// can see it: pixquill_display_look large|small [seconds]
+// can see it: pixquill_display_look large|small [seconds] [end]
+// With "end" both scroll bars are moved to their far end after opening.
 #include <QApplication>
 #include <QFont>
 #include <QImage>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTimer>
 
+#include "ui/display/ImageAceX.h"
 #include "ui/display/fFullScale.h"
 
 namespace {
@@ -56,7 +59,15 @@ int main(int argc, char** argv)
     owner.setWindowTitle(QStringLiteral("owner"));
     owner.resize(400, 300);
     owner.show();
-    pixquill::fFullScale::ShowPicture(&owner, picture);
+    pixquill::fFullScale* view = pixquill::fFullScale::ShowPicture(&owner, picture);
+    if (view && argc >= 4 && QString::fromLocal8Bit(argv[3]) == QLatin1String("end")) {
+        QTimer::singleShot(500, view, [view] {
+            QScrollBar* h = view->imView()->hSB();
+            QScrollBar* v = view->imView()->vSB();
+            h->setValue(h->maximum());
+            v->setValue(v->maximum());
+        });
+    }
 
     QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
     return app.exec();
