@@ -410,14 +410,6 @@ INSTANTIATE_TEST_SUITE_P(
                       EventCase{"FitViewport", 1, Area::Viewport}, EventCase{"FitControl", 1, Area::Control}),
     [](const ::testing::TestParamInfo<EventCase>& info) { return std::string(info.param.name); });
 
-TEST(ViewerEvents, FitModeHidesTheDisplayCopy)
-{
-    Viewer v;
-    v.Show({300, 200}, {100, 80});
-    v.view->SetDisplaymode(1);
-    EXPECT_FALSE(v.view->picDst()->isVisible());
-}
-
 TEST(ViewerEvents, ChangedKeyAsciiGoesBackToTheArea)
 {
     Viewer v;
