@@ -69,6 +69,11 @@ int main(int argc, char** argv)
         });
     }
 
+    // Keys reach the view through whichever widget holds the focus.
+    QTimer::singleShot(1000, &app, [] {
+        const QWidget* focus = QApplication::focusWidget();
+        qInfo("focus: %s", focus ? qPrintable(focus->objectName()) : "none");
+    });
     QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
     return app.exec();
 }
