@@ -1,0 +1,130 @@
+#include "fFullScale.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QScreen>
+
+#include "ui/display/ImageAceX.h"
+#include "ui/widgets/PropertyBag.h"
+
+namespace pixquill {
+
+namespace {
+
+constexpr int kKeyEscape = 27;
+
+// The one open window; cleared as soon as it closes, so an opening in the
+// same turn of the event loop does not reuse a window that is going away.
+fFullScale* g_instance = nullptr;
+
+} // namespace
+
+fFullScale::fFullScale(QWidget* owner)
+    // A tool window stays in front of its owner and gets no task bar entry.
+    : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint)
+{
+    setObjectName(QStringLiteral("fFullScale"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+
+    m_imView = new ImageAceX(this);
+    m_imView->setObjectName(QStringLiteral("imView"));
+    // The window's layout differs from the viewer's defaults only in the
+    // black background: no edge, actual size, no picture.
+    PropertyBag layout(QString::fromLatin1(ImageAceX::kClassId));
+    layout.WriteProperty(QStringLiteral("BackColor"), quint32(0), quint32(kSystemButtonFace));
+    m_imView->ReadProperties(layout);
+
+    connect(m_imView, &ImageAceX::DblClick, this, &QWidget::close);
+    connect(m_imView, &ImageAceX::KeyPress, this, [this](int& keyAscii) { HandleKeyAscii(keyAscii); });
+}
+
+fFullScale::~fFullScale()
+{
+    if (g_instance == this)
+        g_instance = nullptr;
+}
+
+fFullScale* fFullScale::Instance()
+{
+    return g_instance;
+}
+
+fFullScale* fFullScale::ShowPicture(QWidget* owner, const QImage& picture)
+{
+    if (picture.isNull())
+        return nullptr;
+    fFullScale* window = g_instance;
+    const bool wasOpen = window != nullptr && window->isVisible();
+    if (!window) {
+        window = new fFullScale(owner);
+        g_instance = window;
+    }
+    window->m_imView->SetPicture(picture);
+    // An open window gets no resize from being shown again; the display copy
+    // takes the new picture through a refresh instead.
+    if (wasOpen)
+        window->m_imView->SetDisplaymode(window->m_imView->Displaymode());
+
+    // Window managers differ in whether they maximise a frameless tool
+    // window (and there may be none at all); cover the screen ourselves too.
+    QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        window->setGeometry(screen->availableGeometry());
+    window->showMaximized();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+void fFullScale::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_imView->setGeometry(0, 0, width(), height());
+}
+
+void fFullScale::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    m_imView->setFocus(Qt::OtherFocusReason);
+}
+
+void fFullScale::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (event->isAccepted() && g_instance == this)
+        g_instance = nullptr;
+}
+
+void fFullScale::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    event->accept();
+    close();
+}
+
+void fFullScale::keyPressEvent(QKeyEvent* event)
+{
+    int keyAscii = event->key() == Qt::Key_Escape ? kKeyEscape : 0;
+    if (keyAscii == 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    HandleKeyAscii(keyAscii);
+    event->accept();
+}
+
+void fFullScale::HandleKeyAscii(int& KeyAscii)
+{
+    if (KeyAscii != kKeyEscape)
+        return;
+    KeyAscii = 0;
+    close();
+}
+
+} // namespace pixquill
