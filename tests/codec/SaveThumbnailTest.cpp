@@ -115,6 +115,8 @@ struct IconCase {
     int status;
 };
 
+void PrintTo(const IconCase& c, std::ostream* os) { *os << c.width << " x " << c.height; }
+
 class SaveIconTest : public ::testing::TestWithParam<IconCase> {};
 
 TEST_P(SaveIconTest, EveryThumbnailUpTo256IsAValidIcon)
@@ -224,7 +226,16 @@ TEST_P(UnwritableTargetTest, FailsWithStatus6AndLeavesTheFolderAsItWas)
 
 INSTANTIATE_TEST_SUITE_P(Obstacles, UnwritableTargetTest,
                          ::testing::Values(Obstacle::EncoderRefuses, Obstacle::FolderIsMissing,
-                                           Obstacle::TargetIsAFolder, Obstacle::ReadOnlyFileAndFolder));
+                                           Obstacle::TargetIsAFolder, Obstacle::ReadOnlyFileAndFolder),
+                         [](const auto& info) {
+                             switch (info.param) {
+                             case Obstacle::EncoderRefuses: return std::string("EncoderRefuses");
+                             case Obstacle::FolderIsMissing: return std::string("FolderIsMissing");
+                             case Obstacle::TargetIsAFolder: return std::string("TargetIsAFolder");
+                             case Obstacle::ReadOnlyFileAndFolder: return std::string("ReadOnlyFileAndFolder");
+                             }
+                             return std::string("Unknown");
+                         });
 
 TEST(CaptureThumbnailTest, CapturesEveryRowAt32BitsWithFourthByteZero)
 {
