@@ -46,11 +46,11 @@ struct LoadResult {
 // Detects the format (content first, then extension), decodes the file and
 // draws it 1:1 into the surface, resized to the image. A failed load leaves the
 // surface's size and content untouched; the result says why ("file not found",
-// "file cannot be read", "empty file", "unrecognised image format", "image too large", "cannot decode
-// the image (...)", ...). JPEG files are turned upright by their EXIF
-// orientation. Images of more than 2^28 pixels are refused, from the header
-// alone where FreeImage can read it without the pixels. Bitmaps with more than
-// 8 bits per channel, palettes or float samples draw as 8-bit colour.
+// "file cannot be read", "empty file", "unrecognised image format", "image too
+// large", "cannot decode the image (...)", ...). JPEG files are turned upright
+// by their EXIF orientation. Images of more than 2^28 pixels are refused, from
+// the header alone where FreeImage can read it without the pixels. Bitmaps with
+// more than 8 bits per channel, palettes or float samples draw as 8-bit colour.
 LoadResult LoadImageToSurface(const QString& path, Surface& picLoad);
 
 // Copies the bitmap 1:1 into the image, its top-left pixel at (0, 0), clipped
