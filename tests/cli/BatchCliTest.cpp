@@ -1,5 +1,7 @@
 // pixquill-batch end to end, on images drawn by the test.
 
+#include <ostream>
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -61,6 +63,11 @@ struct FormatCase {
     const char* Extension;
     QByteArray Magic;
 };
+
+std::ostream& operator<<(std::ostream& os, const FormatCase& c)
+{
+    return os << c.Option;
+}
 
 class EveryFormat : public ::testing::TestWithParam<FormatCase> {};
 
@@ -124,6 +131,11 @@ struct UsageCase {
     QStringList Arguments;
     const char* Named; // what the message must name
 };
+
+std::ostream& operator<<(std::ostream& os, const UsageCase& c)
+{
+    return os << c.Arguments.join(QLatin1Char(' ')).toStdString();
+}
 
 class UsageErrors : public ::testing::TestWithParam<UsageCase> {};
 
@@ -198,8 +210,9 @@ TEST(BatchCli, NamedFilesRunInTheGivenOrder)
 TEST(BatchCli, MaskQuietAndEmptyFolder)
 {
     Folders f;
-    f.Draw("a.tif", pixquill::test::GradientImage(20, 20), "TIFF");
-    f.Draw("b.tiff", pixquill::test::GradientImage(20, 20), "TIFF");
+    // PNG content under TIFF names: the mask looks at names, the loader at content.
+    f.Draw("a.tif", pixquill::test::GradientImage(20, 20), "PNG");
+    f.Draw("b.tiff", pixquill::test::GradientImage(20, 20), "PNG");
     Outcome run = RunTool({"--quiet", f.Source, f.Destination});
     EXPECT_EQ(run.Exit, 0);
     EXPECT_TRUE(run.Out.isEmpty());

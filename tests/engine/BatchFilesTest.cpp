@@ -1,5 +1,7 @@
 // Whole runs on image files drawn by the test, through the real codec.
 
+#include <ostream>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -208,6 +210,11 @@ struct RefusalCase {
     int Format;
     const char* Reason; // empty: written
 };
+
+std::ostream& operator<<(std::ostream& os, const RefusalCase& c)
+{
+    return os << c.What;
+}
 
 class PerImageRefusals : public ::testing::TestWithParam<RefusalCase> {};
 

@@ -1,3 +1,5 @@
+#include <ostream>
+
 #include <gtest/gtest.h>
 
 #include "engine/ImageNames.h"
@@ -13,6 +15,11 @@ struct NameCase {
     int Format;
     const char* Expected;
 };
+
+std::ostream& operator<<(std::ostream& os, const NameCase& c)
+{
+    return os << c.Expected;
+}
 
 class OutputNames : public ::testing::TestWithParam<NameCase> {};
 
