@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -22,11 +23,27 @@ using namespace pixquill;
 
 namespace {
 
-long PeakResidentKiB()
+double CpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss; // KiB on Linux
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The high-water mark of this process's own address space (VmHWM). Unlike
+// getrusage's ru_maxrss, it starts afresh at exec, so the parent's size at
+// the time it spawned the child does not leak into the child's figure.
+long PeakResidentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
 }
 
 // A photo-like picture: gradients, shapes and fine detail, so that decoders
@@ -62,11 +79,13 @@ int RunChild(const QStringList& args)
     QDir().mkpath(settings.DestinationFolder);
     const QStringList names = ListMatchingFiles(settings.SourceFolder, "*.*");
     const long before = PeakResidentKiB();
+    const double cpuBefore = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     const ParallelBatchResult result = RunParallelBatch(names, settings, args[2].toInt());
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%d %.3f %ld %ld\n", result.Written, seconds, before, PeakResidentKiB());
+    std::printf("%d %.3f %ld %ld %.3f\n", result.Written, seconds, before, PeakResidentKiB(),
+                CpuSeconds() - cpuBefore);
     return result.Failed == 0 ? 0 : 1;
 }
 
@@ -90,8 +109,8 @@ int main(int argc, char* argv[])
         DrawPicture(width, height, i).save(QStringLiteral("%1/img%2.jpg").arg(source).arg(i, 3, 10, QLatin1Char('0')), "JPG", 90);
     std::printf("%d JPEG images of %d x %d, thumbnails fit in 160 x 160, written as JPEG\n", count,
                 width, height);
-    std::printf("%-10s %5s %10s %12s %16s %14s\n", "filter", "jobs", "seconds", "images/s",
-                "peak RSS (MiB)", "baseline (MiB)");
+    std::printf("%-10s %5s %10s %12s %12s %16s %14s\n", "filter", "jobs", "seconds", "images/s",
+                "CPU seconds", "peak RSS (MiB)", "baseline (MiB)");
 
     struct Config {
         const char* Name;
@@ -108,14 +127,14 @@ int main(int argc, char* argv[])
                      QString::number(config.Jobs), QString::number(config.Filter)});
         child.waitForFinished(-1);
         const QStringList fields = QString::fromLatin1(child.readAllStandardOutput()).split(u' ');
-        if (child.exitCode() != 0 || fields.size() != 4) {
+        if (child.exitCode() != 0 || fields.size() != 5) {
             std::printf("%-10s %5d  failed\n", config.Name, config.Jobs);
             continue;
         }
         const double seconds = fields[1].toDouble();
-        std::printf("%-10s %5d %10.2f %12.2f %16.1f %14.1f\n", config.Name, config.Jobs, seconds,
-                    fields[0].toInt() / seconds, fields[3].toDouble() / 1024.0,
-                    fields[2].toDouble() / 1024.0);
+        std::printf("%-10s %5d %10.2f %12.2f %12.2f %16.1f %14.1f\n", config.Name, config.Jobs,
+                    seconds, fields[0].toInt() / seconds, fields[4].toDouble(),
+                    fields[3].toDouble() / 1024.0, fields[2].toDouble() / 1024.0);
     }
     return 0;
 }
