@@ -443,6 +443,15 @@ LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
         result.error = QStringLiteral("is a folder");
         return result;
     }
+    if (!info.isReadable()) {
+        result.error = QStringLiteral("file cannot be read");
+        return result;
+    }
+    // Nothing to detect; FreeImage's detectors would read past the end.
+    if (info.size() == 0) {
+        result.error = QStringLiteral("empty file");
+        return result;
+    }
     // File names reach FreeImage as the file system's own bytes.
     const QByteArray name = QFile::encodeName(path);
     ResetFreeImageMessage();

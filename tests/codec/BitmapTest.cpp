@@ -201,6 +201,8 @@ struct WideTypeCase {
     FREE_IMAGE_TYPE type;
 };
 
+void PrintTo(const WideTypeCase& c, std::ostream* os) { *os << c.name; }
+
 class WideTypeTest : public ::testing::TestWithParam<WideTypeCase> {};
 
 TEST_P(WideTypeTest, DrawsWithEightBitsPerChannel)
@@ -321,6 +323,8 @@ struct PictureCase {
     QImage::Format format;
     unsigned bitsPerPixel;
 };
+
+void PrintTo(const PictureCase& c, std::ostream* os) { *os << c.name; }
 
 class BitmapFromPictureTest : public ::testing::TestWithParam<PictureCase> {};
 

@@ -12,6 +12,8 @@ struct EntryCase {
     unsigned char heightByte;
 };
 
+void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.width << " x " << c.height; }
+
 class IcoWriterTest : public ::testing::TestWithParam<EntryCase> {};
 
 TEST_P(IcoWriterTest, DirectoryDescribesTheOneImage)

@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailedLoadCase {"GarbageWithKnownExtension", "x.png", QByteArray("not an image at all, honestly"), nullptr},
         FailedLoadCase {"NeitherContentNorExtension", "x.qqq", QByteArray("not an image at all, honestly"),
                         "unrecognised image format"},
-        FailedLoadCase {"EmptyFile", "empty.bmp", QByteArray(""), nullptr},
+        FailedLoadCase {"EmptyFile", "empty.bmp", QByteArray(""), "empty file"},
         FailedLoadCase {"Missing", "missing.png", QByteArray(), "file not found"},
         FailedLoadCase {"TruncatedPng", "cut.png", test::PngHeaderOnly(64, 64), nullptr},
         // Header-declared sizes beyond 2^28 pixels are refused before decoding.
@@ -139,6 +139,8 @@ struct DeepCase {
     FREE_IMAGE_TYPE type;
     int bpp; // for FIT_BITMAP
 };
+
+void PrintTo(const DeepCase& c, std::ostream* os) { *os << c.name; }
 
 class DeepImageTest : public LoadImageTest, public ::testing::WithParamInterface<DeepCase> {};
 

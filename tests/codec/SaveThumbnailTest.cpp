@@ -115,6 +115,8 @@ struct IconCase {
     int status;
 };
 
+void PrintTo(const IconCase& c, std::ostream* os) { *os << c.width << " x " << c.height; }
+
 class SaveIconTest : public ::testing::TestWithParam<IconCase> {};
 
 TEST_P(SaveIconTest, EveryThumbnailUpTo256IsAValidIcon)
@@ -171,7 +173,21 @@ TEST(SaveThumbnailTest, ReplacesAnExistingFile)
 
 // A save that cannot be completed must leave the folder as it was: an existing
 // file of the target's name byte for byte, and no temporary file.
-enum class Obstacle { EncoderRefuses, FolderIsMissing, TargetIsAFolder, ReadOnlyFileAndFolder };
+enum class Obstacle { EncoderRefuses, FolderIsMissing, TargetIsAFolder, ReadOnlyFile, ReadOnlyFolder };
+
+const char* ObstacleName(Obstacle o)
+{
+    switch (o) {
+    case Obstacle::EncoderRefuses: return "EncoderRefuses";
+    case Obstacle::FolderIsMissing: return "FolderIsMissing";
+    case Obstacle::TargetIsAFolder: return "TargetIsAFolder";
+    case Obstacle::ReadOnlyFile: return "ReadOnlyFile";
+    case Obstacle::ReadOnlyFolder: return "ReadOnlyFolder";
+    }
+    return "Unknown";
+}
+
+void PrintTo(Obstacle o, std::ostream* os) { *os << ObstacleName(o); }
 
 class UnwritableTargetTest : public ::testing::TestWithParam<Obstacle> {};
 
@@ -197,11 +213,17 @@ TEST_P(UnwritableTargetTest, FailsWithStatus6AndLeavesTheFolderAsItWas)
     case Obstacle::TargetIsAFolder:
         ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("thumb.png")));
         break;
-    case Obstacle::ReadOnlyFileAndFolder:
+    case Obstacle::ReadOnlyFile:
+        // The folder would allow a rename over it; the file itself says no.
         ASSERT_TRUE(test::WriteFileBytes(target, existing));
         QFile::setPermissions(target, QFileDevice::ReadOwner);
+        if (QFileInfo(target).isWritable())
+            GTEST_SKIP() << "permissions do not bind this user (root)";
+        break;
+    case Obstacle::ReadOnlyFolder:
+        ASSERT_TRUE(test::WriteFileBytes(target, existing));
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        if (QFileInfo(target).isWritable()) {
+        if (QFileInfo(folder).isWritable()) {
             QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             GTEST_SKIP() << "permissions do not bind this user (root)";
         }
@@ -224,7 +246,9 @@ TEST_P(UnwritableTargetTest, FailsWithStatus6AndLeavesTheFolderAsItWas)
 
 INSTANTIATE_TEST_SUITE_P(Obstacles, UnwritableTargetTest,
                          ::testing::Values(Obstacle::EncoderRefuses, Obstacle::FolderIsMissing,
-                                           Obstacle::TargetIsAFolder, Obstacle::ReadOnlyFileAndFolder));
+                                           Obstacle::TargetIsAFolder, Obstacle::ReadOnlyFile,
+                                           Obstacle::ReadOnlyFolder),
+                         [](const auto& info) { return std::string(ObstacleName(info.param)); });
 
 TEST(CaptureThumbnailTest, CapturesEveryRowAt32BitsWithFourthByteZero)
 {
