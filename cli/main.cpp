@@ -132,8 +132,12 @@ int main(int argc, char* argv[])
         {"quiet", "No progress and no completion caption; failures are still listed."},
     });
 
-    if (!parser.parse(QCoreApplication::arguments()))
-        UsageError(parser.errorText());
+    if (!parser.parse(QCoreApplication::arguments())) {
+        QString error = parser.errorText();
+        if (error.endsWith(QLatin1Char('.')))
+            error.chop(1);
+        UsageError(error);
+    }
     if (parser.isSet("help"))
         parser.showHelp(kExitAllWritten);
     if (parser.isSet("version"))
