@@ -100,10 +100,12 @@ BatchOutcome BatchRun::Start(const QStringList& workList)
         if (state->Abandoned)
             return BatchOutcome::Abandoned;
         if (state->StopRequested) {
-            state->StopRequested = false;
-            state->Running = false;
+            // Still running while the owner resets its progress display, so
+            // that a Start arriving there is refused.
             if (!setProgress(0, n))
                 return BatchOutcome::Abandoned;
+            state->StopRequested = false;
+            state->Running = false;
             return BatchOutcome::Stopped;
         }
     }

@@ -210,6 +210,27 @@ TEST(BatchRun, SecondStartDuringARunIsRefused)
     EXPECT_EQ(h.Run->Caption(), QString("Completed 3 of 3 images"));
 }
 
+TEST(BatchRun, StartWhileAStoppedRunResetsItsProgressIsRefused)
+{
+    Harness h;
+    std::vector<BatchOutcome> inner;
+    h.Run = std::make_unique<BatchRun>(
+        h.Settings,
+        [&h](const QString& name, const JobSettings& settings, const QSet<QString>&) {
+            h.Processed.push_back({name, settings.OutputFormat});
+            h.Run->Stop();
+            return ImageResult{name, "/out/" + name, true, {}};
+        },
+        BatchCallbacks{[&h, &inner](int value, int max) {
+                           if (value == 0 && max == 2 && !h.Processed.empty())
+                               inner.push_back(h.Run->Start(Names(2)));
+                       },
+                       {}, {}, {}});
+    EXPECT_EQ(h.Run->Start(Names(2)), BatchOutcome::Stopped);
+    EXPECT_EQ(inner, std::vector<BatchOutcome>{BatchOutcome::Refused});
+    EXPECT_EQ(h.Processed.size(), 1u);
+}
+
 TEST(BatchRun, AbandonedRunTouchesNothingAfterwards)
 {
     Harness h;
