@@ -1,0 +1,272 @@
+#include "engine/OptionTables.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QDir>
+
+#include "codec/Rounding.h"
+
+namespace pixquill {
+
+namespace {
+
+constexpr std::array<FileMaskEntry, kFileMaskCount> kFileMasks{{
+    {"All Supported Formats",
+     "*.bmp;*.cur;*.dib;*.dds;*.emf;*.gif;*.ico;*.iff;*.jif;*.jng;*.jpg;*.koala;*.lbm;*.mng;"
+     "*.pbm;*.pcd;*.pcx;*.pgm;*.png;*.ppm;*.psd;*.ras;*.rle;*.tga;*.tiff;*.wbmp;*.wmf;*.xbm;"
+     "*.xpm"},
+    {"Windows or OS2 BMP(*.bmp)", "*.bmp"},
+    {"Cursors(*.cur)", "*.cur"},
+    {"Windows DIB(*.dib)", "*.dib"},
+    {"Microsoft DirectDraw Surface(*.dds)", "*.dds"},
+    {"Windows Enhanced Metafile(*.emf)", "*.emf"},
+    {"Compuserve GIF(*.gif)", "*.gif"},
+    {"Icon Files(*.ico)", "*.ico"},
+    {"JPEG Network Graphics(*.jng)", "*.jng"},
+    {"JPEG - JFIF Compliant(*.jpg,*.jpeg,*.jif,*.jfif)", "*.jpg;*.jpeg;*.jif;*.jfif"},
+    {"KOALA Files(*.koala,*.gg)", "*.koala;*.gg"},
+    {"Deluxe Paint(*.lbm)", "*.lbm"},
+    {"Multiple Network Graphics(*.mng)", "*.mng"},
+    {"Portable Bitmap(*.pbm)", "*.pbm"},
+    {"Kodak PhotoCD(*.pcd)", "*.pcd"},
+    {"Zsoft Paintbrush(*.pcx)", "*.pcx"},
+    {"Portable Greymap(*.pgm)", "*.pgm"},
+    {"Portable Network Graphics(*.png)", "*.png"},
+    {"Portable Pixmap(*.ppm)", "*.ppm"},
+    {"Adobe Photoshop Document(*.psd)", "*.psd"},
+    {"Sun Raster File(*.ras)", "*.ras"},
+    {"Run-Length encoded Bitmap(*.rle)", "*.rle"},
+    {"Truevision Targa(*.tga)", "*.tga"},
+    {"Tagged Image File Format(*.tif,*.tiff)", "*.tif;*.tiff"},
+    {"Wireless Bitmap(*.wbmp)", "*.wbmp"},
+    {"Windows Meta File(*.wmf)", "*.wmf"},
+    {"X11 Bitmap Format(*.xbm)", "*.xbm"},
+    {"X PIxMap Format definition(*.xpm)", "*.xpm"},
+    {"All Files(*.*)", "*.*"},
+}};
+
+constexpr std::array<OutputFormatEntry, kOutputFormatCount> kOutputFormats{{
+    {"Windows or OS2 BMP(*.bmp)", 0, ".bmp", FormatConversion::AsCaptured32},
+    {"Compuserve GIF(*.gif)", 25, ".gif", FormatConversion::To24BitsWuPalette},
+    {"Icon File(*.ico)", 1, ".ico", FormatConversion::To24Bits},
+    {"JPEG(*.jpg)", 2, ".jpg", FormatConversion::To24Bits},
+    {"Portable Network Graphics(*.png)", 13, ".png", FormatConversion::To24Bits},
+    {"Truevision Targa(*.tga)", 17, ".tga", FormatConversion::AsCaptured32},
+    {"Tagged Image File Format(*.tif)", 18, ".tif", FormatConversion::To24BitsUncompressed},
+}};
+
+using S = SizeControl;
+using K = SizeStepKind;
+
+constexpr SizeControlStep kMaintainAspectSteps[] = {
+    {S::Labelhgt, K::Disable},
+    {S::Texthgt, K::Disable},
+    {S::Texthgt, K::FaceColour},
+    {S::Textwid, K::Enable},
+    {S::Textwid, K::WindowColour},
+    {S::Label2, K::Enable},
+    {S::Label2, K::SetCaption, "Width(Pixels):"},
+};
+
+constexpr SizeControlStep kNoResizeSteps[] = {
+    {S::Texthgt, K::Disable},
+    {S::Texthgt, K::FaceColour},
+    {S::Textwid, K::Disable},
+    {S::Textwid, K::FaceColour},
+    {S::Labelhgt, K::Disable},
+    {S::Label2, K::Disable},
+    {S::Label2, K::SetCaption, "Width(Pixels):"},
+};
+
+constexpr SizeControlStep kExactSteps[] = {
+    {S::Texthgt, K::Enable},
+    {S::Texthgt, K::WindowColour},
+    {S::Textwid, K::Enable},
+    {S::Textwid, K::WindowColour},
+    {S::Labelhgt, K::Enable},
+    {S::Label2, K::Enable},
+    {S::Label2, K::SetCaption, "Width(Pixels):"},
+};
+
+// The only mode that writes into a box: the percentage starts at 100, and
+// that text stays when another mode is chosen afterwards.
+constexpr SizeControlStep kPercentSteps[] = {
+    {S::Texthgt, K::Disable},
+    {S::Texthgt, K::FaceColour},
+    {S::Textwid, K::Enable},
+    {S::Textwid, K::WindowColour},
+    {S::Textwid, K::SetText, "100"},
+    {S::Label2, K::SetCaption, "Percent:"},
+    {S::Labelhgt, K::Disable},
+    {S::Label2, K::Enable},
+};
+
+constexpr std::array<ResizeModeEntry, kResizeModeCount> kResizeModes{{
+    {"Maintain Aspect Ratio", kMaintainAspectSteps},
+    {"No Resize(Convert only)", kNoResizeSteps},
+    {"Specify Width & Height", kExactSteps},
+    {"Scale By Percent", kPercentSteps},
+}};
+
+constexpr std::array<ResampleFilterEntry, kResampleFilterCount> kResampleFilters{{
+    {"None", kFilterHalftone},
+    {"B-Spline Filter", kFilterBSpline},
+    {"Bicubic Filter", kFilterBicubic},
+    {"Bilinear Filter", kFilterBilinear},
+    {"Box Filter", kFilterBox},
+    {"Catmull-Rom Filter", kFilterCatmullRom},
+    {"Lanczos3 Filter", kFilterLanczos3},
+}};
+
+// Wildcard match of one pattern against a name, both already case-folded.
+// Greedy with one back-track point: linear enough for file names.
+bool MatchesPattern(QStringView name, QStringView pattern)
+{
+    qsizetype n = 0;
+    qsizetype p = 0;
+    qsizetype starP = -1;
+    qsizetype starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP >= 0) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
+    return p == pattern.size();
+}
+
+} // namespace
+
+const std::array<FileMaskEntry, kFileMaskCount>& FileMasks()
+{
+    return kFileMasks;
+}
+
+std::optional<QString> FileMaskAt(int index)
+{
+    if (index < 0 || index >= kFileMaskCount)
+        return std::nullopt;
+    return QString::fromLatin1(kFileMasks[static_cast<std::size_t>(index)].Mask);
+}
+
+bool MatchesMask(const QString& fileName, const QString& mask)
+{
+    const QString name = fileName.toCaseFolded();
+    const auto patterns = QStringView(mask).split(u';');
+    for (QStringView raw : patterns) {
+        const QStringView trimmed = raw.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        // "*.*" means every file, whether or not its name has a dot.
+        if (trimmed == u"*.*" || trimmed == u"*")
+            return true;
+        if (MatchesPattern(name, trimmed.toString().toCaseFolded()))
+            return true;
+    }
+    return false;
+}
+
+QStringList ListMatchingFiles(const QString& folder, const QString& mask)
+{
+    const QDir dir(folder);
+    if (!dir.exists())
+        return {};
+    QStringList names = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+    QStringList matching;
+    for (const QString& name : names) {
+        if (MatchesMask(name, mask))
+            matching.append(name);
+    }
+    // Plain code-unit order: the same on every machine and locale.
+    std::sort(matching.begin(), matching.end());
+    return matching;
+}
+
+const std::array<OutputFormatEntry, kOutputFormatCount>& OutputFormats()
+{
+    return kOutputFormats;
+}
+
+std::optional<OutputFormatEntry> OutputFormatAt(int index)
+{
+    if (index < 0 || index >= kOutputFormatCount)
+        return std::nullopt;
+    return kOutputFormats[static_cast<std::size_t>(index)];
+}
+
+QString OutputExtensionAt(int index)
+{
+    const auto entry = OutputFormatAt(index);
+    return entry ? QString::fromLatin1(entry->Extension) : QString();
+}
+
+const std::array<ResizeModeEntry, kResizeModeCount>& ResizeModes()
+{
+    return kResizeModes;
+}
+
+std::span<const SizeControlStep> ResizeModeStepsAt(int index)
+{
+    if (index < 0 || index >= kResizeModeCount)
+        return {};
+    return kResizeModes[static_cast<std::size_t>(index)].Steps;
+}
+
+OleColor ColourOfStep(SizeStepKind kind)
+{
+    return kind == SizeStepKind::FaceColour ? kSystemButtonFace : kSystemWindowBackground;
+}
+
+const std::array<ResampleFilterEntry, kResampleFilterCount>& ResampleFilters()
+{
+    return kResampleFilters;
+}
+
+std::optional<int> ResampleFilterCodeAt(int index)
+{
+    if (index < 0 || index >= kResampleFilterCount)
+        return std::nullopt;
+    return kResampleFilters[static_cast<std::size_t>(index)].Code;
+}
+
+QString TrimSetting(const QString& text)
+{
+    return text.trimmed();
+}
+
+QString FolderWithSeparator(const QString& text)
+{
+    QString folder = TrimSetting(text);
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder.append(QLatin1Char('/'));
+    return folder;
+}
+
+NumberSetting ReadNumberSetting(const QString& text)
+{
+    const QString trimmed = TrimSetting(text);
+    if (trimmed.isEmpty())
+        return {std::nullopt, QStringLiteral("is empty")};
+    bool ok = false;
+    // C-locale decimal notation, the same whatever the user's locale.
+    const double value = trimmed.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return {std::nullopt, QStringLiteral("\"%1\" is not a number").arg(trimmed)};
+    const auto rounded = RoundToInt32(value);
+    if (!rounded)
+        return {std::nullopt, QStringLiteral("\"%1\" is out of range").arg(trimmed)};
+    return {rounded, QString()};
+}
+
+} // namespace pixquill

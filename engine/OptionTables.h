@@ -1,0 +1,165 @@
+#pragma once
+
+// The four option lists that define a thumbnail job, as data shared by the
+// main window and the command-line tool, and the readers of the job settings
+// typed into the window's boxes. Everything here is pure data or pure
+// functions: safe from any thread.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include <QString>
+#include <QStringList>
+
+#include "codec/OleColor.h"
+
+namespace pixquill {
+
+// ---------------------------------------------------------------- file masks
+
+struct FileMaskEntry {
+    const char* Text; // the list entry, shown as is
+    const char* Mask; // one or more wildcard patterns separated by ";"
+};
+
+inline constexpr int kFileMaskCount = 29;
+inline constexpr int kFileMaskAllSupported = 0; // selected at start-up
+inline constexpr int kFileMaskAllFiles = 28;
+
+// The file mask list in list order.
+const std::array<FileMaskEntry, kFileMaskCount>& FileMasks();
+
+// The mask of an entry; nothing for an index outside the list (the file list
+// then keeps its current mask).
+std::optional<QString> FileMaskAt(int index);
+
+// True when the file name matches any pattern of the mask. Patterns know "*"
+// (any run of characters, none included) and "?" (one character); matching
+// ignores case. "*.*" matches every name, names without a dot included.
+// Blanks around a pattern are ignored; an empty mask matches nothing.
+bool MatchesMask(const QString& fileName, const QString& mask);
+
+// The ordinary, non-hidden files of a folder whose names match the mask,
+// sorted by name. Empty when the folder cannot be read.
+QStringList ListMatchingFiles(const QString& folder, const QString& mask);
+
+// ------------------------------------------------------------ output formats
+
+// What the saver does to the captured 32-bit thumbnail before writing.
+enum class FormatConversion {
+    AsCaptured32,         // BMP, TGA: written at 32 bits per pixel
+    To24Bits,             // ICO, JPEG, PNG
+    To24BitsUncompressed, // TIFF, no compression
+    To24BitsWuPalette,    // GIF: 24 bits, then Wu's quantiser to an 8-bit palette
+};
+
+struct OutputFormatEntry {
+    const char* Text;
+    int FormatCode;        // FreeImage format code passed to the saver
+    const char* Extension; // with its dot
+    FormatConversion Conversion;
+};
+
+inline constexpr int kOutputFormatCount = 7;
+inline constexpr int kOutputFormatJpeg = 3; // selected at start-up
+
+// The output format list in list order (not FreeImage's numbering).
+const std::array<OutputFormatEntry, kOutputFormatCount>& OutputFormats();
+
+// The entry for a list index; nothing when no entry is selected (-1) or the
+// index is outside the list: then there is no extension and nothing is written.
+std::optional<OutputFormatEntry> OutputFormatAt(int index);
+
+// The extension to append for a list index: empty when no entry is selected.
+QString OutputExtensionAt(int index);
+
+// -------------------------------------------------------------- resize modes
+
+inline constexpr int kResizeMaintainAspect = 0; // selected at start-up
+inline constexpr int kResizeNone = 1;
+inline constexpr int kResizeExact = 2;
+inline constexpr int kResizePercent = 3;
+inline constexpr int kResizeModeCount = 4;
+
+// The size boxes and their labels that a resize mode changes.
+enum class SizeControl {
+    Texthgt,  // height box
+    Textwid,  // width box
+    Labelhgt, // label of the height box
+    Label2,   // label of the width box
+};
+
+enum class SizeStepKind {
+    Enable,
+    Disable,
+    WindowColour, // normal input background (system colour 5)
+    FaceColour,   // disabled input background (system colour 15)
+    SetCaption,   // a label's caption becomes Value
+    SetText,      // a box's text becomes Value
+};
+
+struct SizeControlStep {
+    SizeControl Control;
+    SizeStepKind Kind;
+    const char* Value = nullptr; // caption or text for SetCaption / SetText
+};
+
+struct ResizeModeEntry {
+    const char* Text;
+    std::span<const SizeControlStep> Steps; // applied in this order
+};
+
+// The resize mode list in list order.
+const std::array<ResizeModeEntry, kResizeModeCount>& ResizeModes();
+
+// The steps of a mode; empty for an index outside the list (nothing changes).
+std::span<const SizeControlStep> ResizeModeStepsAt(int index);
+
+// The colour value a colour step stands for (0x80000005 or 0x8000000F).
+OleColor ColourOfStep(SizeStepKind kind);
+
+// ----------------------------------------------------------- resample filters
+
+inline constexpr int kFilterBox = 0;
+inline constexpr int kFilterBicubic = 1;
+inline constexpr int kFilterBilinear = 2;
+inline constexpr int kFilterBSpline = 3;
+inline constexpr int kFilterCatmullRom = 4;
+inline constexpr int kFilterLanczos3 = 5;
+// Not a FreeImage filter: the area-averaging stretch, FreeImage left out.
+inline constexpr int kFilterHalftone = 6;
+
+struct ResampleFilterEntry {
+    const char* Text;
+    int Code; // the value stored in ResampleFilter
+};
+
+inline constexpr int kResampleFilterCount = 7;
+
+// The resample filter list in list order (not FreeImage's numbering).
+const std::array<ResampleFilterEntry, kResampleFilterCount>& ResampleFilters();
+
+// The code of an entry; nothing for an index outside the list (the stored
+// filter then stays as it was).
+std::optional<int> ResampleFilterCodeAt(int index);
+
+// --------------------------------------------------------- job settings texts
+
+// Text read from a box: leading and trailing blanks removed.
+QString TrimSetting(const QString& text);
+
+// A folder text ready for a file name: trimmed, and the directory separator
+// appended when its last character is not one (an empty text gives "/").
+QString FolderWithSeparator(const QString& text);
+
+// A number typed into a size box, read and rounded to the nearest whole
+// number, halves to the even neighbour, into a 32-bit signed value.
+struct NumberSetting {
+    std::optional<std::int32_t> Value; // nothing when the text is not usable
+    QString Error;                     // why, e.g. "\"abc\" is not a number"
+};
+NumberSetting ReadNumberSetting(const QString& text);
+
+} // namespace pixquill

@@ -1,0 +1,313 @@
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "engine/OptionTables.h"
+#include "tests/support/QtPrinters.h"
+
+namespace pixquill {
+namespace {
+
+TEST(FileMasks, ListHasItsEntriesInOrder)
+{
+    const auto& masks = FileMasks();
+    EXPECT_STREQ(masks[0].Text, "All Supported Formats");
+    EXPECT_STREQ(masks[9].Text, "JPEG - JFIF Compliant(*.jpg,*.jpeg,*.jif,*.jfif)");
+    EXPECT_STREQ(masks[9].Mask, "*.jpg;*.jpeg;*.jif;*.jfif");
+    EXPECT_STREQ(masks[23].Mask, "*.tif;*.tiff");
+    EXPECT_STREQ(masks[27].Text, "X PIxMap Format definition(*.xpm)");
+    EXPECT_STREQ(masks[28].Text, "All Files(*.*)");
+    EXPECT_STREQ(masks[28].Mask, "*.*");
+    // Every single-type entry's text names its own patterns.
+    for (int i = 1; i < kFileMaskCount - 1; ++i) {
+        const QString text = QString::fromLatin1(masks[static_cast<std::size_t>(i)].Text);
+        const QString first = FileMaskAt(i)->split(u';').first().mid(1);
+        EXPECT_TRUE(text.contains(first)) << i;
+    }
+    EXPECT_FALSE(FileMaskAt(-1).has_value());
+    EXPECT_FALSE(FileMaskAt(29).has_value());
+}
+
+TEST(FileMasks, AllSupportedIsNotTheUnionOfTheOthers)
+{
+    const QString all = *FileMaskAt(kFileMaskAllSupported);
+    EXPECT_EQ(all.split(u';').size(), 29);
+    for (const char* extra : {"*.iff", "*.jif", "*.tiff"})
+        EXPECT_TRUE(all.split(u';').contains(QString::fromLatin1(extra))) << extra;
+    for (const char* missing : {"*.jpeg", "*.jfif", "*.gg", "*.tif"})
+        EXPECT_FALSE(all.split(u';').contains(QString::fromLatin1(missing))) << missing;
+}
+
+struct MaskCase {
+    const char* Name;
+    int MaskIndex;
+    bool Listed;
+};
+
+class MaskMatching : public ::testing::TestWithParam<MaskCase> {};
+
+TEST_P(MaskMatching, ListsWhatTheMaskNames)
+{
+    const MaskCase& c = GetParam();
+    EXPECT_EQ(MatchesMask(QString::fromUtf8(c.Name), *FileMaskAt(c.MaskIndex)), c.Listed)
+        << c.Name << " with mask " << c.MaskIndex;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MaskMatching,
+    ::testing::Values(MaskCase{"a.tif", kFileMaskAllSupported, false},
+                      MaskCase{"a.tiff", kFileMaskAllSupported, true},
+                      MaskCase{"a.tif", 23, true}, MaskCase{"a.tiff", 23, true},
+                      MaskCase{"PHOTO.JPG", kFileMaskAllSupported, true},
+                      MaskCase{"photo.Jpeg", 9, true},
+                      MaskCase{"photo.jpeg", kFileMaskAllSupported, false},
+                      MaskCase{"photo.jpg.txt", kFileMaskAllSupported, false},
+                      MaskCase{"jpg", kFileMaskAllSupported, false},
+                      MaskCase{".png", 17, true},
+                      MaskCase{"archive.png.bak", 17, false},
+                      MaskCase{"README", kFileMaskAllFiles, true},
+                      MaskCase{"a.b.c", kFileMaskAllFiles, true},
+                      MaskCase{"Ünïcödé.BMP", 1, true},
+                      MaskCase{"x.bmpx", 1, false}));
+
+TEST(MaskMatching, WildcardsAndSeparators)
+{
+    EXPECT_TRUE(MatchesMask("img_001.png", "img_???.png"));
+    EXPECT_FALSE(MatchesMask("img_01.png", "img_???.png"));
+    EXPECT_TRUE(MatchesMask("abcabcabd", "*abd"));
+    EXPECT_TRUE(MatchesMask("a", "*a*"));
+    EXPECT_TRUE(MatchesMask("b.gif", " *.png ; *.gif "));
+    EXPECT_FALSE(MatchesMask("b.gif", ""));
+    EXPECT_FALSE(MatchesMask("b.gif", ";;"));
+    EXPECT_TRUE(MatchesMask("noext", "*.png;*.*"));
+}
+
+TEST(MaskMatching, FolderListingIsSortedAndSkipsFoldersAndHiddenFiles)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const char* name : {"b.png", "a.PNG", "c.txt", ".hidden.png", "noext"}) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
+    EXPECT_EQ(ListMatchingFiles(dir.path(), "*.png"), QStringList({"a.PNG", "b.png"}));
+    EXPECT_EQ(ListMatchingFiles(dir.path(), "*.*"), QStringList({"a.PNG", "b.png", "c.txt", "noext"}));
+    EXPECT_TRUE(ListMatchingFiles(dir.filePath("missing"), "*.*").isEmpty());
+}
+
+struct FormatCase {
+    int Index;
+    const char* Text;
+    int Code;
+    const char* Extension;
+    FormatConversion Conversion;
+};
+
+class OutputFormatTable : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(OutputFormatTable, IndexGivesCodeExtensionAndConversion)
+{
+    const FormatCase& c = GetParam();
+    const auto entry = OutputFormatAt(c.Index);
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_STREQ(entry->Text, c.Text);
+    EXPECT_EQ(entry->FormatCode, c.Code);
+    EXPECT_STREQ(entry->Extension, c.Extension);
+    EXPECT_EQ(entry->Conversion, c.Conversion);
+    EXPECT_EQ(OutputExtensionAt(c.Index), QString::fromLatin1(c.Extension));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OutputFormatTable,
+    ::testing::Values(
+        FormatCase{0, "Windows or OS2 BMP(*.bmp)", 0, ".bmp", FormatConversion::AsCaptured32},
+        FormatCase{1, "Compuserve GIF(*.gif)", 25, ".gif", FormatConversion::To24BitsWuPalette},
+        FormatCase{2, "Icon File(*.ico)", 1, ".ico", FormatConversion::To24Bits},
+        FormatCase{3, "JPEG(*.jpg)", 2, ".jpg", FormatConversion::To24Bits},
+        FormatCase{4, "Portable Network Graphics(*.png)", 13, ".png", FormatConversion::To24Bits},
+        FormatCase{5, "Truevision Targa(*.tga)", 17, ".tga", FormatConversion::AsCaptured32},
+        FormatCase{6, "Tagged Image File Format(*.tif)", 18, ".tif",
+                   FormatConversion::To24BitsUncompressed}));
+
+TEST(OutputFormatTable, NoSelectedEntryMeansNoExtensionAndNoFormat)
+{
+    for (int index : {-1, 7, std::numeric_limits<int>::min()}) {
+        EXPECT_FALSE(OutputFormatAt(index).has_value()) << index;
+        EXPECT_TRUE(OutputExtensionAt(index).isEmpty()) << index;
+    }
+}
+
+struct FilterCase {
+    int Index;
+    const char* Text;
+    int Code;
+};
+
+class FilterTable : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(FilterTable, EntryStoresItsCode)
+{
+    const FilterCase& c = GetParam();
+    EXPECT_STREQ(ResampleFilters()[static_cast<std::size_t>(c.Index)].Text, c.Text);
+    EXPECT_EQ(ResampleFilterCodeAt(c.Index), std::optional<int>(c.Code));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FilterTable,
+                         ::testing::Values(FilterCase{0, "None", 6},
+                                           FilterCase{1, "B-Spline Filter", 3},
+                                           FilterCase{2, "Bicubic Filter", 1},
+                                           FilterCase{3, "Bilinear Filter", 2},
+                                           FilterCase{4, "Box Filter", 0},
+                                           FilterCase{5, "Catmull-Rom Filter", 4},
+                                           FilterCase{6, "Lanczos3 Filter", 5}));
+
+TEST(FilterTable, OtherIndexLeavesTheFilterAlone)
+{
+    EXPECT_FALSE(ResampleFilterCodeAt(-1).has_value());
+    EXPECT_FALSE(ResampleFilterCodeAt(7).has_value());
+}
+
+// What a window shows after applying the steps of some modes in turn.
+struct SizeBoxes {
+    std::map<SizeControl, bool> Enabled;
+    std::map<SizeControl, OleColor> Colour;
+    QString Label2Caption = "Width(Pixels):";
+    QString WidthText = "100";
+    QString HeightText = "100";
+
+    void Apply(int mode)
+    {
+        for (const SizeControlStep& step : ResizeModeStepsAt(mode)) {
+            switch (step.Kind) {
+            case SizeStepKind::Enable: Enabled[step.Control] = true; break;
+            case SizeStepKind::Disable: Enabled[step.Control] = false; break;
+            case SizeStepKind::WindowColour:
+            case SizeStepKind::FaceColour: Colour[step.Control] = ColourOfStep(step.Kind); break;
+            case SizeStepKind::SetCaption:
+                ASSERT_EQ(step.Control, SizeControl::Label2);
+                Label2Caption = QString::fromLatin1(step.Value);
+                break;
+            case SizeStepKind::SetText:
+                ASSERT_EQ(step.Control, SizeControl::Textwid);
+                WidthText = QString::fromLatin1(step.Value);
+                break;
+            }
+        }
+    }
+};
+
+struct ModeCase {
+    int Mode;
+    const char* Text;
+    bool WidthEnabled, HeightEnabled, Label2Enabled, LabelhgtEnabled;
+    const char* Caption;
+};
+
+class ResizeModeTable : public ::testing::TestWithParam<ModeCase> {};
+
+TEST_P(ResizeModeTable, StepsLeaveTheBoxesInTheModesState)
+{
+    const ModeCase& c = GetParam();
+    EXPECT_STREQ(ResizeModes()[static_cast<std::size_t>(c.Mode)].Text, c.Text);
+    SizeBoxes boxes;
+    boxes.WidthText = "640";
+    boxes.Apply(c.Mode);
+    EXPECT_EQ(boxes.Enabled.at(SizeControl::Textwid), c.WidthEnabled);
+    EXPECT_EQ(boxes.Enabled.at(SizeControl::Texthgt), c.HeightEnabled);
+    EXPECT_EQ(boxes.Enabled.at(SizeControl::Label2), c.Label2Enabled);
+    EXPECT_EQ(boxes.Enabled.at(SizeControl::Labelhgt), c.LabelhgtEnabled);
+    EXPECT_EQ(boxes.Colour.at(SizeControl::Textwid),
+              c.WidthEnabled ? kSystemWindowBackground : kSystemButtonFace);
+    EXPECT_EQ(boxes.Colour.at(SizeControl::Texthgt),
+              c.HeightEnabled ? kSystemWindowBackground : kSystemButtonFace);
+    EXPECT_EQ(boxes.Label2Caption, QString::fromLatin1(c.Caption));
+    // Only the percent mode writes into a box; disabling never clears one.
+    EXPECT_EQ(boxes.WidthText, c.Mode == kResizePercent ? QString("100") : QString("640"));
+    EXPECT_EQ(boxes.HeightText, QString("100"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ResizeModeTable,
+    ::testing::Values(
+        ModeCase{0, "Maintain Aspect Ratio", true, false, true, false, "Width(Pixels):"},
+        ModeCase{1, "No Resize(Convert only)", false, false, false, false, "Width(Pixels):"},
+        ModeCase{2, "Specify Width & Height", true, true, true, true, "Width(Pixels):"},
+        ModeCase{3, "Scale By Percent", true, false, true, false, "Percent:"}));
+
+TEST(ResizeModeTable, PercentWritesOneHundredWhichStaysWhenAnotherModeFollows)
+{
+    SizeBoxes boxes;
+    boxes.WidthText = "640";
+    boxes.Apply(kResizePercent);
+    EXPECT_EQ(boxes.WidthText, QString("100"));
+    EXPECT_EQ(boxes.Label2Caption, QString("Percent:"));
+    boxes.Apply(kResizeMaintainAspect);
+    EXPECT_EQ(boxes.WidthText, QString("100"));
+    EXPECT_EQ(boxes.Label2Caption, QString("Width(Pixels):"));
+    EXPECT_EQ(ReadNumberSetting(boxes.WidthText).Value, std::optional<std::int32_t>(100));
+}
+
+TEST(ResizeModeTable, OtherIndexChangesNothing)
+{
+    EXPECT_TRUE(ResizeModeStepsAt(-1).empty());
+    EXPECT_TRUE(ResizeModeStepsAt(4).empty());
+}
+
+TEST(JobSettings, FoldersGetOneSeparator)
+{
+    EXPECT_EQ(FolderWithSeparator("  /tmp/thumbs "), QString("/tmp/thumbs/"));
+    EXPECT_EQ(FolderWithSeparator("/tmp/thumbs/"), QString("/tmp/thumbs/"));
+    EXPECT_EQ(FolderWithSeparator("/"), QString("/"));
+    EXPECT_EQ(FolderWithSeparator(""), QString("/"));
+    EXPECT_EQ(TrimSetting("\t _TH  "), QString("_TH"));
+}
+
+struct NumberCase {
+    const char* Text;
+    std::optional<std::int32_t> Value;
+};
+
+class NumberReading : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(NumberReading, RoundsHalfToEvenIntoThirtyTwoBits)
+{
+    const NumberCase& c = GetParam();
+    const NumberSetting read = ReadNumberSetting(QString::fromUtf8(c.Text));
+    EXPECT_EQ(read.Value, c.Value) << c.Text;
+    EXPECT_EQ(read.Error.isEmpty(), c.Value.has_value()) << c.Text << ": " << read.Error.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NumberReading,
+    ::testing::Values(NumberCase{"100", 100}, NumberCase{"  640 ", 640}, NumberCase{"2.5", 2},
+                      NumberCase{"3.5", 4}, NumberCase{"-2.5", -2}, NumberCase{"99.5", 100},
+                      NumberCase{"100.4999", 100}, NumberCase{"+7", 7}, NumberCase{"1e2", 100},
+                      NumberCase{"0", 0}, NumberCase{"-0.4", 0},
+                      NumberCase{"2147483647", 2147483647},
+                      NumberCase{"-2147483648", std::numeric_limits<std::int32_t>::min()},
+                      NumberCase{"2147483647.6", std::nullopt},
+                      NumberCase{"2147483648", std::nullopt}, NumberCase{"1e30", std::nullopt},
+                      NumberCase{"abc", std::nullopt}, NumberCase{"12px", std::nullopt},
+                      NumberCase{"", std::nullopt}, NumberCase{"   ", std::nullopt},
+                      NumberCase{"inf", std::nullopt}, NumberCase{"nan", std::nullopt},
+                      NumberCase{"1,5", std::nullopt}, NumberCase{"0x10", std::nullopt}));
+
+TEST(NumberReading, ErrorQuotesTheText)
+{
+    EXPECT_EQ(ReadNumberSetting(" abc ").Error, QString("\"abc\" is not a number"));
+    EXPECT_EQ(ReadNumberSetting("1e12").Error, QString("\"1e12\" is out of range"));
+    EXPECT_EQ(ReadNumberSetting("").Error, QString("is empty"));
+}
+
+} // namespace
+} // namespace pixquill
