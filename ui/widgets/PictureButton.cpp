@@ -1,0 +1,254 @@
+#include "PictureButton.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "codec/OleColor.h"
+
+namespace pixquill {
+
+namespace {
+
+const QString kKeyPicture = QStringLiteral("Picture");
+const QString kKeyPictureHover = QStringLiteral("PictureHover");
+const QString kKeyPictureDown = QStringLiteral("PictureDown");
+
+std::int16_t ShiftMask(Qt::KeyboardModifiers modifiers)
+{
+    std::int16_t mask = 0;
+    if (modifiers & Qt::ShiftModifier)
+        mask |= 1;
+    if (modifiers & Qt::ControlModifier)
+        mask |= 2;
+    if (modifiers & Qt::AltModifier)
+        mask |= 4;
+    return mask;
+}
+
+// Left 1, right 2, middle 4: Qt's values for these three buttons.
+std::int16_t ButtonMask(Qt::MouseButtons buttons)
+{
+    return std::int16_t(buttons & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton));
+}
+
+QVariant PictureVariant(const QImage& picture)
+{
+    return QVariant::fromValue(picture);
+}
+
+QImage PictureFromVariant(const QVariant& value)
+{
+    return value.canConvert<QImage>() ? value.value<QImage>() : QImage();
+}
+
+} // namespace
+
+PictureButton::PictureButton(QWidget* parent)
+    : QWidget(parent)
+    , m_surface(kNewSize.width(), kNewSize.height(), ColorFromOle(kSystemButtonFace))
+{
+    // The face lives in the retained image; nothing underneath needs painting.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Moves with no button held are needed to notice the pointer entering.
+    setMouseTracking(true);
+    resize(kNewSize);
+    m_Timer1.setInterval(kHoverIntervalMs);
+    connect(&m_Timer1, &QTimer::timeout, this, &PictureButton::OnTimer1);
+}
+
+QSize PictureButton::sizeHint() const
+{
+    return size();
+}
+
+void PictureButton::SetPicture(const QImage& m_New_Picture)
+{
+    m_Picture = m_New_Picture;
+    UpdateFace();
+    emit PropertyChanged(kKeyPicture);
+}
+
+void PictureButton::SetPictureHover(const QImage& m_New_PictureHover)
+{
+    m_PictureHover = m_New_PictureHover;
+    UpdateFace();
+    emit PropertyChanged(kKeyPictureHover);
+}
+
+void PictureButton::SetPictureDown(const QImage& m_New_PictureDown)
+{
+    m_PictureDown = m_New_PictureDown;
+    UpdateFace();
+    emit PropertyChanged(kKeyPictureDown);
+}
+
+void PictureButton::InitProperties()
+{
+    m_Picture = QImage();
+    m_PictureHover = QImage();
+    m_PictureDown = QImage();
+}
+
+// Nothing is drawn here: the host sizes the button after loading it, and
+// that resize draws the first face.
+void PictureButton::ReadProperties(const PropertyBag& bag)
+{
+    m_Picture = PictureFromVariant(bag.ReadProperty(kKeyPicture, PictureVariant(QImage())));
+    m_PictureHover = PictureFromVariant(bag.ReadProperty(kKeyPictureHover, PictureVariant(QImage())));
+    m_PictureDown = PictureFromVariant(bag.ReadProperty(kKeyPictureDown, PictureVariant(QImage())));
+}
+
+void PictureButton::WriteProperties(PropertyBag& bag) const
+{
+    bag.SetClassId(kClassId);
+    // A null QImage compares equal to the null default, so empty faces are
+    // not written.
+    bag.WriteProperty(kKeyPicture, PictureVariant(m_Picture), PictureVariant(QImage()));
+    bag.WriteProperty(kKeyPictureHover, PictureVariant(m_PictureHover), PictureVariant(QImage()));
+    bag.WriteProperty(kKeyPictureDown, PictureVariant(m_PictureDown), PictureVariant(QImage()));
+}
+
+void PictureButton::UpdateFace()
+{
+    // Resizing below re-enters through resizeEvent; the outer call has
+    // already drawn the same face.
+    if (m_updatingFace)
+        return;
+    m_updatingFace = true;
+
+    const QImage& face = m_ButtonState == 1 ? m_PictureHover
+                       : m_ButtonState == 2 ? m_PictureDown
+                                            : m_Picture;
+    // The picture holder takes the face's size; with no face it keeps the
+    // size it had, and so does the button.
+    if (!face.isNull())
+        m_Picture1Size = face.size();
+    QSize target = m_Picture1Size.isValid() ? m_Picture1Size : size();
+    if (target != size())
+        resize(target);
+    // A hidden widget gets its resize event only when shown: keep the
+    // surface in step now.
+    m_surface.Resize(target.width(), target.height());
+
+    m_surface.Cls();
+    if (!face.isNull() && !m_surface.Image().isNull()) {
+        QPainter painter(&m_surface.Image());
+        painter.drawImage(0, 0, face);
+    }
+    update();
+    m_updatingFace = false;
+}
+
+bool PictureButton::IsMouseOver() const
+{
+    if (m_pointerTest)
+        return m_pointerTest();
+    return QApplication::widgetAt(QCursor::pos()) == this;
+}
+
+void PictureButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), m_surface.BackColor());
+    if (!m_surface.Image().isNull())
+        painter.drawImage(0, 0, m_surface.Image());
+}
+
+void PictureButton::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_surface.Resize(width(), height());
+    UpdateFace();
+}
+
+void PictureButton::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_leftPressed = true;
+    std::int16_t button = ButtonMask(event->button());
+    std::int16_t shift = ShiftMask(event->modifiers());
+    float x = float(event->position().x());
+    float y = float(event->position().y());
+    emit MouseDown(m_index, button, shift, x, y);
+    if (button == 1) {
+        m_ButtonState = 2;
+        UpdateFace();
+    }
+}
+
+void PictureButton::mouseReleaseEvent(QMouseEvent* event)
+{
+    std::int16_t button = ButtonMask(event->button());
+    std::int16_t shift = ShiftMask(event->modifiers());
+    float x = float(event->position().x());
+    float y = float(event->position().y());
+    emit MouseUp(m_index, button, shift, x, y);
+    m_ButtonState = IsMouseOver() ? 1 : 0;
+    UpdateFace();
+
+    // A click is a left press and release over the button; releasing after
+    // dragging out raises none. Other buttons raise only MouseDown/MouseUp.
+    if (event->button() == Qt::LeftButton) {
+        const bool pressed = m_leftPressed;
+        m_leftPressed = false;
+        if (pressed && rect().contains(event->position().toPoint()))
+            emit Click(m_index);
+    }
+}
+
+void PictureButton::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The second press of a double click raises DblClick instead of
+    // MouseDown; the face is left as it is. Its release is not a click.
+    if (event->button() == Qt::LeftButton) {
+        m_leftPressed = false;
+        emit DblClick(m_index);
+    }
+    event->accept();
+}
+
+void PictureButton::mouseMoveEvent(QMouseEvent* event)
+{
+    std::int16_t button = ButtonMask(event->buttons());
+    std::int16_t shift = ShiftMask(event->modifiers());
+    float x = float(event->position().x());
+    float y = float(event->position().y());
+    emit MouseMove(m_index, button, shift, x, y);
+
+    // Right or middle held (alone or with the left): no reaction.
+    if (button != 0 && button != 1)
+        return;
+    if (!IsMouseOver()) {
+        // Leaving is raised only by the timer.
+        m_HoverActive = false;
+        m_ButtonState = 0;
+        UpdateFace();
+    } else if (button == 0) {
+        if (!m_HoverActive) {
+            m_Timer1.start();
+            m_HoverActive = true;
+            emit MouseEnter(m_index);
+            m_ButtonState = 1;
+            UpdateFace();
+        }
+    } else {
+        m_ButtonState = 2;
+        UpdateFace();
+        m_HoverActive = false;
+    }
+}
+
+void PictureButton::OnTimer1()
+{
+    if (IsMouseOver())
+        return;
+    m_Timer1.stop();
+    m_HoverActive = false;
+    emit MouseLeave(m_index);
+    m_ButtonState = 0;
+    UpdateFace();
+}
+
+} // namespace pixquill
