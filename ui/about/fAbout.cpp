@@ -9,6 +9,7 @@
 #include <QToolButton>
 
 #include "resources/Pictures.h"
+#include "ui/main/Fonts.h"
 #include "ui/main/Product.h"
 #include "ui/main/mUtils.h"
 #include "ui/widgets/SurfaceWidget.h"
@@ -21,15 +22,6 @@ constexpr int kInnerWidth = 553;
 constexpr int kInnerHeight = 487;
 constexpr int kSunkenEdge = 6; // two-pixel sunken edge
 
-QFont ArialFont(double points, bool bold)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
 } // namespace
 
 fAbout::fAbout(QWidget* owner)
@@ -39,6 +31,7 @@ fAbout::fAbout(QWidget* owner)
     setObjectName(QStringLiteral("fAbout"));
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(kInnerWidth, kInnerHeight);
+    setFont(DefaultFont());
     setWindowIcon(WindowIcon());
 
     m_lblAbout = new QLabel(this);
@@ -69,6 +62,9 @@ fAbout::fAbout(QWidget* owner)
     m_picLogo->setObjectName(QStringLiteral("picLogo"));
     m_picLogo->SetEdgeStyle(kSunkenEdge);
     m_picLogo->setGeometry(0, 9, 223, 56);
+    // A hidden widget gets its resize event only when shown; the surface is
+    // drawn into before that, so it is sized here too.
+    m_picLogo->surface().Resize(223, 56);
     m_picLogo->surface().SetPicture(LoadPicture(QStringLiteral("logo.png")));
     m_picLogo->surface().Cls();
 
@@ -149,6 +145,17 @@ void fAbout::CentreOverOwner()
         return;
     const QSize outer = frameGeometry().size().expandedTo(size());
     move(over.center() - QPoint(outer.width() / 2, outer.height() / 2));
+}
+
+void fAbout::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The frame's size is known once the window exists; centre once more
+    // with it so that the whole window, title bar included, sits centred.
+    if (!m_placedWithFrame && frameGeometry().size() != size()) {
+        m_placedWithFrame = true;
+        CentreOverOwner();
+    }
 }
 
 void fAbout::cmdVisit_Click()

@@ -32,6 +32,9 @@ public:
     QLabel* lblAbout() const { return m_lblAbout; }
     QToolButton* cmdVisit() const { return m_cmdVisit; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private slots:
     void cmdVisit_Click();
 
@@ -42,6 +45,7 @@ private:
     QLabel* m_lblHeader = nullptr;
     QLabel* m_lblAbout = nullptr;
     QToolButton* m_cmdVisit = nullptr;
+    bool m_placedWithFrame = false;
 };
 
 } // namespace pixquill

@@ -20,6 +20,7 @@
 #include "ui/main/FileListBox.h"
 #include "ui/main/FrameBox.h"
 #include "ui/main/Product.h"
+#include "ui/main/Fonts.h"
 #include "ui/main/mUtils.h"
 #include "ui/widgets/PictureButton.h"
 #include "ui/widgets/Rv_Progbar.h"
@@ -31,23 +32,6 @@ namespace {
 
 const QColor kBodyColour(0x80, 0xA0, 0xC0);
 constexpr int kSunkenEdge = 6; // two pixels: raised outer and inner lines sunken
-
-QFont VerdanaFont()
-{
-    QFont font(QStringLiteral("Verdana"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(6.75);
-    return font;
-}
-
-// The font of controls that name none.
-QFont DefaultFont()
-{
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.0);
-    return font;
-}
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, bool verdana = true)
 {
@@ -205,13 +189,7 @@ void fMain::CreateControls()
     m_lblLogo->setGeometry(27, 402, 673, 33);
     m_lblLogo->setTextFormat(Qt::PlainText);
     m_lblLogo->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    {
-        QFont font(QStringLiteral("Arial"));
-        font.setStyleHint(QFont::SansSerif);
-        font.setPointSizeF(18.0);
-        font.setBold(true);
-        m_lblLogo->setFont(font);
-    }
+    m_lblLogo->setFont(ArialFont(18.0, true));
     m_lblLogo->setCursor(HandCursor());
     m_lblLogo->installEventFilter(this);
 
@@ -287,6 +265,8 @@ void fMain::CreateControls()
     m_ImgPreview->setObjectName(QStringLiteral("ImgPreview"));
     m_ImgPreview->SetEdgeStyle(kSunkenEdge);
     m_ImgPreview->setGeometry(4, 12, 102, 105);
+    // Sized before the first show, so that previews can draw into it at once.
+    m_ImgPreview->surface().Resize(102, 105);
     m_ImgPreview->surface().SetBackColor(kBodyColour);
     m_ImgPreview->surface().Cls();
     m_ImgPreview->setToolTip(QStringLiteral("DblClick for full-screen view."));
