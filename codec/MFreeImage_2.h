@@ -45,11 +45,17 @@ struct LoadResult {
 
 // Detects the format (content first, then extension), decodes the file and
 // draws it 1:1 into the surface, resized to the image. A failed load leaves the
-// surface's size and content untouched; the result says why.
+// surface's size and content untouched; the result says why ("file not found",
+// "file cannot be read", "empty file", "unrecognised image format", "image too
+// large", "cannot decode the image (...)", ...). JPEG files are turned upright
+// by their EXIF orientation. Images of more than 2^28 pixels are refused, from
+// the header alone where FreeImage can read it without the pixels. Bitmaps with
+// more than 8 bits per channel, palettes or float samples draw as 8-bit colour.
 LoadResult LoadImageToSurface(const QString& path, Surface& picLoad);
 
-// Copies the bitmap 1:1 into the image, its top-left pixel at (0, 0); returns
-// the number of rows drawn.
+// Copies the bitmap 1:1 into the image, its top-left pixel at (0, 0), clipped
+// to both; stored colours are copied, alpha is ignored. Returns the number of
+// rows drawn (0 when nothing was).
 int DrawBitmapToDC(FIBITMAP* bitmap, QImage& dc, int width, int height);
 
 // Draws the bitmap (or a part of it) into a rectangle of the image, stretching
@@ -79,9 +85,12 @@ struct CapturedBitmap {
 CapturedBitmap CaptureThumbnail(Surface& picThumb);
 
 // Captures the thumbnail surface, converts it for the format and writes it
-// atomically to path. Returns kSaveWritten, kSaveNoCapture,
-// kSaveConversionFailed or kSaveFailed; `reason`, when given, receives a short
-// explanation of a failure.
+// atomically to path: the file is written beside the target under a temporary
+// hidden name and renamed over it only when complete, so a failed save leaves
+// no new file and never damages an existing one. Returns kSaveWritten,
+// kSaveNoCapture, kSaveConversionFailed or kSaveFailed (also for icons larger
+// than 256 x 256 and for a read-only existing file); `reason`, when given,
+// receives a short explanation of a failure and is emptied on success.
 int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr);
 
 } // namespace pixquill

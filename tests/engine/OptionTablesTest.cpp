@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <ostream>
 #include <limits>
 #include <map>
 #include <optional>
@@ -52,6 +53,11 @@ struct MaskCase {
     int MaskIndex;
     bool Listed;
 };
+
+std::ostream& operator<<(std::ostream& os, const MaskCase& c)
+{
+    return os << c.Name << " with mask " << c.MaskIndex;
+}
 
 class MaskMatching : public ::testing::TestWithParam<MaskCase> {};
 
@@ -113,6 +119,11 @@ struct FormatCase {
     FormatConversion Conversion;
 };
 
+std::ostream& operator<<(std::ostream& os, const FormatCase& c)
+{
+    return os << c.Extension;
+}
+
 class OutputFormatTable : public ::testing::TestWithParam<FormatCase> {};
 
 TEST_P(OutputFormatTable, IndexGivesCodeExtensionAndConversion)
@@ -152,6 +163,11 @@ struct FilterCase {
     const char* Text;
     int Code;
 };
+
+std::ostream& operator<<(std::ostream& os, const FilterCase& c)
+{
+    return os << c.Text;
+}
 
 class FilterTable : public ::testing::TestWithParam<FilterCase> {};
 
@@ -212,6 +228,11 @@ struct ModeCase {
     bool WidthEnabled, HeightEnabled, Label2Enabled, LabelhgtEnabled;
     const char* Caption;
 };
+
+std::ostream& operator<<(std::ostream& os, const ModeCase& c)
+{
+    return os << c.Text;
+}
 
 class ResizeModeTable : public ::testing::TestWithParam<ModeCase> {};
 
@@ -276,6 +297,11 @@ struct NumberCase {
     const char* Text;
     std::optional<std::int32_t> Value;
 };
+
+std::ostream& operator<<(std::ostream& os, const NumberCase& c)
+{
+    return os << "\"" << c.Text << "\"";
+}
 
 class NumberReading : public ::testing::TestWithParam<NumberCase> {};
 

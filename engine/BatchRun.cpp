@@ -1,0 +1,179 @@
+#include "engine/BatchRun.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace pixquill {
+
+// Everything a run changes lives here, shared between the object and the
+// Start() on the stack, so that a Start() whose owner was destroyed inside a
+// callback can still find out and leave without touching freed memory.
+struct BatchRun::State {
+    bool Running = false;
+    bool StopRequested = false;
+    bool Abandoned = false;
+    QString Caption;
+    std::vector<ImageResult> Results;
+};
+
+BatchRun::ImageStep BatchRun::SurfaceStep(Surface& picLoad, Surface& picThumb, RenderOps& ops)
+{
+    return [&picLoad, &picThumb, &ops](const QString& name, const JobSettings& settings,
+                                       const QSet<QString>& listedNames) {
+        return ProcessImage(name, settings, picLoad, picThumb, listedNames, ops);
+    };
+}
+
+BatchRun::BatchRun(BatchSettings& settings, ImageStep step, BatchCallbacks callbacks)
+    : m_state(std::make_shared<State>())
+    , m_settings(settings)
+    , m_step(std::move(step))
+    , m_callbacks(std::move(callbacks))
+{
+}
+
+BatchRun::~BatchRun()
+{
+    m_state->Abandoned = true;
+}
+
+QString BatchRun::CompletionCaption(int written, int total)
+{
+    QString caption = QStringLiteral("Completed %1 of %2 images").arg(written).arg(total);
+    if (written < total)
+        caption += QStringLiteral(" (%1 failed)").arg(total - written);
+    return caption;
+}
+
+BatchOutcome BatchRun::Start(const QStringList& workList)
+{
+    if (m_state->Running)
+        return BatchOutcome::Refused;
+
+    // Locals only from here on: a callback may destroy *this.
+    const std::shared_ptr<State> state = m_state;
+    const BatchCallbacks callbacks = m_callbacks;
+    const ImageStep step = m_step;
+    BatchSettings& settings = m_settings;
+    auto setCaption = [&](const QString& caption) {
+        state->Caption = caption;
+        if (callbacks.Caption)
+            callbacks.Caption(caption);
+        return !state->Abandoned;
+    };
+    auto setProgress = [&](int value, int max) {
+        if (callbacks.Progress)
+            callbacks.Progress(value, max);
+        return !state->Abandoned;
+    };
+
+    const QString destination = TrimSetting(settings.ReadJobSettings().DestinationFolder);
+    if (destination.isEmpty()) {
+        setCaption(QStringLiteral("Choose a destination folder"));
+        return BatchOutcome::Refused;
+    }
+    if (!QFileInfo::exists(destination) && !QDir().mkdir(destination)) {
+        setCaption(QStringLiteral("Cannot create the destination folder"));
+        return BatchOutcome::Refused;
+    }
+
+    state->Running = true;
+    state->StopRequested = false;
+    state->Results.clear();
+    const QSet<QString> listedNames(workList.begin(), workList.end());
+    const int n = static_cast<int>(workList.size());
+    if (!setProgress(0, n))
+        return BatchOutcome::Abandoned;
+
+    int written = 0;
+    for (int i = 1; i <= n; ++i) {
+        const JobSettings current = settings.ReadJobSettings();
+        ImageResult result = step(workList[i - 1], current, listedNames);
+        if (result.Written)
+            ++written;
+        state->Results.push_back(std::move(result));
+        if (!setProgress(i, n)
+            || !setCaption(QStringLiteral("Processing %1 of %2").arg(i).arg(n)))
+            return BatchOutcome::Abandoned;
+        if (callbacks.Yield)
+            callbacks.Yield();
+        if (state->Abandoned)
+            return BatchOutcome::Abandoned;
+        if (state->StopRequested) {
+            state->StopRequested = false;
+            state->Running = false;
+            if (!setProgress(0, n))
+                return BatchOutcome::Abandoned;
+            return BatchOutcome::Stopped;
+        }
+    }
+
+    if (!setCaption(CompletionCaption(written, n)) || !setProgress(0, n))
+        return BatchOutcome::Abandoned;
+    if (callbacks.Completed)
+        callbacks.Completed();
+    if (state->Abandoned)
+        return BatchOutcome::Abandoned;
+    state->Running = false;
+    state->StopRequested = false;
+    return BatchOutcome::Completed;
+}
+
+void BatchRun::Stop()
+{
+    if (m_state->Running)
+        m_state->StopRequested = true;
+}
+
+void BatchRun::Abandon()
+{
+    if (!m_state->Running)
+        return;
+    m_state->Abandoned = true;
+    // A fresh state for whatever comes next; the abandoned Start() keeps the
+    // old one and leaves at its next check.
+    auto fresh = std::make_shared<State>();
+    fresh->Caption = m_state->Caption;
+    fresh->Results = m_state->Results;
+    m_state = std::move(fresh);
+}
+
+bool BatchRun::IsRunning() const
+{
+    return m_state->Running;
+}
+
+QString BatchRun::Caption() const
+{
+    return m_state->Caption;
+}
+
+const std::vector<ImageResult>& BatchRun::Results() const
+{
+    return m_state->Results;
+}
+
+int BatchRun::WrittenCount() const
+{
+    int written = 0;
+    for (const ImageResult& result : m_state->Results)
+        written += result.Written ? 1 : 0;
+    return written;
+}
+
+int BatchRun::FailedCount() const
+{
+    return static_cast<int>(m_state->Results.size()) - WrittenCount();
+}
+
+QString BatchRun::FailureReport() const
+{
+    QStringList lines;
+    for (const ImageResult& result : m_state->Results) {
+        if (!result.Written)
+            lines.append(result.Name + QStringLiteral(": ") + result.Reason);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace pixquill

@@ -1,0 +1,93 @@
+#pragma once
+
+// The batch run behind Start and Stop: one image after another, settings read
+// afresh for every image, progress and a yield to the owner's event loop
+// after each, a cooperative stop checked after each.
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include "engine/JobSettings.h"
+#include "engine/ProcessImage.h"
+
+namespace pixquill {
+
+class Surface;
+
+// What the owner wants to hear about. Every member may be empty. A callback
+// may call Stop(), Abandon() or even destroy the BatchRun; the run notices on
+// return and then touches nothing of the owner's any more.
+struct BatchCallbacks {
+    std::function<void(int value, int max)> Progress; // (0, n) at Start and at the end, (i, n) after image i
+    std::function<void(const QString& caption)> Caption;
+    std::function<void()> Yield;     // let the owner's event loop run (Stop arrives here)
+    std::function<void()> Completed; // the run went through its whole list
+};
+
+enum class BatchOutcome {
+    Completed, // every image was handled (written or not)
+    Stopped,   // Stop ended it after the image in hand
+    Refused,   // nothing was done: already running, or no usable destination
+    Abandoned, // the owner ended it from outside; nothing was touched afterwards
+};
+
+class BatchRun {
+public:
+    // Handles one image; the run hands it the settings read for that image
+    // and the names of the whole list (to keep originals from being overwritten).
+    using ImageStep = std::function<ImageResult(const QString& name, const JobSettings& settings,
+                                                const QSet<QString>& listedNames)>;
+
+    // The usual step: ProcessImage with the owner's load and thumbnail surfaces.
+    static ImageStep SurfaceStep(Surface& picLoad, Surface& picThumb,
+                                 RenderOps& ops = RenderOps::Default());
+
+    BatchRun(BatchSettings& settings, ImageStep step, BatchCallbacks callbacks = {});
+    ~BatchRun(); // ends a run in progress as Abandon() does
+
+    BatchRun(const BatchRun&) = delete;
+    BatchRun& operator=(const BatchRun&) = delete;
+
+    // Runs the whole list (file names without folder, in list order) and
+    // returns when it is done, stopped or abandoned. Creates the destination
+    // folder (one level) when missing. Refused while a run is in progress,
+    // and with an empty destination ("Choose a destination folder").
+    BatchOutcome Start(const QStringList& workList);
+
+    // Ends the run after the image in hand; the caption keeps its
+    // "Processing i of n" and no completion follows. Does nothing when idle.
+    void Stop();
+
+    // For an owner that goes away (a window closing): the run ends after the
+    // image in hand without calling back or touching the owner's settings or
+    // surfaces again. The object may be reused or destroyed afterwards.
+    void Abandon();
+
+    bool IsRunning() const;
+    // What the counter label shows: "Processing i of n", the completion
+    // caption, or the reason a Start was refused. Empty before the first run.
+    QString Caption() const;
+    // The images handled so far by the current or last run, in list order.
+    const std::vector<ImageResult>& Results() const;
+    int WrittenCount() const;
+    int FailedCount() const;
+    // "NAME: reason" for every image not written, one per line.
+    QString FailureReport() const;
+
+    // "Completed W of N images", with " (F failed)" when some were not written.
+    static QString CompletionCaption(int written, int total);
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+    BatchSettings& m_settings;
+    ImageStep m_step;
+    BatchCallbacks m_callbacks;
+};
+
+} // namespace pixquill

@@ -1,0 +1,104 @@
+#include "engine/ProcessImage.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "codec/MFreeImage_2.h"
+#include "codec/Surface.h"
+
+namespace pixquill {
+
+namespace {
+
+bool ModeUsesWidth(int mode)
+{
+    return mode == kResizeMaintainAspect || mode == kResizeExact || mode == kResizePercent;
+}
+
+bool ModeUsesHeight(int mode)
+{
+    return mode == kResizeMaintainAspect || mode == kResizeExact;
+}
+
+// Why writing the output would destroy an original, or empty. Only an
+// existing output can be an original, so the common case costs one stat.
+QString OverwriteReason(const ImageNames& names, const JobSettings& settings,
+                        const QSet<QString>& listedNames)
+{
+    const QFileInfo output(names.OutputPath);
+    if (!output.exists())
+        return {};
+    const QString outputPath = output.canonicalFilePath();
+    if (outputPath == QFileInfo(names.SourcePath).canonicalFilePath())
+        return QStringLiteral("would overwrite the source image");
+    if (listedNames.contains(output.fileName())
+        && output.absoluteDir().canonicalPath()
+               == QDir(TrimSetting(settings.SourceFolder)).canonicalPath())
+        return QStringLiteral("would overwrite the source image %1").arg(output.fileName());
+    return {};
+}
+
+} // namespace
+
+ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surface& picLoad,
+                         Surface& picThumb, const QSet<QString>& listedNames, RenderOps& ops)
+{
+    const ImageNames names = BuildImageNames(name, settings);
+    ImageResult result{name, names.OutputPath, false, {}};
+    auto refuse = [&result](QString reason) {
+        result.Reason = std::move(reason);
+        return result;
+    };
+
+    if (TrimSetting(settings.DestinationFolder).isEmpty())
+        return refuse(QStringLiteral("no destination folder"));
+    const auto format = OutputFormatAt(settings.OutputFormat);
+    if (!format)
+        return refuse(QStringLiteral("no output format selected"));
+
+    // Only the sizes the mode reads are checked: a disabled box the mode
+    // ignores must not block the run.
+    std::int32_t w = 0;
+    std::int32_t h = 0;
+    if (ModeUsesWidth(settings.ResizeMode)) {
+        const NumberSetting width = ReadNumberSetting(settings.WidthText);
+        if (!width.Value)
+            return refuse(QStringLiteral("width %1").arg(width.Error));
+        w = *width.Value;
+    }
+    if (ModeUsesHeight(settings.ResizeMode)) {
+        const NumberSetting height = ReadNumberSetting(settings.HeightText);
+        if (!height.Value)
+            return refuse(QStringLiteral("height %1").arg(height.Error));
+        h = *height.Value;
+    }
+
+    if (QString overwrite = OverwriteReason(names, settings, listedNames); !overwrite.isEmpty())
+        return refuse(std::move(overwrite));
+
+    const LoadResult loaded = LoadImageToSurface(names.SourcePath, picLoad);
+    if (!loaded.ok)
+        return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
+
+    const RenderResult rendered =
+        RenderThumbnail(picLoad, picThumb, settings.ResizeMode, settings.ResampleFilter, w, h, ops);
+    if (rendered.Size.Width < 1 || rendered.Size.Height < 1)
+        return refuse(QStringLiteral("thumbnail would be %1 × %2 pixels")
+                          .arg(rendered.Size.Width)
+                          .arg(rendered.Size.Height));
+    if (!rendered.Drawn) {
+        if (settings.ResampleFilter < kFilterBox || settings.ResampleFilter > kFilterHalftone)
+            return refuse(QStringLiteral("unknown resample filter %1").arg(settings.ResampleFilter));
+        return refuse(QStringLiteral("the thumbnail could not be drawn"));
+    }
+
+    QString saveReason;
+    const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason);
+    if (status != kSaveWritten)
+        return refuse(saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)
+                                           : saveReason);
+    result.Written = true;
+    return result;
+}
+
+} // namespace pixquill

@@ -1,0 +1,241 @@
+// pixquill-batch end to end, on images drawn by the test.
+
+#include <ostream>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TestImages.h"
+
+namespace {
+
+using pixquill::test::ReadFileBytes;
+
+struct Outcome {
+    int Exit = -1;
+    QString Out;
+    QString Err;
+};
+
+Outcome RunTool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), arguments);
+    if (!process.waitForFinished(120000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+struct Folders {
+    QTemporaryDir Root;
+    QString Source = Root.filePath("in");
+    QString Destination = Root.filePath("out");
+
+    Folders() { QDir().mkdir(Source); }
+    void Draw(const QString& name, const QImage& image, const char* format = nullptr) const
+    {
+        ASSERT_TRUE(image.save(Source + "/" + name, format));
+    }
+    QStringList Written(const QString& folder = {}) const
+    {
+        return QDir(folder.isEmpty() ? Destination : folder).entryList(QDir::Files, QDir::Name);
+    }
+};
+
+QImage Solid(QColor colour)
+{
+    QImage image(90, 60, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+struct FormatCase {
+    const char* Option;
+    const char* Extension;
+    QByteArray Magic;
+};
+
+std::ostream& operator<<(std::ostream& os, const FormatCase& c)
+{
+    return os << c.Option;
+}
+
+class EveryFormat : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(EveryFormat, WritesThumbnailsInThatFormat)
+{
+    const FormatCase& c = GetParam();
+    Folders f;
+    f.Draw("one.png", pixquill::test::GradientImage(400, 300));
+    f.Draw("two.jpg", pixquill::test::QuadrantImage(300, 400), "JPG");
+    const Outcome run = RunTool({"--format", c.Option, "--width", "64", "--height", "64", f.Source,
+                                 f.Destination});
+    EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, QString("Completed 2 of 2 images\n"));
+    const QString ext = QString::fromLatin1(c.Extension);
+    EXPECT_EQ(f.Written(), QStringList({"_THone" + ext, "_THtwo" + ext}));
+    for (const QString& name : f.Written()) {
+        const QByteArray bytes = ReadFileBytes(f.Destination + "/" + name);
+        EXPECT_TRUE(bytes.startsWith(c.Magic)) << name.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, EveryFormat,
+    ::testing::Values(FormatCase{"bmp", ".bmp", "BM"}, FormatCase{"gif", ".gif", "GIF8"},
+                      FormatCase{"ico", ".ico", QByteArray("\0\0\1\0", 4)},
+                      FormatCase{"jpg", ".jpg", "\xFF\xD8\xFF"},
+                      FormatCase{"png", ".png", "\x89PNG"},
+                      // A TGA header: no colour map, uncompressed true colour.
+                      FormatCase{"tga", ".tga", QByteArray("\0\0\2", 3)},
+                      FormatCase{"TIF", ".tif", "II*"}));
+
+TEST(BatchCli, SizesFollowTheResizeMode)
+{
+    Folders f;
+    f.Draw("wide.png", pixquill::test::GradientImage(801, 601));
+    const Outcome run = RunTool({"--resize", "percent", "--width", "50", "--format", "png", "--prefix",
+                                 "", f.Source, f.Destination});
+    EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_EQ(QImage(f.Destination + "/wide.png").size(), QSize(400, 300));
+}
+
+TEST(BatchCli, SomeNotWrittenExitsOneAndNamesThem)
+{
+    Folders f;
+    f.Draw("a.png", pixquill::test::GradientImage(50, 50));
+    f.Draw("c.png", pixquill::test::GradientImage(50, 50));
+    QFile bad(f.Source + "/b.png");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("not a picture");
+    bad.close();
+    const Outcome run = RunTool({"--jobs", "2", f.Source, f.Destination});
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_EQ(run.Out, QString("Completed 2 of 3 images (1 failed)\n"));
+    EXPECT_TRUE(run.Err.contains(QRegularExpression("(^|\\n)b\\.png: \\S"))) << run.Err.toStdString();
+    // Not a terminal: one plain progress line per image.
+    EXPECT_EQ(run.Err.count("Processing "), 3);
+    EXPECT_TRUE(run.Err.contains("Processing 3 of 3\n"));
+}
+
+struct UsageCase {
+    QStringList Arguments;
+    const char* Named; // what the message must name
+};
+
+std::ostream& operator<<(std::ostream& os, const UsageCase& c)
+{
+    return os << c.Arguments.join(QLatin1Char(' ')).toStdString();
+}
+
+class UsageErrors : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(UsageErrors, ExitTwoWithOneLineNamingTheProblem)
+{
+    const UsageCase& c = GetParam();
+    Folders f;
+    QStringList arguments = c.Arguments;
+    arguments.replaceInStrings("SRC", f.Source);
+    arguments.replaceInStrings("DST", f.Destination);
+    const Outcome run = RunTool(arguments);
+    EXPECT_EQ(run.Exit, 2);
+    EXPECT_EQ(run.Err.count('\n'), 1) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QString::fromUtf8(c.Named))) << run.Err.toStdString();
+    EXPECT_TRUE(run.Out.isEmpty());
+    EXPECT_FALSE(QDir(f.Destination).exists());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UsageErrors,
+    ::testing::Values(UsageCase{{"--resize", "stretch", "SRC", "DST"}, "--resize"},
+                      UsageCase{{"--filter", "gauss", "SRC", "DST"}, "--filter"},
+                      UsageCase{{"--format", "webp", "SRC", "DST"}, "--format"},
+                      UsageCase{{"--width", "abc", "SRC", "DST"}, "--width"},
+                      UsageCase{{"--height", "1e20", "SRC", "DST"}, "--height"},
+                      UsageCase{{"--jobs", "0", "SRC", "DST"}, "--jobs"},
+                      UsageCase{{"--bogus", "SRC", "DST"}, "bogus"},
+                      UsageCase{{"SRC"}, "DEST"},
+                      UsageCase{{"SRC/missing", "DST"}, "SOURCE"},
+                      UsageCase{{"SRC", "  "}, "Choose a destination folder"},
+                      UsageCase{{"SRC", "DST", "sub/a.png"}, "sub/a.png"}));
+
+TEST(BatchCli, JobCountDoesNotChangeABit)
+{
+    Folders f;
+    for (int i = 0; i < 8; ++i)
+        f.Draw(QStringLiteral("g%1.png").arg(i), pixquill::test::GradientImage(120 + 17 * i, 90 + 5 * i));
+    f.Draw("same.jpg", Solid(Qt::red), "JPG");
+    f.Draw("same.png", Solid(Qt::blue));
+    for (const char* filter : {"none", "lanczos3"}) {
+        const QString one = f.Root.filePath(QStringLiteral("one-%1").arg(filter));
+        const QString four = f.Root.filePath(QStringLiteral("four-%1").arg(filter));
+        ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "1", f.Source, one}).Exit, 0);
+        ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "4", f.Source, four}).Exit, 0);
+        ASSERT_EQ(f.Written(one).size(), 9);
+        EXPECT_EQ(f.Written(one), f.Written(four));
+        for (const QString& name : f.Written(one))
+            EXPECT_EQ(ReadFileBytes(one + "/" + name), ReadFileBytes(four + "/" + name))
+                << filter << " " << name.toStdString();
+        // Both inputs named "same" write _THsame.png; the later one in name order wins.
+        EXPECT_LE(pixquill::test::ColourDistance(QImage(four + "/_THsame.png").pixel(5, 5),
+                                                 qRgb(0, 0, 255)),
+                  4);
+    }
+}
+
+TEST(BatchCli, NamedFilesRunInTheGivenOrder)
+{
+    Folders f;
+    f.Draw("same.jpg", Solid(Qt::red), "JPG");
+    f.Draw("same.png", Solid(Qt::blue));
+    f.Draw("other.png", Solid(Qt::green));
+    const Outcome run =
+        RunTool({"--format", "png", "--jobs", "4", f.Source, f.Destination, "same.png", "same.jpg"});
+    EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_EQ(f.Written(), QStringList({"_THsame.png"}));
+    EXPECT_LE(pixquill::test::ColourDistance(QImage(f.Destination + "/_THsame.png").pixel(5, 5),
+                                             qRgb(255, 0, 0)),
+              12);
+}
+
+TEST(BatchCli, MaskQuietAndEmptyFolder)
+{
+    Folders f;
+    // PNG content under TIFF names: the mask looks at names, the loader at content.
+    f.Draw("a.tif", pixquill::test::GradientImage(20, 20), "PNG");
+    f.Draw("b.tiff", pixquill::test::GradientImage(20, 20), "PNG");
+    Outcome run = RunTool({"--quiet", f.Source, f.Destination});
+    EXPECT_EQ(run.Exit, 0);
+    EXPECT_TRUE(run.Out.isEmpty());
+    EXPECT_TRUE(run.Err.isEmpty());
+    EXPECT_EQ(f.Written(), QStringList({"_THb.jpg"}));
+
+    run = RunTool({"--mask", "*.tif", f.Source, f.Root.filePath("masked")});
+    EXPECT_EQ(f.Written(f.Root.filePath("masked")), QStringList({"_THa.jpg"}));
+
+    run = RunTool({"--mask", "*.nothing", f.Source, f.Root.filePath("none")});
+    EXPECT_EQ(run.Exit, 0);
+    EXPECT_EQ(run.Out, QString("Completed 0 of 0 images\n"));
+    EXPECT_TRUE(QDir(f.Root.filePath("none")).exists());
+}
+
+TEST(BatchCli, HelpAndVersion)
+{
+    Outcome run = RunTool({"--help"});
+    EXPECT_EQ(run.Exit, 0);
+    EXPECT_TRUE(run.Out.contains("--jobs"));
+    run = RunTool({"--version"});
+    EXPECT_EQ(run.Exit, 0);
+    EXPECT_TRUE(run.Out.startsWith("pixquill-batch "));
+}
+
+} // namespace

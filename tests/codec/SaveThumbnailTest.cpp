@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <FreeImage.h>
+
+#include "codec/MFreeImage_2.h"
+#include "codec/Surface.h"
+#include "tests/codec/CodecTestFiles.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TestImages.h"
+
+namespace pixquill {
+namespace {
+
+using test::ReadWithFreeImage;
+
+// Draws the image into a fresh thumbnail surface of its size.
+void DrawInto(Surface& surface, const QImage& image)
+{
+    surface.Resize(image.width(), image.height());
+    surface.Image() = image.convertToFormat(QImage::Format_RGB32);
+}
+
+QStringList FolderEntries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+struct FormatCase {
+    const char* name;
+    int format;
+    const char* extension;
+    int bitsPerPixel;
+    int tolerance; // largest channel difference the encoding may introduce
+    int fourthByte; // -1: not a 32-bit file
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
+
+class SaveFormatTest : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(SaveFormatTest, WritesTheCapturedSurfaceWithTheFormatsDepth)
+{
+    const FormatCase& c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QImage drawn = test::GradientImage(64, 48);
+    Surface thumb;
+    DrawInto(thumb, drawn);
+    const QString path = dir.filePath(QStringLiteral("thumb.") + QLatin1String(c.extension));
+
+    QString reason;
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, c.format, &reason)) << reason.toStdString();
+    EXPECT_TRUE(reason.isEmpty());
+
+    const test::ReadBack back = ReadWithFreeImage(path);
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(QSize(64, 48), QSize(back.width, back.height));
+    EXPECT_EQ(c.bitsPerPixel, back.bitsPerPixel);
+    if (c.fourthByte >= 0) {
+        ASSERT_TRUE(back.fourthByte.has_value());
+        EXPECT_EQ(c.fourthByte, *back.fourthByte);
+    }
+    const int distance = test::MaxImageDistance(drawn, back.pixels);
+    EXPECT_GE(distance, 0);
+    EXPECT_LE(distance, c.tolerance);
+    // Only the thumbnail is left in the folder.
+    EXPECT_EQ(QStringList {QStringLiteral("thumb.") + QLatin1String(c.extension)}, FolderEntries(dir.path()));
+    // The capture became the surface's picture.
+    EXPECT_EQ(drawn, thumb.Picture().convertToFormat(QImage::Format_RGB32));
+}
+
+INSTANTIATE_TEST_SUITE_P(SevenFormats, SaveFormatTest,
+                         ::testing::Values(FormatCase {"Bmp", kFifBmp, "bmp", 32, 0, 0},
+                                           FormatCase {"Targa", kFifTarga, "tga", 32, 0, 255},
+                                           FormatCase {"Jpeg", kFifJpeg, "jpg", 24, 24, -1},
+                                           FormatCase {"Png", kFifPng, "png", 24, 0, -1},
+                                           FormatCase {"Ico", kFifIco, "ico", 24, 0, -1},
+                                           FormatCase {"Tiff", kFifTiff, "tif", 24, 0, -1},
+                                           FormatCase {"Gif", kFifGif, "gif", 8, 24, -1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SaveThumbnailTest, TiffIsUncompressed)
+{
+    QTemporaryDir dir;
+    Surface thumb;
+    DrawInto(thumb, test::GradientImage(40, 30));
+    const QString path = dir.filePath(QStringLiteral("t.tif"));
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, kFifTiff));
+    EXPECT_EQ(std::optional<int>(1), test::TiffCompression(test::ReadFileBytes(path)));
+}
+
+TEST(SaveThumbnailTest, GifHasAPaletteOfAtMost256Colours)
+{
+    QTemporaryDir dir;
+    Surface thumb;
+    DrawInto(thumb, test::QuadrantImage(40, 30));
+    const QString path = dir.filePath(QStringLiteral("t.gif"));
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, kFifGif));
+    const test::ReadBack back = ReadWithFreeImage(path);
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(8, back.bitsPerPixel);
+    EXPECT_TRUE(back.palette);
+    // Four flat colours survive quantisation exactly.
+    EXPECT_EQ(0, test::MaxImageDistance(test::QuadrantImage(40, 30), back.pixels));
+}
+
+struct IconCase {
+    int width;
+    int height;
+    int status;
+};
+
+void PrintTo(const IconCase& c, std::ostream* os) { *os << c.width << " x " << c.height; }
+
+class SaveIconTest : public ::testing::TestWithParam<IconCase> {};
+
+TEST_P(SaveIconTest, EveryThumbnailUpTo256IsAValidIcon)
+{
+    const IconCase& c = GetParam();
+    QTemporaryDir dir;
+    Surface thumb;
+    const QImage drawn = test::GradientImage(c.width, c.height);
+    DrawInto(thumb, drawn);
+    const QString path = dir.filePath(QStringLiteral("t.ico"));
+    QString reason;
+    ASSERT_EQ(c.status, SaveThumbnail(thumb, path, kFifIco, &reason));
+    if (c.status != kSaveWritten) {
+        EXPECT_EQ(QStringLiteral("icons are at most 256 × 256"), reason);
+        EXPECT_TRUE(FolderEntries(dir.path()).isEmpty());
+        return;
+    }
+    const test::ReadBack back = ReadWithFreeImage(path);
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(QSize(c.width, c.height), QSize(back.width, back.height));
+    EXPECT_EQ(0, test::MaxImageDistance(drawn, back.pixels));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SaveIconTest,
+                         ::testing::Values(IconCase {100, 75, kSaveWritten}, IconCase {10, 10, kSaveWritten},
+                                           IconCase {1, 1, kSaveWritten}, IconCase {16, 16, kSaveWritten},
+                                           IconCase {256, 256, kSaveWritten}, IconCase {256, 1, kSaveWritten},
+                                           IconCase {300, 200, kSaveFailed}, IconCase {257, 10, kSaveFailed},
+                                           IconCase {10, 257, kSaveFailed}));
+
+TEST(SaveThumbnailTest, EmptySurfaceGivesNoCaptureAndWritesNothing)
+{
+    QTemporaryDir dir;
+    Surface thumb(0, 0);
+    QString reason;
+    EXPECT_EQ(kSaveNoCapture, SaveThumbnail(thumb, dir.filePath(QStringLiteral("t.png")), kFifPng, &reason));
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_TRUE(FolderEntries(dir.path()).isEmpty());
+}
+
+TEST(SaveThumbnailTest, ReplacesAnExistingFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.bmp"));
+    ASSERT_TRUE(test::WriteFileBytes(path, "old contents"));
+    Surface thumb;
+    DrawInto(thumb, test::QuadrantImage(20, 10));
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, kFifBmp));
+    const test::ReadBack back = ReadWithFreeImage(path);
+    ASSERT_TRUE(back.ok);
+    EXPECT_EQ(QSize(20, 10), QSize(back.width, back.height));
+    EXPECT_EQ(QStringList {QStringLiteral("t.bmp")}, FolderEntries(dir.path()));
+}
+
+// A save that cannot be completed must leave the folder as it was: an existing
+// file of the target's name byte for byte, and no temporary file.
+enum class Obstacle { EncoderRefuses, FolderIsMissing, TargetIsAFolder, ReadOnlyFile, ReadOnlyFolder };
+
+const char* ObstacleName(Obstacle o)
+{
+    switch (o) {
+    case Obstacle::EncoderRefuses: return "EncoderRefuses";
+    case Obstacle::FolderIsMissing: return "FolderIsMissing";
+    case Obstacle::TargetIsAFolder: return "TargetIsAFolder";
+    case Obstacle::ReadOnlyFile: return "ReadOnlyFile";
+    case Obstacle::ReadOnlyFolder: return "ReadOnlyFolder";
+    }
+    return "Unknown";
+}
+
+void PrintTo(Obstacle o, std::ostream* os) { *os << ObstacleName(o); }
+
+class UnwritableTargetTest : public ::testing::TestWithParam<Obstacle> {};
+
+TEST_P(UnwritableTargetTest, FailsWithStatus6AndLeavesTheFolderAsItWas)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray existing("an earlier thumbnail that must survive");
+    QString folder = dir.path();
+    QString target = dir.filePath(QStringLiteral("thumb.png"));
+    int format = kFifPng;
+    switch (GetParam()) {
+    case Obstacle::EncoderRefuses:
+        // A format FreeImage reads but cannot write: the encoder fails after
+        // the temporary file exists.
+        format = FIF_PCD;
+        ASSERT_TRUE(test::WriteFileBytes(target, existing));
+        break;
+    case Obstacle::FolderIsMissing:
+        target = dir.filePath(QStringLiteral("missing/thumb.png"));
+        ASSERT_TRUE(test::WriteFileBytes(dir.filePath(QStringLiteral("thumb.png")), existing));
+        break;
+    case Obstacle::TargetIsAFolder:
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("thumb.png")));
+        break;
+    case Obstacle::ReadOnlyFile:
+        // The folder would allow a rename over it; the file itself says no.
+        ASSERT_TRUE(test::WriteFileBytes(target, existing));
+        QFile::setPermissions(target, QFileDevice::ReadOwner);
+        if (QFileInfo(target).isWritable())
+            GTEST_SKIP() << "permissions do not bind this user (root)";
+        break;
+    case Obstacle::ReadOnlyFolder:
+        ASSERT_TRUE(test::WriteFileBytes(target, existing));
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        if (QFileInfo(folder).isWritable()) {
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            GTEST_SKIP() << "permissions do not bind this user (root)";
+        }
+        break;
+    }
+    const QStringList before = FolderEntries(folder);
+
+    Surface thumb;
+    DrawInto(thumb, test::GradientImage(30, 20));
+    QString reason;
+    EXPECT_EQ(kSaveFailed, SaveThumbnail(thumb, target, format, &reason));
+    EXPECT_FALSE(reason.isEmpty());
+
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(before, FolderEntries(folder));
+    if (GetParam() != Obstacle::TargetIsAFolder) {
+        EXPECT_EQ(existing, test::ReadFileBytes(dir.filePath(QStringLiteral("thumb.png"))));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Obstacles, UnwritableTargetTest,
+                         ::testing::Values(Obstacle::EncoderRefuses, Obstacle::FolderIsMissing,
+                                           Obstacle::TargetIsAFolder, Obstacle::ReadOnlyFile,
+                                           Obstacle::ReadOnlyFolder),
+                         [](const auto& info) { return std::string(ObstacleName(info.param)); });
+
+TEST(CaptureThumbnailTest, CapturesEveryRowAt32BitsWithFourthByteZero)
+{
+    // Taller than a 16-bit row count can hold.
+    Surface thumb(2, 40000);
+    thumb.Image().fill(qRgb(10, 20, 30));
+    thumb.Image().setPixel(1, 0, qRgb(200, 100, 50));
+    const CapturedBitmap captured = CaptureThumbnail(thumb);
+    ASSERT_TRUE(captured.Bitmap);
+    EXPECT_EQ(2, captured.Width);
+    EXPECT_EQ(40000, captured.Height);
+    FIBITMAP* b = captured.Bitmap.get();
+    EXPECT_EQ(32u, FreeImage_GetBPP(b));
+    // Bottom-up: the surface's top row is the bitmap's last.
+    const BYTE* top = FreeImage_GetScanLine(b, 39999) + 4;
+    EXPECT_EQ(200, top[FI_RGBA_RED]);
+    EXPECT_EQ(100, top[FI_RGBA_GREEN]);
+    EXPECT_EQ(50, top[FI_RGBA_BLUE]);
+    EXPECT_EQ(0, top[FI_RGBA_ALPHA]);
+    const BYTE* bottom = FreeImage_GetScanLine(b, 0);
+    EXPECT_EQ(10, bottom[FI_RGBA_RED]);
+    EXPECT_EQ(0, bottom[FI_RGBA_ALPHA]);
+    EXPECT_FALSE(thumb.Picture().isNull());
+}
+
+TEST(CaptureThumbnailTest, EmptySurfaceCapturesNothing)
+{
+    Surface thumb(0, 5);
+    const CapturedBitmap captured = CaptureThumbnail(thumb);
+    EXPECT_FALSE(captured.Bitmap);
+    EXPECT_EQ(0, captured.Width);
+    EXPECT_EQ(0, captured.Height);
+}
+
+} // namespace
+} // namespace pixquill
