@@ -53,7 +53,11 @@ PictureButton::PictureButton(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     // Moves with no button held are needed to notice the pointer entering.
     setMouseTracking(true);
+    // The button takes its face's size; layouts must not stretch it.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     resize(kNewSize);
+    m_Timer1.setParent(this);
+    m_Timer1.setObjectName(QStringLiteral("Timer1"));
     m_Timer1.setInterval(kHoverIntervalMs);
     connect(&m_Timer1, &QTimer::timeout, this, &PictureButton::OnTimer1);
 }
@@ -126,8 +130,10 @@ void PictureButton::UpdateFace()
     if (!face.isNull())
         m_Picture1Size = face.size();
     QSize target = m_Picture1Size.isValid() ? m_Picture1Size : size();
-    if (target != size())
+    if (target != size()) {
         resize(target);
+        updateGeometry();
+    }
     // A hidden widget gets its resize event only when shown: keep the
     // surface in step now.
     m_surface.Resize(target.width(), target.height());

@@ -50,6 +50,8 @@ public:
     void SetIndex(int index) { m_index = index; }
 
     // Saved property set: the three faces, no picture being the default.
+    // Reading draws nothing: the first face is drawn by the host's resize,
+    // which a hidden button receives when it is shown.
     void InitProperties();
     void ReadProperties(const PropertyBag& bag);
     void WriteProperties(PropertyBag& bag) const;

@@ -1,9 +1,11 @@
 #include "Rv_Progbar.h"
 
+#include <algorithm>
 #include <optional>
 
 #include <QCoreApplication>
 #include <QPainter>
+#include <QResizeEvent>
 
 #include "codec/Rounding.h"
 #include "ui/widgets/DrawEdge.h"
@@ -58,15 +60,15 @@ std::optional<BarLayout> LayOutBar(std::int32_t value, std::int32_t max, std::in
         return std::nullopt;
     const double fraction = double(value) / double(max);
     const double inset = barOffset == 1 ? 2.0 : 0.0;
-    const double width = fraction * (bodyWidth - 2 * inset);
+    const double visible = std::max(0.0, bodyWidth - inset);
+    const double width = std::min(fraction * (bodyWidth - 2 * inset), visible + kOverhang);
     const double height = bodyHeight - 2 * inset;
     const auto w = RoundToInt32(width);
     const auto h = RoundToInt32(height);
     if (!w || !h || *w < 0 || *h < 0)
         return std::nullopt;
     const int left = int(inset);
-    const int visible = std::max(0, int(bodyWidth) - left);
-    return BarLayout{left, left, std::min(*w, visible + kOverhang), *h};
+    return BarLayout{left, left, *w, *h};
 }
 
 } // namespace
@@ -189,6 +191,7 @@ void Rv_Progbar::DrawBar(std::int32_t& valueToShow)
         m_picBar->setGeometry(layout->left, layout->top, layout->width, layout->height);
         // A hidden widget is resized only when shown; the surface now.
         m_picBar->surface().Resize(layout->width, layout->height);
+        m_laidOutOn = size();
     }
 
     Surface& bar = m_picBar->surface();
@@ -218,7 +221,10 @@ void Rv_Progbar::paintEvent(QPaintEvent*)
 void Rv_Progbar::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    m_picBar->move(0, 0);
+    // A hidden widget hears of its size only when shown; that late news of
+    // the size the bar was laid out on is no resize of the body.
+    if (event->size() != m_laidOutOn)
+        m_picBar->move(0, 0);
 }
 
 } // namespace pixquill

@@ -86,6 +86,8 @@ private:
     OleColor m_backColor = kSystemButtonFace;
     OleColor m_barColor = kSystemWindowBackground;
     SurfaceWidget* m_picBar = nullptr;
+    // Body size at the bar's last layout.
+    QSize m_laidOutOn;
 };
 
 } // namespace pixquill
