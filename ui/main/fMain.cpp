@@ -18,9 +18,9 @@
 #include "resources/Pictures.h"
 #include "ui/about/fAbout.h"
 #include "ui/main/FileListBox.h"
+#include "ui/main/Fonts.h"
 #include "ui/main/FrameBox.h"
 #include "ui/main/Product.h"
-#include "ui/main/Fonts.h"
 #include "ui/main/mUtils.h"
 #include "ui/widgets/PictureButton.h"
 #include "ui/widgets/Rv_Progbar.h"
@@ -31,7 +31,7 @@ namespace pixquill {
 namespace {
 
 const QColor kBodyColour(0x80, 0xA0, 0xC0);
-constexpr int kSunkenEdge = 6; // two pixels: raised outer and inner lines sunken
+constexpr int kSunkenEdge = 6; // sunken outer and inner lines: two pixels
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, bool verdana = true)
 {
