@@ -43,14 +43,6 @@ void ShowPictureOn(Surface& surface, const QImage& picture)
         surface.Cls();
 }
 
-int KeyAsciiOf(const QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_Escape)
-        return 27;
-    const QString text = event->text();
-    return text.isEmpty() ? 0 : text.at(0).unicode();
-}
-
 } // namespace
 
 ImageAceX::ImageAceX(QWidget* parent)

@@ -8,6 +8,14 @@
 
 namespace pixquill {
 
+int KeyAsciiOf(const QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape)
+        return 27;
+    const QString text = event->text();
+    return text.isEmpty() ? 0 : text.at(0).unicode();
+}
+
 SurfaceWidget::SurfaceWidget(QWidget* parent)
     : QWidget(parent)
 {
@@ -60,7 +68,7 @@ void SurfaceWidget::mouseReleaseEvent(QMouseEvent* event)
 {
     const QPoint p = event->position().toPoint() - QPoint(m_surface.BorderWidth(), m_surface.BorderWidth());
     emit MouseUp(event->button(), event->modifiers(), p.x(), p.y());
-    // A click is a press and a release over the surface.
+    // A click is a press and a release over the surface, with any button.
     if (m_pressedInside && rect().contains(event->position().toPoint()))
         emit Click();
     m_pressedInside = false;
@@ -81,10 +89,7 @@ void SurfaceWidget::mouseMoveEvent(QMouseEvent* event)
 
 void SurfaceWidget::keyPressEvent(QKeyEvent* event)
 {
-    const QString text = event->text();
-    int keyAscii = text.isEmpty() ? 0 : text.at(0).unicode();
-    if (event->key() == Qt::Key_Escape)
-        keyAscii = 27;
+    int keyAscii = KeyAsciiOf(event);
     if (keyAscii == 0) {
         QWidget::keyPressEvent(event);
         return;

@@ -4,7 +4,13 @@
 
 #include "codec/Surface.h"
 
+class QKeyEvent;
+
 namespace pixquill {
+
+// The character code a key press reports to KeyPress handlers: Esc is 27,
+// keys without text are 0 (not reported).
+int KeyAsciiOf(const QKeyEvent* event);
 
 // A visible drawing surface: a widget that shows a Surface's persistent image
 // inside an optional edge (BorderStyle uses the shared edge styles), and
