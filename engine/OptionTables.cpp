@@ -5,6 +5,7 @@
 
 #include <QDir>
 
+#include "codec/MFreeImage_2.h"
 #include "codec/Rounding.h"
 
 namespace pixquill {
@@ -47,13 +48,13 @@ constexpr std::array<FileMaskEntry, kFileMaskCount> kFileMasks{{
 }};
 
 constexpr std::array<OutputFormatEntry, kOutputFormatCount> kOutputFormats{{
-    {"Windows or OS2 BMP(*.bmp)", 0, ".bmp", FormatConversion::AsCaptured32},
-    {"Compuserve GIF(*.gif)", 25, ".gif", FormatConversion::To24BitsWuPalette},
-    {"Icon File(*.ico)", 1, ".ico", FormatConversion::To24Bits},
-    {"JPEG(*.jpg)", 2, ".jpg", FormatConversion::To24Bits},
-    {"Portable Network Graphics(*.png)", 13, ".png", FormatConversion::To24Bits},
-    {"Truevision Targa(*.tga)", 17, ".tga", FormatConversion::AsCaptured32},
-    {"Tagged Image File Format(*.tif)", 18, ".tif", FormatConversion::To24BitsUncompressed},
+    {"Windows or OS2 BMP(*.bmp)", kFifBmp, ".bmp", FormatConversion::AsCaptured32},
+    {"Compuserve GIF(*.gif)", kFifGif, ".gif", FormatConversion::To24BitsWuPalette},
+    {"Icon File(*.ico)", kFifIco, ".ico", FormatConversion::To24Bits},
+    {"JPEG(*.jpg)", kFifJpeg, ".jpg", FormatConversion::To24Bits},
+    {"Portable Network Graphics(*.png)", kFifPng, ".png", FormatConversion::To24Bits},
+    {"Truevision Targa(*.tga)", kFifTarga, ".tga", FormatConversion::AsCaptured32},
+    {"Tagged Image File Format(*.tif)", kFifTiff, ".tif", FormatConversion::To24BitsUncompressed},
 }};
 
 using S = SizeControl;
