@@ -7,6 +7,7 @@
 
 #include "codec/MFreeImage_2.h"
 #include "codec/Rounding.h"
+#include "engine/FolderListing.h"
 
 namespace pixquill {
 
@@ -163,16 +164,31 @@ std::optional<QString> FileMaskAt(int index)
 
 bool MatchesMask(const QString& fileName, const QString& mask)
 {
-    const QString name = fileName.toCaseFolded();
-    const auto patterns = QStringView(mask).split(u';');
-    for (QStringView raw : patterns) {
+    return CompiledMask(mask).Matches(fileName);
+}
+
+CompiledMask::CompiledMask(const QString& mask)
+{
+    for (QStringView raw : QStringView(mask).split(u';')) {
         const QStringView trimmed = raw.trimmed();
         if (trimmed.isEmpty())
             continue;
         // "*.*" means every file, whether or not its name has a dot.
         if (trimmed == u"*.*" || trimmed == u"*")
-            return true;
-        if (MatchesPattern(name, trimmed.toString().toCaseFolded()))
+            m_everyName = true;
+        m_patterns.append(trimmed.toString().toCaseFolded());
+    }
+}
+
+bool CompiledMask::Matches(const QString& fileName) const
+{
+    if (m_everyName)
+        return true;
+    if (m_patterns.isEmpty())
+        return false;
+    const QString name = fileName.toCaseFolded();
+    for (const QString& pattern : m_patterns) {
+        if (MatchesPattern(name, pattern))
             return true;
     }
     return false;
@@ -180,18 +196,7 @@ bool MatchesMask(const QString& fileName, const QString& mask)
 
 QStringList ListMatchingFiles(const QString& folder, const QString& mask)
 {
-    const QDir dir(folder);
-    if (!dir.exists())
-        return {};
-    QStringList names = dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
-    QStringList matching;
-    for (const QString& name : names) {
-        if (MatchesMask(name, mask))
-            matching.append(name);
-    }
-    // Plain code-unit order: the same on every machine and locale.
-    std::sort(matching.begin(), matching.end());
-    return matching;
+    return ReadFolderListing(folder, mask).Names;
 }
 
 const std::array<OutputFormatEntry, kOutputFormatCount>& OutputFormats()

@@ -41,8 +41,20 @@ std::optional<QString> FileMaskAt(int index);
 // Blanks around a pattern are ignored; an empty mask matches nothing.
 bool MatchesMask(const QString& fileName, const QString& mask);
 
-// The ordinary, non-hidden files of a folder whose names match the mask,
-// sorted by name. Empty when the folder cannot be read.
+// A mask split and case-folded once, for matching many names against it.
+class CompiledMask {
+public:
+    explicit CompiledMask(const QString& mask);
+    bool Matches(const QString& fileName) const;
+
+private:
+    bool m_everyName = false; // "*.*" or "*" among the patterns
+    QStringList m_patterns;   // trimmed, case-folded, none empty
+};
+
+// The ordinary, non-hidden files of a folder whose names match the mask, in
+// file-manager order (see ReadFolderListing). Empty when the folder cannot be
+// read.
 QStringList ListMatchingFiles(const QString& folder, const QString& mask);
 
 // ------------------------------------------------------------ output formats

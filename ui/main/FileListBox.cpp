@@ -1,8 +1,13 @@
 #include "FileListBox.h"
 
-#include <QDir>
+#include <algorithm>
+#include <vector>
 
-#include "engine/OptionTables.h"
+#include <QDir>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include "engine/FolderListing.h"
 
 namespace pixquill {
 
@@ -16,12 +21,14 @@ FileListBox::FileListBox(QWidget* parent)
 
 void FileListBox::Refresh()
 {
-    const QStringList names = ListMatchingFiles(m_path, m_pattern);
+    const FolderListing listing = ReadFolderListing(m_path, m_pattern);
+    m_problem = listing.Problem;
     // Thousands of rows: fill without repainting per row.
     setUpdatesEnabled(false);
     clear();
-    addItems(names);
+    addItems(listing.Names);
     setUpdatesEnabled(true);
+    setToolTip(m_problem);
 }
 
 QStringList FileListBox::Names() const
@@ -31,6 +38,57 @@ QStringList FileListBox::Names() const
     for (int row = 0; row < count(); ++row)
         names.append(item(row)->text());
     return names;
+}
+
+QStringList FileListBox::SelectedNames() const
+{
+    // From the selection's ranges rather than asking every row, which would
+    // search the ranges once per row.
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.push_back(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QStringList names;
+    names.reserve(static_cast<qsizetype>(rows.size()));
+    for (const int row : rows)
+        names.append(item(row)->text());
+    return names;
+}
+
+QString FileListBox::FocusedName() const
+{
+    const QListWidgetItem* focused = currentItem();
+    return focused ? focused->text() : QString();
+}
+
+void FileListBox::SetAllSelected(bool selected)
+{
+    if (selected && count() > 0)
+        selectionModel()->select(QItemSelection(model()->index(0, 0), model()->index(count() - 1, 0)),
+                                 QItemSelectionModel::Select);
+    else if (!selected)
+        selectionModel()->clearSelection();
+    emit Click();
+}
+
+void FileListBox::mousePressEvent(QMouseEvent* event)
+{
+    QListWidget::mousePressEvent(event);
+    // The base press has moved the focus and the selection; a press that
+    // unselects the row with Ctrl still counts as a click on it.
+    if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid())
+        emit Click();
+}
+
+void FileListBox::keyPressEvent(QKeyEvent* event)
+{
+    const QModelIndex before = currentIndex();
+    QListWidget::keyPressEvent(event);
+    if (currentIndex() != before && currentIndex().isValid())
+        emit Click();
 }
 
 } // namespace pixquill

@@ -2,14 +2,16 @@
 
 #include <QListWidget>
 #include <QString>
+#include <QStringList>
 
 namespace pixquill {
 
 // The file list: the ordinary files of one folder whose names match a mask of
-// ";"-separated wildcard patterns, one bare file name per row, with extended
-// selection (click, Ctrl+click, Shift+click). Setting the folder or the
-// pattern does not re-read the folder; Refresh() does, and leaves no row
-// selected. GUI thread only.
+// ";"-separated wildcard patterns, one bare file name per row, in file-manager
+// order, with extended selection (click, Ctrl+click, Shift+click). Setting the
+// folder or the pattern does not re-read the folder; Refresh() does, and
+// leaves no row selected. A folder that cannot be listed gives an empty list
+// whose tooltip says why. GUI thread only.
 class FileListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -23,15 +25,39 @@ public:
     QString Pattern() const { return m_pattern; }
     void SetPattern(const QString& pattern) { m_pattern = pattern; }
 
-    // Re-reads the folder. A folder that cannot be read gives an empty list.
+    // Re-reads the folder.
     void Refresh();
+
+    // Why the last Refresh() listed nothing ("No such folder", "Not a
+    // folder", "Cannot read this folder"); empty when the folder was read.
+    QString Problem() const { return m_problem; }
 
     // Bare file names in list order.
     QStringList Names() const;
+    // The selected rows' names in list order.
+    QStringList SelectedNames() const;
+    // The name of the focused row (selected or not); empty when none.
+    QString FocusedName() const;
+
+    // Selects or unselects every row as one change of the selection (so a
+    // list of 100,000 rows is not repainted or re-examined row by row), then
+    // raises Click as any change of the selection by the program does.
+    void SetAllSelected(bool selected);
+
+signals:
+    // A click on a row (whether it selects or unselects it), a move of the
+    // focused row with the keyboard, or a change of the selection made by the
+    // program through SetAllSelected.
+    void Click();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString m_path;
     QString m_pattern = QStringLiteral("*.*");
+    QString m_problem;
 };
 
 } // namespace pixquill

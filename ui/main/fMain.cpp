@@ -1,10 +1,17 @@
 #include "fMain.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFont>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -14,12 +21,15 @@
 
 #include "codec/OleColor.h"
 #include "codec/Rounding.h"
+#include "engine/FolderListing.h"
 #include "engine/OptionTables.h"
 #include "resources/Pictures.h"
 #include "ui/about/fAbout.h"
+#include "ui/display/fFullScale.h"
 #include "ui/main/FileListBox.h"
 #include "ui/main/Fonts.h"
 #include "ui/main/FrameBox.h"
+#include "ui/main/ImagePreview.h"
 #include "ui/main/Product.h"
 #include "ui/main/mUtils.h"
 #include "ui/widgets/PictureButton.h"
@@ -40,8 +50,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect 
     label->setGeometry(geometry);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    if (verdana)
-        label->setFont(VerdanaFont());
+    label->setFont(verdana ? VerdanaFont() : DefaultFont());
     return label;
 }
 
@@ -50,6 +59,8 @@ QLineEdit* MakeTextBox(QWidget* parent, const char* name, const QString& text, Q
     auto* box = new QLineEdit(text, parent);
     box->setObjectName(QLatin1String(name));
     box->setGeometry(geometry);
+    // Not the frame's Verdana: controls that name no font take the default.
+    box->setFont(DefaultFont());
     return box;
 }
 
@@ -74,6 +85,7 @@ QComboBox* MakeCombo(QWidget* parent, const char* name, bool editable, QRect geo
     if (editable)
         combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setGeometry(geometry);
+    combo->setFont(DefaultFont());
     combo->setMaxVisibleItems(16);
     return combo;
 }
@@ -199,12 +211,14 @@ void fMain::CreateControls()
     m_cmdBrowseImg = new QPushButton(QStringLiteral("..."), m_fraPaths);
     m_cmdBrowseImg->setObjectName(QStringLiteral("cmdBrowseImg"));
     m_cmdBrowseImg->setGeometry(278, 20, 21, 18);
+    m_cmdBrowseImg->setFont(DefaultFont());
     connect(m_cmdBrowseImg, &QPushButton::clicked, this, &fMain::cmdBrowseImg_Click);
     m_Label5 = MakeLabel(m_fraPaths, "Label5", QStringLiteral("Destination Folder:"), QRect(6, 44, 96, 12));
     m_txtThumbDir = MakeTextBox(m_fraPaths, "txtThumbDir", QString(), QRect(103, 42, 172, 19));
     m_cmdBrowseThumb = new QPushButton(QStringLiteral("..."), m_fraPaths);
     m_cmdBrowseThumb->setObjectName(QStringLiteral("cmdBrowseThumb"));
     m_cmdBrowseThumb->setGeometry(278, 43, 21, 18);
+    m_cmdBrowseThumb->setFont(DefaultFont());
     connect(m_cmdBrowseThumb, &QPushButton::clicked, this, &fMain::cmdBrowseThumb_Click);
     m_Label1 = MakeLabel(m_fraPaths, "Label1", QStringLiteral("File Mask:"), QRect(51, 68, 52, 12));
     m_Label1->installEventFilter(this);
@@ -253,12 +267,14 @@ void fMain::CreateControls()
     m_cmdselect[1] = new QPushButton(QStringLiteral("Clear"), m_fraSelect);
     m_cmdselect[1]->setObjectName(QStringLiteral("cmdselect(1)"));
     m_cmdselect[1]->setGeometry(87, 14, 80, 22);
+    m_cmdselect[1]->setFont(DefaultFont());
     for (int i = 0; i < 2; ++i)
         connect(m_cmdselect[i], &QPushButton::clicked, this, [this, i] { cmdselect_Click(i); });
     m_fbImages = new FileListBox(m_fraSelect);
     m_fbImages->setObjectName(QStringLiteral("fbImages"));
     m_fbImages->setGeometry(3, 38, 166, 162);
-    // fbImages_Click is connected together with the preview it makes.
+    m_fbImages->setFont(DefaultFont());
+    connect(m_fbImages, &FileListBox::Click, this, &fMain::fbImages_Click);
 
     m_fraPreview = MakeFrame(m_fraSelect, "fraPreview", QStringLiteral("Preview"), QRect(172, 8, 110, 120));
     m_ImgPreview = new SurfaceWidget(m_fraPreview);
@@ -277,15 +293,17 @@ void fMain::CreateControls()
     m_chkPreview->setGeometry(172, 129, 89, 18);
     m_chkPreview->setFont(VerdanaFont());
     m_chkPreview->setChecked(true);
-    m_chkPreview->setAutoFillBackground(true);
-    {
-        // Buttons fill with the button colour; this one shows the frame's.
-        m_chkPreview->setBackgroundRole(QPalette::Window);
-    }
 
     m_fraInfo = MakeFrame(m_fraSelect, "fraInfo", QStringLiteral("Information"), QRect(172, 143, 111, 56));
+    // The check box reaches 4 pixels into the information frame below it:
+    // keep it above the frame, unfilled, so the frame neither hides the
+    // bottom of the check square nor has its caption painted over.
+    m_chkPreview->raise();
     m_lblImageSize = MakeLabel(m_fraInfo, "lblImageSize", QString(), QRect(4, 12, 103, 18));
     m_lblImageFileSize = MakeLabel(m_fraInfo, "lblImageFileSize", QString(), QRect(4, 34, 103, 18));
+
+    connect(m_txtImgDir, &QLineEdit::textChanged, this, &fMain::txtImgDir_Change);
+    m_txtThumbDir->installEventFilter(this);
 
     connect(m_ComboFilter, &QComboBox::currentIndexChanged, this, &fMain::ComboFilter_Click);
     connect(m_ComboOutputFormat, &QComboBox::currentIndexChanged, this, &fMain::ComboOutputFormat_Click);
@@ -453,20 +471,67 @@ void fMain::cmdBrowseThumb_Click()
     // The folder browser for the destination folder is not built yet.
 }
 
+void fMain::txtImgDir_Change()
+{
+    // Every edit re-points the list at once, half-typed names included; a
+    // text that names no folder leaves it empty, its tooltip saying why.
+    m_fbImages->SetPath(FolderWithSeparator(m_txtImgDir->text()));
+    m_fbImages->Refresh();
+}
+
+void fMain::txtThumbDir_Enter()
+{
+    const QString folder = TrimSetting(m_txtThumbDir->text());
+    QString problem;
+    if (folder.isEmpty()) {
+        problem = QStringLiteral("Type the folder to create");
+    } else if (!QFileInfo(folder).isDir()) {
+        // One level only: the parent must exist. The system's words say why not.
+        if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0)
+            problem = QStringLiteral("Cannot create this folder: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    m_txtThumbDir->setToolTip(problem);
+}
+
 void fMain::cmdselect_Click(int index)
 {
-    // Select All and Clear of the file list are not built yet.
-    Q_UNUSED(index);
+    // The selection changes raise the list's click; with the preview
+    // switched off meanwhile, none of them loads a file.
+    const bool preview = m_chkPreview->isChecked();
+    m_chkPreview->setChecked(false);
+    const bool hadFocus = m_fbImages->hasFocus();
+    m_fbImages->hide();
+    m_fbImages->SetAllSelected(index != 1);
+    m_fbImages->show();
+    if (hadFocus)
+        m_fbImages->setFocus();
+    m_chkPreview->setChecked(preview);
 }
 
 void fMain::fbImages_Click()
 {
-    // The preview of the focused file is not built yet.
+    if (!m_chkPreview->isChecked())
+        return;
+    const QString name = m_fbImages->FocusedName();
+    if (name.isEmpty())
+        return;
+    // The row's own folder: the same as the source box's once it is typed,
+    // and the current directory that the list shows before then.
+    const QString path = FolderWithSeparator(m_fbImages->Path()) + name;
+    const PreviewTexts texts = ShowPreview(path, m_PicLoad, *m_ImgPreview, m_loadImage);
+    m_previewFailed = !texts.Decoded;
+    m_lblImageFileSize->setText(texts.FileSize);
+    m_lblImageSize->setText(texts.Dimensions);
+    m_lblImageSize->setToolTip(texts.Reason);
 }
 
 void fMain::ImgPreview_DblClick()
 {
-    // The full-screen view is not built yet.
+    // Nothing before the first preview, and never another file's picture
+    // after a preview that could not be read.
+    if (m_PicLoad.Picture().isNull() || m_previewFailed)
+        return;
+    fFullScale::ShowPicture(this, m_PicLoad.Image());
 }
 
 void fMain::Label1_Click()
@@ -587,6 +652,14 @@ void fMain::mouseReleaseEvent(QMouseEvent* event)
 
 bool fMain::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_txtThumbDir && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            txtThumbDir_Enter();
+            return true;
+        }
+        return QWidget::eventFilter(watched, event);
+    }
     const bool clickable = watched == m_Label1 || watched == m_imBanner;
     switch (event->type()) {
     case QEvent::MouseButtonPress:

@@ -12,6 +12,7 @@
 
 #include "codec/Surface.h"
 #include "ui/about/fAbout.h"
+#include "ui/main/ImagePreview.h"
 
 class QCheckBox;
 class QComboBox;
@@ -99,6 +100,10 @@ public:
     // The about window while it is open.
     fAbout* AboutWindow() const { return m_about; }
 
+    // What loads a file into PicLoad for a preview: LoadImageToSurface
+    // unless replaced (tests count the loads through it).
+    void SetImageLoader(ImageLoader loader) { m_loadImage = std::move(loader); }
+
 public slots:
     // Title-bar buttons: 0 about, 1 minimise, 2 close; other indices nothing.
     void btnForm_Click(int index);
@@ -135,6 +140,8 @@ private:
     void ComboResizeMethod_Click();
     void comboResampleMethod_Click();
     void Label1_Click();
+    void txtImgDir_Change();
+    void txtThumbDir_Enter();
     void imBanner_Click();
     // Starts moving the window with the pointer from a press at globalPos.
     void BeginDrag(const QPoint& globalPos);
@@ -187,6 +194,10 @@ private:
     Surface m_PicLoad;
 
     std::int32_t m_ResampleFilter = 0;
+    ImageLoader m_loadImage = LoadImageToSurface;
+    // The last preview could not be read: no full-screen view of what
+    // PicLoad still holds from before.
+    bool m_previewFailed = false;
     std::vector<QString> m_WorkList;
     bool m_StopRequested = false;
 

@@ -237,6 +237,8 @@ struct MaskCase {
     QStringList Listed;
 };
 
+void PrintTo(const MaskCase& c, std::ostream* os) { *os << "mask row " << c.Row; }
+
 class fMainFileList : public fMainLoaded, public ::testing::WithParamInterface<MaskCase> {
 protected:
     void SetUp() override
@@ -265,9 +267,9 @@ TEST_P(fMainFileList, ChangingTheMaskRefreshesTheList)
 
 INSTANTIATE_TEST_SUITE_P(
     Masks, fMainFileList,
-    ::testing::Values(MaskCase{0, {"B.JPG", "a.tiff", "c.png"}},                  // all supported: no *.tif
+    ::testing::Values(MaskCase{0, {"a.tiff", "B.JPG", "c.png"}},                  // all supported: no *.tif
                       MaskCase{23, {"a.tif", "a.tiff"}},                          // TIFF entry has both
-                      MaskCase{28, {"B.JPG", "a.tif", "a.tiff", "c.png", "noext"}}, // *.* : no hidden, no folders
+                      MaskCase{28, {"a.tif", "a.tiff", "B.JPG", "c.png", "noext"}}, // *.* : no hidden, no folders
                       MaskCase{9, {"B.JPG"}},                                     // case-insensitive
                       MaskCase{1, {}}));
 

@@ -88,6 +88,13 @@ const char* const kVerdanaControls[] = {
     "fraPreview", "chkPreview", "fraInfo", "lblImageSize", "lblImageFileSize",
 };
 
+// The names that name no font: they take the default one, not their frame's.
+const char* const kDefaultFontControls[] = {
+    "txtImgDir", "cmdBrowseImg", "txtThumbDir", "cmdBrowseThumb", "ComboFilter", "Textwid", "Texthgt",
+    "ComboOutputFormat", "ComboResizeMethod", "txtSuffix", "lblCount", "comboResampleMethod",
+    "cmdselect(1)", "fbImages",
+};
+
 QString CaptionOf(QWidget* widget)
 {
     if (auto* label = qobject_cast<QLabel*>(widget))
@@ -168,6 +175,11 @@ TEST_F(fMainShown, FontsOfTheTable)
         EXPECT_EQ(widget->font().family(), QStringLiteral("Verdana")) << name;
         EXPECT_DOUBLE_EQ(widget->font().pointSizeF(), 6.75) << name;
         EXPECT_FALSE(widget->font().bold()) << name;
+    }
+    for (const char* name : kDefaultFontControls) {
+        auto* widget = s_window->findChild<QWidget*>(QLatin1String(name));
+        ASSERT_NE(widget, nullptr) << name;
+        EXPECT_EQ(widget->font(), s_window->font()) << name;
     }
     const QFont logo = s_window->lblLogo()->font();
     EXPECT_EQ(logo.family(), QStringLiteral("Arial"));

@@ -1,0 +1,173 @@
+#include "engine/FolderListing.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "engine/OptionTables.h"
+
+namespace pixquill {
+
+namespace {
+
+bool IsAsciiDigit(QChar c)
+{
+    return c.unicode() >= u'0' && c.unicode() <= u'9';
+}
+
+// The end of the digit run starting at i.
+qsizetype DigitRunEnd(QStringView s, qsizetype i)
+{
+    while (i < s.size() && IsAsciiDigit(s[i]))
+        ++i;
+    return i;
+}
+
+// Compares the two names by their case-folded characters, digit runs by
+// value; leading zeros are counted into *zerosA / *zerosB for the tie-break.
+int CompareNatural(QStringView a, QStringView b, qsizetype* zerosA, qsizetype* zerosB)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (IsAsciiDigit(a[i]) && IsAsciiDigit(b[j])) {
+            const qsizetype startA = i;
+            const qsizetype startB = j;
+            while (i < a.size() && a[i] == u'0')
+                ++i;
+            while (j < b.size() && b[j] == u'0')
+                ++j;
+            *zerosA += i - startA;
+            *zerosB += j - startB;
+            const qsizetype endA = DigitRunEnd(a, i);
+            const qsizetype endB = DigitRunEnd(b, j);
+            // Without leading zeros, the longer run is the larger number.
+            if (endA - i != endB - j)
+                return endA - i < endB - j ? -1 : 1;
+            for (; i < endA; ++i, ++j) {
+                if (a[i] != b[j])
+                    return a[i] < b[j] ? -1 : 1;
+            }
+            continue;
+        }
+        const char32_t ca = QChar::toCaseFolded(a[i].unicode());
+        const char32_t cb = QChar::toCaseFolded(b[j].unicode());
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    const bool aLeft = i < a.size();
+    const bool bLeft = j < b.size();
+    if (aLeft != bLeft)
+        return aLeft ? 1 : -1;
+    return 0;
+}
+
+QString ProblemOf(QString folder)
+{
+    // "a.png/" names nothing at all; "a.png" names a file.
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    const QFileInfo info(folder);
+    if (!info.exists())
+        return QStringLiteral("No such folder");
+    if (!info.isDir())
+        return QStringLiteral("Not a folder");
+    return QStringLiteral("Cannot read this folder");
+}
+
+// Calls visit(name) for every ordinary, non-hidden file of the folder.
+// False when the folder could not be read.
+template <typename Visit>
+bool ForEachOrdinaryFile(const QString& folder, Visit&& visit)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    DIR* dir = ::opendir(path.constData());
+    if (!dir)
+        return false;
+    const int fd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue; // hidden, and "." and ".."
+        bool ordinary = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            // Follows links: a link counts as what it points at.
+            struct stat st {};
+            ordinary = ::fstatat(fd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (ordinary)
+            visit(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(dir);
+    return true;
+#else
+    const QFileInfo info(folder);
+    if (!info.isDir() || !info.isReadable())
+        return false;
+    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        visit(it.fileName());
+    }
+    return true;
+#endif
+}
+
+} // namespace
+
+int CompareFileNames(QStringView a, QStringView b)
+{
+    qsizetype zerosA = 0;
+    qsizetype zerosB = 0;
+    if (const int order = CompareNatural(a, b, &zerosA, &zerosB))
+        return order;
+    // Equal to the eye: fewer leading zeros first, then by code units, so
+    // "a.png" and "A.png" never swap places between runs.
+    if (zerosA != zerosB)
+        return zerosA < zerosB ? -1 : 1;
+    return a.compare(b, Qt::CaseSensitive);
+}
+
+void SortFileNames(QStringList& names)
+{
+    std::sort(names.begin(), names.end(),
+              [](const QString& a, const QString& b) { return CompareFileNames(a, b) < 0; });
+}
+
+FolderListing ReadFolderListing(const QString& folder, const QString& mask)
+{
+    FolderListing listing;
+    const CompiledMask compiled(mask);
+    const bool read = ForEachOrdinaryFile(folder, [&](QString&& name) {
+        if (compiled.Matches(name))
+            listing.Names.append(std::move(name));
+    });
+    if (!read) {
+        listing.Problem = ProblemOf(folder);
+        return listing;
+    }
+    SortFileNames(listing.Names);
+    return listing;
+}
+
+int CountOrdinaryFiles(const QString& folder)
+{
+    int count = 0;
+    ForEachOrdinaryFile(folder, [&count](QString&&) { ++count; });
+    return count;
+}
+
+} // namespace pixquill

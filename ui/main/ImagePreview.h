@@ -1,0 +1,45 @@
+#pragma once
+
+// The preview panel's work, apart from the window: the file's size and
+// dimensions as the panel's labels show them, and the load of one file into
+// the load surface, shrunk into the preview box.
+
+#include <functional>
+
+#include <QLocale>
+#include <QString>
+
+#include "codec/MFreeImage_2.h"
+
+namespace pixquill {
+
+class Surface;
+class SurfaceWidget;
+
+// Loads an image file into the load surface; LoadImageToSurface unless a
+// caller puts something else in its place (tests count loads through it).
+using ImageLoader = std::function<LoadResult(const QString& path, Surface& picLoad)>;
+
+// The file size as "###,##0 KB": bytes / 1024, rounded half to even, digits
+// grouped by the locale's separator (977 KB for 1,000,000 bytes, 0 KB for 500).
+QString FileSizeCaption(qint64 bytes, const QLocale& locale = QLocale());
+
+// Width "x" height, each number behind its sign position, which is a blank
+// for a number that is not negative: " 640x 480".
+QString DimensionsCaption(int width, int height);
+
+struct PreviewTexts {
+    QString FileSize;   // FileSizeCaption of the file's length (0 KB when unreadable)
+    QString Dimensions; // DimensionsCaption of the loaded image, or "Cannot read"
+    bool Decoded = false;
+    QString Reason;     // why the file could not be shown; empty when decoded
+};
+
+// Loads path into picLoad, keeps that drawing as picLoad's picture and shrinks
+// it into the preview box, centred. A file that cannot be decoded leaves
+// picLoad as it was and clears the box, so the panel never shows one file's
+// picture beside another's size. Never writes to the file.
+PreviewTexts ShowPreview(const QString& path, Surface& picLoad, SurfaceWidget& preview,
+                         const ImageLoader& load);
+
+} // namespace pixquill
