@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "codec/OleColor.h"
+#include "ui/widgets/MouseMasks.h"
 
 namespace pixquill {
 
@@ -14,24 +15,6 @@ namespace {
 const QString kKeyPicture = QStringLiteral("Picture");
 const QString kKeyPictureHover = QStringLiteral("PictureHover");
 const QString kKeyPictureDown = QStringLiteral("PictureDown");
-
-std::int16_t ShiftMask(Qt::KeyboardModifiers modifiers)
-{
-    std::int16_t mask = 0;
-    if (modifiers & Qt::ShiftModifier)
-        mask |= 1;
-    if (modifiers & Qt::ControlModifier)
-        mask |= 2;
-    if (modifiers & Qt::AltModifier)
-        mask |= 4;
-    return mask;
-}
-
-// Left 1, right 2, middle 4: Qt's values for these three buttons.
-std::int16_t ButtonMask(Qt::MouseButtons buttons)
-{
-    return std::int16_t(buttons & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton));
-}
 
 QVariant PictureVariant(const QImage& picture)
 {
