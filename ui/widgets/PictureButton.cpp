@@ -189,12 +189,16 @@ void PictureButton::mouseReleaseEvent(QMouseEvent* event)
 
 void PictureButton::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // The second press of a double click raises DblClick instead of
-    // MouseDown; the face is left as it is. Its release is not a click.
-    if (event->button() == Qt::LeftButton) {
-        m_leftPressed = false;
-        emit DblClick(m_index);
+    // Only the left button makes double clicks: its second press raises
+    // DblClick instead of MouseDown, the face is left as it is, and its
+    // release is not a click. For the other buttons Qt's double-click event
+    // is just their second press.
+    if (event->button() != Qt::LeftButton) {
+        mousePressEvent(event);
+        return;
     }
+    m_leftPressed = false;
+    emit DblClick(m_index);
     event->accept();
 }
 
