@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QToolButton>
 
+#include "codec/Rounding.h"
 #include "resources/Pictures.h"
 #include "ui/main/Fonts.h"
 #include "ui/main/Product.h"
@@ -21,6 +22,13 @@ namespace {
 constexpr int kInnerWidth = 553;
 constexpr int kInnerHeight = 487;
 constexpr int kSunkenEdge = 6; // two-pixel sunken edge
+
+// Half the inner width less half the control's, a half going to the even
+// neighbour: the 290-pixel button lands at 132 (131.5), not 131.
+int CentredLeft(int controlWidth)
+{
+    return RoundHalfEven(kInnerWidth / 2.0 - controlWidth / 2.0);
+}
 
 } // namespace
 
@@ -109,8 +117,8 @@ QString fAbout::HelpText()
 
 void fAbout::Form_Load()
 {
-    m_picLogo->move(kInnerWidth / 2 - m_picLogo->width() / 2, m_picLogo->y());
-    m_cmdVisit->move(kInnerWidth / 2 - m_cmdVisit->width() / 2, m_cmdVisit->y());
+    m_picLogo->move(CentredLeft(m_picLogo->width()), m_picLogo->y());
+    m_cmdVisit->move(CentredLeft(m_cmdVisit->width()), m_cmdVisit->y());
 
     // The title goes into the logo's drawing, top-left of its text at (10, 10),
     // in the logo's silver drawing colour.

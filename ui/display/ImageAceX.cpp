@@ -13,6 +13,7 @@
 #include "codec/Rounding.h"
 #include "ui/display/mScaleImage.h"
 #include "ui/widgets/DrawEdge.h"
+#include "ui/widgets/MouseMasks.h"
 #include "ui/widgets/PropertyBag.h"
 #include "ui/widgets/SurfaceWidget.h"
 
@@ -106,8 +107,14 @@ void ImageAceX::ForwardEventsOf(SurfaceWidget* area)
     connect(area, &SurfaceWidget::DblClick, this, &ImageAceX::DblClick);
     // Passed on by reference, so a handler's change reaches the area.
     connect(area, &SurfaceWidget::KeyPress, this, [this](int& keyAscii) { emit KeyPress(keyAscii); });
-    connect(area, &SurfaceWidget::MouseDown, this, &ImageAceX::MouseDown);
-    connect(area, &SurfaceWidget::MouseUp, this, &ImageAceX::MouseUp);
+    connect(area, &SurfaceWidget::MouseDown, this,
+            [this](std::int16_t& Button, std::int16_t& Shift, float& x, float& y) {
+                emit MouseDown(Button, Shift, x, y);
+            });
+    connect(area, &SurfaceWidget::MouseUp, this,
+            [this](std::int16_t& Button, std::int16_t& Shift, float& x, float& y) {
+                emit MouseUp(Button, Shift, x, y);
+            });
 }
 
 void ImageAceX::SetBorderStyle(int New_BorderStyle)
@@ -339,15 +346,21 @@ bool ImageAceX::eventFilter(QObject* watched, QEvent* event)
 void ImageAceX::mousePressEvent(QMouseEvent* event)
 {
     m_pressedInside = true;
-    const QPoint p = event->position().toPoint();
-    emit MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+    std::int16_t button = ButtonMask(event->button());
+    std::int16_t shift = ShiftMask(event->modifiers());
+    float x = float(event->position().x());
+    float y = float(event->position().y());
+    emit MouseDown(button, shift, x, y);
 }
 
 void ImageAceX::mouseReleaseEvent(QMouseEvent* event)
 {
-    const QPoint p = event->position().toPoint();
-    emit MouseUp(event->button(), event->modifiers(), p.x(), p.y());
-    if (m_pressedInside && rect().contains(p))
+    std::int16_t button = ButtonMask(event->button());
+    std::int16_t shift = ShiftMask(event->modifiers());
+    float x = float(event->position().x());
+    float y = float(event->position().y());
+    emit MouseUp(button, shift, x, y);
+    if (m_pressedInside && rect().contains(event->position().toPoint()))
         emit Click();
     m_pressedInside = false;
 }

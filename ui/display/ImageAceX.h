@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -96,10 +98,13 @@ signals:
     // A handler may change KeyAscii; the change goes back to the area that
     // received the key, and 0 swallows it.
     void KeyPress(int& KeyAscii);
-    // x, y in the pixel coordinates of the area that received the event (on
-    // the display copy: the pixel position within the picture).
-    void MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int x, int y);
-    void MouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int x, int y);
+    // Button: 1 left, 2 right, 4 middle; Shift: 1 shift, 2 ctrl, 4 alt; x, y
+    // in the pixel coordinates of the area that received the event (on the
+    // display copy: the pixel position within the picture), fractions kept.
+    // The area's own values are passed through by reference; connect
+    // directly (never queued).
+    void MouseDown(std::int16_t& Button, std::int16_t& Shift, float& x, float& y);
+    void MouseUp(std::int16_t& Button, std::int16_t& Shift, float& x, float& y);
     // Raised at the end of every property setter with the property's saved key.
     void PropertyChanged(const QString& key);
 

@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "codec/OleColor.h"
+#include "ui/widgets/MouseMasks.h"
 
 namespace pixquill {
 
@@ -14,24 +15,6 @@ namespace {
 const QString kKeyPicture = QStringLiteral("Picture");
 const QString kKeyPictureHover = QStringLiteral("PictureHover");
 const QString kKeyPictureDown = QStringLiteral("PictureDown");
-
-std::int16_t ShiftMask(Qt::KeyboardModifiers modifiers)
-{
-    std::int16_t mask = 0;
-    if (modifiers & Qt::ShiftModifier)
-        mask |= 1;
-    if (modifiers & Qt::ControlModifier)
-        mask |= 2;
-    if (modifiers & Qt::AltModifier)
-        mask |= 4;
-    return mask;
-}
-
-// Left 1, right 2, middle 4: Qt's values for these three buttons.
-std::int16_t ButtonMask(Qt::MouseButtons buttons)
-{
-    return std::int16_t(buttons & (Qt::LeftButton | Qt::RightButton | Qt::MiddleButton));
-}
 
 QVariant PictureVariant(const QImage& picture)
 {
@@ -206,12 +189,16 @@ void PictureButton::mouseReleaseEvent(QMouseEvent* event)
 
 void PictureButton::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // The second press of a double click raises DblClick instead of
-    // MouseDown; the face is left as it is. Its release is not a click.
-    if (event->button() == Qt::LeftButton) {
-        m_leftPressed = false;
-        emit DblClick(m_index);
+    // Only the left button makes double clicks: its second press raises
+    // DblClick instead of MouseDown, the face is left as it is, and its
+    // release is not a click. For the other buttons Qt's double-click event
+    // is just their second press.
+    if (event->button() != Qt::LeftButton) {
+        mousePressEvent(event);
+        return;
     }
+    m_leftPressed = false;
+    emit DblClick(m_index);
     event->accept();
 }
 

@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include "ui/widgets/DrawEdge.h"
+#include "ui/widgets/MouseMasks.h"
 
 namespace pixquill {
 
@@ -60,14 +61,12 @@ void SurfaceWidget::resizeEvent(QResizeEvent* event)
 void SurfaceWidget::mousePressEvent(QMouseEvent* event)
 {
     m_pressedInside = true;
-    const QPoint p = event->position().toPoint() - QPoint(m_surface.BorderWidth(), m_surface.BorderWidth());
-    emit MouseDown(event->button(), event->modifiers(), p.x(), p.y());
+    RaiseMouse(&SurfaceWidget::MouseDown, ButtonMask(event->button()), event);
 }
 
 void SurfaceWidget::mouseReleaseEvent(QMouseEvent* event)
 {
-    const QPoint p = event->position().toPoint() - QPoint(m_surface.BorderWidth(), m_surface.BorderWidth());
-    emit MouseUp(event->button(), event->modifiers(), p.x(), p.y());
+    RaiseMouse(&SurfaceWidget::MouseUp, ButtonMask(event->button()), event);
     // A click is a press and a release over the surface, with any button.
     if (m_pressedInside && rect().contains(event->position().toPoint()))
         emit Click();
@@ -83,8 +82,17 @@ void SurfaceWidget::mouseDoubleClickEvent(QMouseEvent* event)
 
 void SurfaceWidget::mouseMoveEvent(QMouseEvent* event)
 {
-    const QPoint p = event->position().toPoint() - QPoint(m_surface.BorderWidth(), m_surface.BorderWidth());
-    emit MouseMove(event->buttons(), event->modifiers(), p.x(), p.y());
+    RaiseMouse(&SurfaceWidget::MouseMove, ButtonMask(event->buttons()), event);
+}
+
+void SurfaceWidget::RaiseMouse(void (SurfaceWidget::*signal)(std::int16_t&, std::int16_t&, float&, float&),
+                               std::int16_t button, const QMouseEvent* event)
+{
+    std::int16_t shift = ShiftMask(event->modifiers());
+    const QPointF p = event->position() - QPointF(m_surface.BorderWidth(), m_surface.BorderWidth());
+    float x = float(p.x());
+    float y = float(p.y());
+    emit(this->*signal)(button, shift, x, y);
 }
 
 void SurfaceWidget::keyPressEvent(QKeyEvent* event)

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstdint>
+
 #include <QWidget>
 
 #include "codec/Surface.h"
 
 class QKeyEvent;
+class QMouseEvent;
 
 namespace pixquill {
 
@@ -32,10 +35,14 @@ public:
 signals:
     void Click();
     void DblClick();
-    // Button and shift as Qt flags; x, y relative to the inner area.
-    void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
-    void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
-    void MouseMove(Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y);
+    // Button: 1 left, 2 right, 4 middle (the held buttons for MouseMove, the
+    // changing one for MouseDown and MouseUp); Shift: 1 shift, 2 ctrl, 4 alt;
+    // x, y in pixels from the inner area's top-left corner, fractions kept.
+    // Passed by reference so that a control forwarding them hands its host
+    // the very values; connect directly (never queued).
+    void MouseDown(std::int16_t& Button, std::int16_t& Shift, float& x, float& y);
+    void MouseUp(std::int16_t& Button, std::int16_t& Shift, float& x, float& y);
+    void MouseMove(std::int16_t& Button, std::int16_t& Shift, float& x, float& y);
     // A handler may change keyAscii; 0 swallows the key.
     void KeyPress(int& keyAscii);
 
@@ -49,6 +56,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Raises MouseDown, MouseUp or MouseMove with the event's values.
+    void RaiseMouse(void (SurfaceWidget::*signal)(std::int16_t&, std::int16_t&, float&, float&),
+                    std::int16_t button, const QMouseEvent* event);
+
     Surface m_surface;
     int m_edgeStyle = 0;
     bool m_syncingSize = false;

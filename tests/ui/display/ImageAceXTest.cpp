@@ -1,10 +1,13 @@
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -327,29 +330,42 @@ TEST(ViewerFitMode, ReturningToActualSizeShowsNoLeftOverDrawing)
 // Events
 
 struct Recorder {
+    struct Mouse {
+        std::int16_t button;
+        std::int16_t shift;
+        QPointF at;
+    };
+
     explicit Recorder(ImageAceX& view)
     {
         QObject::connect(&view, &ImageAceX::Click, [this] { ++clicks; });
         QObject::connect(&view, &ImageAceX::DblClick, [this] { ++doubleClicks; });
         QObject::connect(&view, &ImageAceX::MouseDown,
-                         [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
-                             downs.push_back({button, shift, QPoint(x, y)});
+                         [this](std::int16_t& button, std::int16_t& shift, float& x, float& y) {
+                             downs.push_back({button, shift, QPointF(x, y)});
                          });
         QObject::connect(&view, &ImageAceX::MouseUp,
-                         [this](Qt::MouseButton, Qt::KeyboardModifiers, int x, int y) { ups.push_back(QPoint(x, y)); });
+                         [this](std::int16_t& button, std::int16_t& shift, float& x, float& y) {
+                             ups.push_back({button, shift, QPointF(x, y)});
+                         });
         QObject::connect(&view, &ImageAceX::KeyPress, [this](int& keyAscii) { keys.push_back(keyAscii); });
     }
-    struct Down {
-        Qt::MouseButton button;
-        Qt::KeyboardModifiers shift;
-        QPoint at;
-    };
     int clicks = 0;
     int doubleClicks = 0;
-    std::vector<Down> downs;
-    std::vector<QPoint> ups;
+    std::vector<Mouse> downs;
+    std::vector<Mouse> ups;
     std::vector<int> keys;
 };
+
+// A press or release at a position between pixels, which the test library's
+// whole-pixel clicks cannot give.
+void SendMouse(QWidget* area, QEvent::Type type, Qt::MouseButton button, Qt::KeyboardModifiers modifiers,
+               QPointF at)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton;
+    QMouseEvent event(type, at, area->mapToGlobal(at), button, held, modifiers);
+    QApplication::sendEvent(area, &event);
+}
 
 enum class Area { Display, Viewport, Control };
 
@@ -357,6 +373,11 @@ struct EventCase {
     const char* name;
     int displaymode;
     Area area;
+    Qt::MouseButton button;
+    Qt::KeyboardModifiers modifiers;
+    // What the host is handed: 1 left, 2 right, 4 middle; 1 shift, 2 ctrl, 4 alt.
+    std::int16_t buttonMask;
+    std::int16_t shiftMask;
 };
 
 QWidget* AreaWidget(ImageAceX& view, Area area)
@@ -382,19 +403,22 @@ TEST_P(EventForwardingTest, ReachesTheHostWithTheAreasValues)
     Recorder r(view);
     QWidget* area = AreaWidget(view, c.area);
     ASSERT_TRUE(area->isVisible());
-    const QPoint at = c.area == Area::Control ? QPoint(1, 1) : QPoint(7, 9);
+    const QPointF at = c.area == Area::Control ? QPointF(1.5, 0.25) : QPointF(7.5, 9.25);
 
-    QTest::mouseClick(area, Qt::RightButton, Qt::ShiftModifier, at);
+    SendMouse(area, QEvent::MouseButtonPress, c.button, c.modifiers, at);
+    SendMouse(area, QEvent::MouseButtonRelease, c.button, c.modifiers, at);
     ASSERT_EQ(r.downs.size(), 1u);
-    EXPECT_EQ(r.downs[0].button, Qt::RightButton);
-    EXPECT_EQ(r.downs[0].shift, Qt::ShiftModifier);
+    EXPECT_EQ(r.downs[0].button, c.buttonMask);
+    EXPECT_EQ(r.downs[0].shift, c.shiftMask);
     EXPECT_EQ(r.downs[0].at, at);
     ASSERT_EQ(r.ups.size(), 1u);
-    EXPECT_EQ(r.ups[0], at);
+    EXPECT_EQ(r.ups[0].button, c.buttonMask);
+    EXPECT_EQ(r.ups[0].shift, c.shiftMask);
+    EXPECT_EQ(r.ups[0].at, at);
     EXPECT_EQ(r.clicks, 1);
     EXPECT_EQ(r.doubleClicks, 0);
 
-    QTest::mouseDClick(area, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(area, Qt::LeftButton, {}, at.toPoint());
     EXPECT_EQ(r.doubleClicks, 1);
 
     QTest::keyClick(area, Qt::Key_Q);
@@ -404,10 +428,13 @@ TEST_P(EventForwardingTest, ReachesTheHostWithTheAreasValues)
 
 INSTANTIATE_TEST_SUITE_P(
     Viewer, EventForwardingTest,
-    ::testing::Values(EventCase{"ActualSizeDisplayCopy", 0, Area::Display},
-                      EventCase{"ActualSizeViewport", 0, Area::Viewport},
-                      EventCase{"ActualSizeControl", 0, Area::Control},
-                      EventCase{"FitViewport", 1, Area::Viewport}, EventCase{"FitControl", 1, Area::Control}),
+    ::testing::Values(
+        EventCase{"ActualSizeDisplayCopy", 0, Area::Display, Qt::RightButton, Qt::ShiftModifier, 2, 1},
+        EventCase{"ActualSizeViewport", 0, Area::Viewport, Qt::MiddleButton, Qt::ControlModifier, 4, 2},
+        EventCase{"ActualSizeControl", 0, Area::Control, Qt::LeftButton, Qt::AltModifier, 1, 4},
+        EventCase{"FitViewport", 1, Area::Viewport, Qt::RightButton,
+                  Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 2, 7},
+        EventCase{"FitControl", 1, Area::Control, Qt::MiddleButton, Qt::ShiftModifier | Qt::AltModifier, 4, 5}),
     [](const ::testing::TestParamInfo<EventCase>& info) { return std::string(info.param.name); });
 
 TEST(ViewerEvents, ChangedKeyAsciiGoesBackToTheArea)

@@ -74,8 +74,10 @@ void Tick(PictureButton& button)
 }
 
 // Steps of a scenario: what the pointer and the mouse do.
+// DoubleRight and DoubleMiddle are the second press of a double click, which
+// Qt delivers as a double-click event.
 enum class Act { MoveNone, MoveLeft, MoveRight, PressLeft, PressRight, PressMiddle,
-                 ReleaseLeft, ReleaseRight, ReleaseMiddle, Tick };
+                 DoubleRight, DoubleMiddle, ReleaseLeft, ReleaseRight, ReleaseMiddle, Tick };
 struct Step {
     Act act;
     bool over;
@@ -103,6 +105,8 @@ void RunStep(Harness& h, const Step& step)
     case Act::PressLeft: QTest::mousePress(&h.button, Qt::LeftButton, {}, inside); break;
     case Act::PressRight: QTest::mousePress(&h.button, Qt::RightButton, {}, inside); break;
     case Act::PressMiddle: QTest::mousePress(&h.button, Qt::MiddleButton, {}, inside); break;
+    case Act::DoubleRight: QTest::mouseDClick(&h.button, Qt::RightButton, {}, inside); break;
+    case Act::DoubleMiddle: QTest::mouseDClick(&h.button, Qt::MiddleButton, {}, inside); break;
     case Act::ReleaseLeft: QTest::mouseRelease(&h.button, Qt::LeftButton, {}, releaseAt); break;
     case Act::ReleaseRight: QTest::mouseRelease(&h.button, Qt::RightButton, {}, releaseAt); break;
     case Act::ReleaseMiddle: QTest::mouseRelease(&h.button, Qt::MiddleButton, {}, releaseAt); break;
@@ -162,6 +166,14 @@ INSTANTIATE_TEST_SUITE_P(Table, PictureButtonStateTest, ::testing::Values(
     Scenario{"MiddleClickRaisesNoClick",
              {{Act::MoveNone, O}, {Act::PressMiddle, O}, {Act::ReleaseMiddle, O}},
              {"Move0", "Enter", "Down4", "Up4"}, 1, true, true},
+    Scenario{"RightDoubleClickRaisesTwoDowns",
+             {{Act::MoveNone, O}, {Act::PressRight, O}, {Act::ReleaseRight, O}, {Act::DoubleRight, O},
+              {Act::ReleaseRight, O}},
+             {"Move0", "Enter", "Down2", "Up2", "Down2", "Up2"}, 1, true, true},
+    Scenario{"MiddleDoubleClickReleasedOutside",
+             {{Act::MoveNone, O}, {Act::PressMiddle, O}, {Act::ReleaseMiddle, O}, {Act::DoubleMiddle, O},
+              {Act::ReleaseMiddle, X}},
+             {"Move0", "Enter", "Down4", "Up4", "Down4", "Up4"}, 0, true, true},
     Scenario{"MoveWithRightHeldIsIgnored",
              {{Act::MoveNone, O}, {Act::PressRight, O}, {Act::MoveRight, X}},
              {"Move0", "Enter", "Down2", "Move2"}, 1, true, true},
