@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include "engine/BatchRun.h"
+#include "engine/FolderListing.h"
 #include "engine/OptionTables.h"
 #include "engine/ParallelBatch.h"
 
@@ -180,10 +181,12 @@ int main(int argc, char* argv[])
     const QString destination = TrimSetting(settings.DestinationFolder);
     if (destination.isEmpty())
         UsageError(QStringLiteral("Choose a destination folder"));
-    if (!QFileInfo::exists(destination) && !QDir().mkdir(destination)) {
-        PrintLine(stderr, QStringLiteral("pixquill-batch: cannot create the destination folder \"%1\"")
-                              .arg(destination));
-        return kExitSomeNotWritten;
+    if (!QFileInfo::exists(destination)) {
+        if (const QString problem = CreateOneFolder(destination); !problem.isEmpty()) {
+            PrintLine(stderr, QStringLiteral("pixquill-batch: cannot create the destination folder \"%1\": %2")
+                                  .arg(destination, problem));
+            return kExitSomeNotWritten;
+        }
     }
 
     const bool quiet = parser.isSet("quiet");

@@ -1,7 +1,8 @@
 #include "engine/BatchRun.h"
 
-#include <QDir>
 #include <QFileInfo>
+
+#include "engine/FolderListing.h"
 
 namespace pixquill {
 
@@ -12,6 +13,7 @@ struct BatchRun::State {
     bool Running = false;
     bool StopRequested = false;
     bool Abandoned = false;
+    QStringList WorkList;
     QString Caption;
     std::vector<ImageResult> Results;
 };
@@ -45,7 +47,7 @@ QString BatchRun::CompletionCaption(int written, int total)
     return caption;
 }
 
-BatchOutcome BatchRun::Start(const QStringList& workList)
+BatchOutcome BatchRun::Start(QStringList workList)
 {
     if (m_state->Running)
         return BatchOutcome::Refused;
@@ -72,9 +74,14 @@ BatchOutcome BatchRun::Start(const QStringList& workList)
         setCaption(QStringLiteral("Choose a destination folder"));
         return BatchOutcome::Refused;
     }
-    if (!QFileInfo::exists(destination) && !QDir().mkdir(destination)) {
-        setCaption(QStringLiteral("Cannot create the destination folder"));
-        return BatchOutcome::Refused;
+    // An existing file of that name is left alone; its images then fail one
+    // by one with the saver's reason.
+    if (!QFileInfo::exists(destination)) {
+        const QString problem = CreateOneFolder(destination);
+        if (!problem.isEmpty()) {
+            setCaption(QStringLiteral("Cannot create the destination folder: ") + problem);
+            return BatchOutcome::Refused;
+        }
     }
 
     state->Running = true;
@@ -82,13 +89,21 @@ BatchOutcome BatchRun::Start(const QStringList& workList)
     state->Results.clear();
     const QSet<QString> listedNames(workList.begin(), workList.end());
     const int n = static_cast<int>(workList.size());
+    state->WorkList = std::move(workList);
     if (!setProgress(0, n))
         return BatchOutcome::Abandoned;
 
     int written = 0;
     for (int i = 1; i <= n; ++i) {
+        // Every way of dropping the list also ends the run, so this holds;
+        // checked all the same, since a callback may do anything.
+        if (i > state->WorkList.size()) {
+            state->StopRequested = false;
+            state->Running = false;
+            return BatchOutcome::Stopped;
+        }
         const JobSettings current = settings.ReadJobSettings();
-        ImageResult result = step(workList[i - 1], current, listedNames);
+        ImageResult result = step(state->WorkList[i - 1], current, listedNames);
         if (result.Written)
             ++written;
         state->Results.push_back(std::move(result));
@@ -110,6 +125,7 @@ BatchOutcome BatchRun::Start(const QStringList& workList)
         }
     }
 
+    state->WorkList.clear();
     if (!setCaption(CompletionCaption(written, n)) || !setProgress(0, n))
         return BatchOutcome::Abandoned;
     if (callbacks.Completed)
@@ -123,8 +139,10 @@ BatchOutcome BatchRun::Start(const QStringList& workList)
 
 void BatchRun::Stop()
 {
-    if (m_state->Running)
-        m_state->StopRequested = true;
+    if (!m_state->Running)
+        return;
+    m_state->StopRequested = true;
+    m_state->WorkList.clear();
 }
 
 void BatchRun::Abandon()
@@ -132,6 +150,7 @@ void BatchRun::Abandon()
     if (!m_state->Running)
         return;
     m_state->Abandoned = true;
+    m_state->WorkList.clear();
     // A fresh state for whatever comes next; the abandoned Start() keeps the
     // old one and leaves at its next check.
     auto fresh = std::make_shared<State>();
@@ -143,6 +162,16 @@ void BatchRun::Abandon()
 bool BatchRun::IsRunning() const
 {
     return m_state->Running;
+}
+
+const QStringList& BatchRun::WorkList() const
+{
+    return m_state->WorkList;
+}
+
+bool BatchRun::StopRequested() const
+{
+    return m_state->StopRequested;
 }
 
 QString BatchRun::Caption() const

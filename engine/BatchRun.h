@@ -56,19 +56,28 @@ public:
     // Runs the whole list (file names without folder, in list order) and
     // returns when it is done, stopped or abandoned. Creates the destination
     // folder (one level) when missing. Refused while a run is in progress,
-    // and with an empty destination ("Choose a destination folder").
-    BatchOutcome Start(const QStringList& workList);
+    // and with an empty destination ("Choose a destination folder"). The
+    // list is the run's own from here on (see WorkList).
+    BatchOutcome Start(QStringList workList);
 
-    // Ends the run after the image in hand; the caption keeps its
-    // "Processing i of n" and no completion follows. Does nothing when idle.
+    // Ends the run after the image in hand and drops the work list; the
+    // caption keeps its "Processing i of n" and no completion follows. Does
+    // nothing when idle, so no stale request waits for the next Start.
     void Stop();
 
     // For an owner that goes away (a window closing): the run ends after the
     // image in hand without calling back or touching the owner's settings or
-    // surfaces again. The object may be reused or destroyed afterwards.
+    // surfaces again, and the work list is dropped. The object may be reused
+    // or destroyed afterwards.
     void Abandon();
 
     bool IsRunning() const;
+    // The names the run in progress works through; empty when idle, and once
+    // Stop or Abandon has dropped them. The run reads its list only here, and
+    // only after checking for a stop, so a dropped list is never read.
+    const QStringList& WorkList() const;
+    // Stop was pressed and the run has not reached its check yet.
+    bool StopRequested() const;
     // What the counter label shows: "Processing i of n", the completion
     // caption, or the reason a Start was refused. Empty before the first run.
     QString Caption() const;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -161,6 +163,19 @@ FolderListing ReadFolderListing(const QString& folder, const QString& mask)
     }
     SortFileNames(listing.Names);
     return listing;
+}
+
+QString CreateOneFolder(const QString& folder)
+{
+    if (QFileInfo(folder).isDir())
+        return {};
+#ifdef Q_OS_UNIX
+    if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0)
+        return {};
+    return QString::fromLocal8Bit(std::strerror(errno));
+#else
+    return QDir().mkdir(folder) ? QString() : QStringLiteral("the folder could not be created");
+#endif
 }
 
 int CountOrdinaryFiles(const QString& folder)

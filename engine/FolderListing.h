@@ -41,4 +41,10 @@ FolderListing ReadFolderListing(const QString& folder, const QString& mask);
 // cannot be listed.
 int CountOrdinaryFiles(const QString& folder);
 
+// Creates the folder, one level: its parent must exist. Empty when the folder
+// exists afterwards (made now or before), otherwise the system's reason
+// ("No such file or directory", "Permission denied", "File exists" for a
+// file of that name).
+QString CreateOneFolder(const QString& folder);
+
 } // namespace pixquill

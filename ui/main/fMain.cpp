@@ -1,13 +1,9 @@
 #include "fMain.h"
 
-#include <cerrno>
-#include <cstring>
-
-#include <sys/stat.h>
-
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFont>
 #include <QGroupBox>
@@ -21,6 +17,7 @@
 
 #include "codec/OleColor.h"
 #include "codec/Rounding.h"
+#include "engine/BatchRun.h"
 #include "engine/FolderListing.h"
 #include "engine/OptionTables.h"
 #include "resources/Pictures.h"
@@ -30,6 +27,7 @@
 #include "ui/main/Fonts.h"
 #include "ui/main/FrameBox.h"
 #include "ui/main/ImagePreview.h"
+#include "ui/main/LiveSettings.h"
 #include "ui/main/Product.h"
 #include "ui/main/mUtils.h"
 #include "ui/widgets/PictureButton.h"
@@ -142,6 +140,16 @@ fMain::fMain(QWidget* parent)
     setWindowIcon(WindowIcon());
 
     m_PicLoad.SetAutoSize(true);
+
+    m_liveSettings = std::make_unique<LiveSettings>(*this);
+    BatchCallbacks callbacks;
+    callbacks.Progress = [this](int value, int max) { BatchProgress(value, max); };
+    callbacks.Caption = [this](const QString& caption) { BatchCaption(caption); };
+    callbacks.Yield = [] { QCoreApplication::processEvents(); };
+    // "Clear", as the button does it: no preview of every unselected row.
+    callbacks.Completed = [this] { cmdselect_Click(1); };
+    m_run = std::make_unique<BatchRun>(*m_liveSettings, BatchRun::SurfaceStep(m_PicLoad, m_picThumb),
+                                       std::move(callbacks));
 
     CreateControls();
     SetTabOrder();
@@ -455,10 +463,67 @@ void fMain::btnForm_Click(int index)
     }
 }
 
+const QStringList& fMain::WorkList() const
+{
+    return m_run->WorkList();
+}
+
+bool fMain::StopRequested() const
+{
+    return m_run->StopRequested();
+}
+
 void fMain::cmdAction_Click(int index)
 {
-    // The batch run (Start) and its stop request (Stop) are not built yet.
-    Q_UNUSED(index);
+    switch (index) {
+    case 0:
+        BatchStart();
+        break;
+    case 1:
+        m_run->Stop();
+        break;
+    default:
+        break;
+    }
+}
+
+void fMain::BatchStart()
+{
+    // A Start pressed inside a run's yield does nothing.
+    if (m_run->IsRunning())
+        return;
+    m_liveSettings->SetSourceFolder(m_fbImages->Path());
+    m_lblCount->setToolTip(QString());
+    m_progressStarting = true;
+    const BatchOutcome outcome = m_run->Start(m_fbImages->SelectedNames());
+    // Closed under the run: nothing of the window was touched since, and
+    // now that the run is off the stack the window may go.
+    if (outcome == BatchOutcome::Abandoned && m_closedDuringRun)
+        deleteLater();
+}
+
+void fMain::BatchProgress(int value, int max)
+{
+    m_thProg->SetMax(max);
+    if (m_progressStarting) {
+        // At Start the bar only learns its maximum.
+        m_progressStarting = false;
+        return;
+    }
+    if (value > 0) {
+        emit BatchImageDone(value, max);
+        // Only the newest result can add to the list of files not written.
+        const std::vector<ImageResult>& results = m_run->Results();
+        if (!results.empty() && !results.back().Written)
+            m_lblCount->setToolTip(m_run->FailureReport());
+    }
+    // Redraws, then processes pending events: Stop may run in here.
+    m_thProg->Setvalue(value);
+}
+
+void fMain::BatchCaption(const QString& caption)
+{
+    m_lblCount->setText(caption);
 }
 
 void fMain::cmdBrowseImg_Click()
@@ -483,13 +548,10 @@ void fMain::txtThumbDir_Enter()
 {
     const QString folder = TrimSetting(m_txtThumbDir->text());
     QString problem;
-    if (folder.isEmpty()) {
+    if (folder.isEmpty())
         problem = QStringLiteral("Type the folder to create");
-    } else if (!QFileInfo(folder).isDir()) {
-        // One level only: the parent must exist. The system's words say why not.
-        if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0)
-            problem = QStringLiteral("Cannot create this folder: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-    }
+    else if (const QString reason = CreateOneFolder(folder); !reason.isEmpty())
+        problem = QStringLiteral("Cannot create this folder: ") + reason;
     m_txtThumbDir->setToolTip(problem);
 }
 
@@ -568,11 +630,14 @@ void fMain::Form_Resize()
 
 void fMain::closeEvent(QCloseEvent* event)
 {
-    // Never refuses. The work list goes; a run in progress finds the stop
-    // flag after the image in hand and ends without touching this window.
-    m_WorkList.clear();
-    m_WorkList.shrink_to_fit();
-    m_StopRequested = true;
+    // Never refuses. A run in progress ends after the image in hand and
+    // touches nothing of the window again; the window is deleted once that
+    // run has returned, not under it.
+    if (m_run->IsRunning()) {
+        m_closedDuringRun = true;
+        setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    m_run->Abandon();
     m_hiddenByMinimise.clear();
     for (QWidget* owned : OwnedWindows())
         owned->close();

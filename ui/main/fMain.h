@@ -2,7 +2,7 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include <QImage>
 #include <QPoint>
@@ -23,7 +23,9 @@ class QPushButton;
 
 namespace pixquill {
 
+class BatchRun;
 class FileListBox;
+class LiveSettings;
 class PictureButton;
 class Rv_Progbar;
 class SurfaceWidget;
@@ -87,10 +89,12 @@ public:
     // Filter code of the resample filter list (6: the area-averaging stretch).
     std::int32_t ResampleFilter() const { return m_ResampleFilter; }
 
-    // The batch run's list of file names and its stop flag.
-    std::vector<QString>& WorkList() { return m_WorkList; }
-    bool StopRequested() const { return m_StopRequested; }
-    void SetStopRequested(bool stop) { m_StopRequested = stop; }
+    // The batch run behind Start and Stop. It owns the work list and the
+    // stop request, so the handlers that drop them (Stop, the close) and the
+    // run that reads them look at the same ones.
+    BatchRun& Batch() { return *m_run; }
+    const QStringList& WorkList() const;
+    bool StopRequested() const;
 
     // Left edges of the re-centred logo label and banner as computed (they
     // may be fractional; the widgets sit at the rounded value).
@@ -108,17 +112,22 @@ public slots:
     // Title-bar buttons: 0 about, 1 minimise, 2 close; other indices nothing.
     void btnForm_Click(int index);
 
-    // Start (0) and Stop (1): the batch run is wired here.
+    // Start (0) and Stop (1); other indices do nothing.
     void cmdAction_Click(int index);
-    // Folder buttons: the folder browser is wired here.
+    // Folder buttons.
     void cmdBrowseImg_Click();
     void cmdBrowseThumb_Click();
     // Select All (0) and Clear (1) of the file list.
     void cmdselect_Click(int index);
-    // A click in the file list: the preview is made here.
+    // A click in the file list: a preview of the focused row.
     void fbImages_Click();
-    // A double click on the preview: the full-screen view opens here.
+    // A double click on the preview: the full-screen view.
     void ImgPreview_DblClick();
+
+signals:
+    // Raised after image i of n is handled, before the progress bar and the
+    // counter show it (tests press Stop or change settings from here).
+    void BatchImageDone(int i, int n);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -142,6 +151,9 @@ private:
     void Label1_Click();
     void txtImgDir_Change();
     void txtThumbDir_Enter();
+    void BatchStart();
+    void BatchProgress(int value, int max);
+    void BatchCaption(const QString& caption);
     void imBanner_Click();
     // Starts moving the window with the pointer from a press at globalPos.
     void BeginDrag(const QPoint& globalPos);
@@ -198,8 +210,13 @@ private:
     // The last preview could not be read: no full-screen view of what
     // PicLoad still holds from before.
     bool m_previewFailed = false;
-    std::vector<QString> m_WorkList;
-    bool m_StopRequested = false;
+    std::unique_ptr<LiveSettings> m_liveSettings;
+    std::unique_ptr<BatchRun> m_run;
+    // Closed while a run was under way: the window outlives the close until
+    // the run has left the Start handler, then deletes itself.
+    bool m_closedDuringRun = false;
+    // The run's first progress report, which only sets the bar's maximum.
+    bool m_progressStarting = false;
 
     double m_logoLeft = 0.0;
     double m_bannerLeft = 0.0;

@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "engine/BatchRun.h"
+#include "engine/OptionTables.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TestImages.h"
+#include "ui/main/FileListBox.h"
+#include "ui/main/fMain.h"
+#include "ui/main/mStartup.h"
+#include "ui/widgets/PictureButton.h"
+#include "ui/widgets/Rv_Progbar.h"
+
+namespace pixquill {
+namespace {
+
+// Queues a press and release on a button, as a person's click arrives: it is
+// handled by whichever event processing runs next.
+void PostClick(QWidget* button)
+{
+    const QPointF at(4, 4);
+    const QPointF global = button->mapToGlobal(at);
+    QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonPress, at, global, Qt::LeftButton,
+                                                        Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                                        Qt::NoButton, Qt::NoModifier));
+}
+
+// Five drawn images of different shapes, the window pointed at them and at a
+// destination inside the same temporary folder.
+class fMainBatch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_root.isValid());
+        ASSERT_TRUE(QDir(m_root.path()).mkdir("photos"));
+        m_source = m_root.filePath("photos");
+        m_destination = m_root.filePath("thumbs");
+        const QSize shapes[] = {{400, 300}, {300, 400}, {640, 64}, {90, 50}, {257, 255}};
+        for (int i = 0; i < 5; ++i) {
+            const QString name = QStringLiteral("img_%1.png").arg(i + 1);
+            ASSERT_TRUE(test::GradientImage(shapes[i].width(), shapes[i].height()).save(Source(name), "PNG"));
+        }
+        m_window = StartUp();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
+        m_window->txtImgDir()->setText(m_source);
+        m_window->txtThumbDir()->setText(m_destination);
+        connect();
+    }
+    void TearDown() override
+    {
+        delete m_window.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void connect()
+    {
+        QObject::connect(m_window, &fMain::BatchImageDone, m_window, [this](int i, int n) {
+            if (m_onImage)
+                m_onImage(i, n);
+        });
+    }
+    QString Source(const QString& name) const { return m_source + QLatin1Char('/') + name; }
+    QStringList Written() const
+    {
+        return QDir(m_destination).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+    QSize SizeOf(const QString& name) const { return QImageReader(m_destination + QLatin1Char('/') + name).size(); }
+    QByteArray FormatOf(const QString& name) const
+    {
+        return QImageReader(m_destination + QLatin1Char('/') + name).format();
+    }
+    void SelectAll() { QTest::mouseClick(m_window->cmdselect(0), Qt::LeftButton); }
+    void PressStart() { QTest::mouseClick(m_window->cmdAction(0), Qt::LeftButton, {}, QPoint(4, 4)); }
+    QString Caption() const { return m_window->lblCount()->text(); }
+
+    QTemporaryDir m_root;
+    QString m_source;
+    QString m_destination;
+    QPointer<fMain> m_window;
+    std::function<void(int, int)> m_onImage;
+};
+
+TEST_F(fMainBatch, StartMakesAThumbnailOfEverySelectedImage)
+{
+    SelectAll();
+    int maxSeen = -1;
+    m_onImage = [&](int, int) { maxSeen = m_window->thProg()->Max(); };
+    PressStart();
+    EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg", "_THimg_3.jpg", "_THimg_4.jpg", "_THimg_5.jpg"}));
+    const QSize expected[] = {{100, 75}, {75, 100}, {100, 10}, {90, 50}, {100, 99}};
+    for (int i = 0; i < 5; ++i) {
+        const QString name = QStringLiteral("_THimg_%1.jpg").arg(i + 1);
+        EXPECT_EQ(SizeOf(name), expected[i]) << name.toStdString();
+        EXPECT_EQ(FormatOf(name), QByteArray("jpeg")) << name.toStdString();
+    }
+    EXPECT_EQ(Caption(), QStringLiteral("Completed 5 of 5 images"));
+    EXPECT_TRUE(m_window->lblCount()->toolTip().isEmpty());
+    EXPECT_EQ(maxSeen, 5);
+    EXPECT_EQ(m_window->thProg()->value(), 0);
+    EXPECT_TRUE(m_window->fbImages()->SelectedNames().isEmpty());
+    EXPECT_TRUE(m_window->WorkList().isEmpty());
+}
+
+TEST_F(fMainBatch, StopInsideTheProgressBarsEventsEndsAfterTheImageInHand)
+{
+    SelectAll();
+    m_onImage = [&](int i, int) {
+        if (i == 2)
+            PostClick(m_window->cmdAction(1));
+    };
+    PressStart();
+    EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg"}));
+    EXPECT_EQ(Caption(), QStringLiteral("Processing 2 of 5"));
+    EXPECT_EQ(m_window->fbImages()->SelectedNames().size(), 5);
+    EXPECT_EQ(m_window->thProg()->value(), 0);
+    EXPECT_FALSE(m_window->Batch().IsRunning());
+    EXPECT_FALSE(m_window->StopRequested());
+}
+
+// Between two images the window is live: settings, Start, the preview.
+TEST_F(fMainBatch, WhatHappensBetweenImagesAppliesFromTheNextImage)
+{
+    SelectAll();
+    m_onImage = [&](int i, int) {
+        if (i != 2)
+            return;
+        m_window->ComboOutputFormat()->setCurrentIndex(4); // PNG
+        m_window->txtSuffix()->setText(QStringLiteral("p_"));
+        PostClick(m_window->cmdAction(0)); // a second Start does nothing
+        // A preview of image 1 loads into the same surface the batch uses.
+        FileListBox* list = m_window->fbImages();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          list->visualItemRect(list->item(0)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          list->visualItemRect(list->item(0)).center());
+    };
+    PressStart();
+    EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg", "p_img_3.png", "p_img_4.png", "p_img_5.png"}));
+    EXPECT_EQ(FormatOf("p_img_3.png"), QByteArray("png"));
+    EXPECT_EQ(SizeOf("p_img_3.png"), QSize(100, 10));
+    EXPECT_EQ(SizeOf("p_img_5.png"), QSize(100, 99));
+    EXPECT_EQ(Caption(), QStringLiteral("Completed 5 of 5 images"));
+    EXPECT_EQ(m_window->lblImageSize()->text(), QStringLiteral(" 400x 300"));
+}
+
+TEST_F(fMainBatch, NothingSelectedStillCreatesTheDestination)
+{
+    PressStart();
+    EXPECT_EQ(Caption(), QStringLiteral("Completed 0 of 0 images"));
+    EXPECT_TRUE(QFileInfo(m_destination).isDir());
+    EXPECT_TRUE(Written().isEmpty());
+}
+
+TEST_F(fMainBatch, EmptyDestinationWritesNothing)
+{
+    SelectAll();
+    m_window->txtThumbDir()->setText(QStringLiteral("   "));
+    PressStart();
+    EXPECT_EQ(Caption(), QStringLiteral("Choose a destination folder"));
+    EXPECT_EQ(QDir(m_root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"photos"});
+    EXPECT_EQ(m_window->fbImages()->SelectedNames().size(), 5);
+}
+
+TEST_F(fMainBatch, AnUndecodableImageIsSkippedAndNamed)
+{
+    QFile bad(Source("img_3.png"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    bad.write(QByteArray(700, 'x'));
+    bad.close();
+    SelectAll();
+    PressStart();
+    EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg", "_THimg_4.jpg", "_THimg_5.jpg"}));
+    EXPECT_EQ(Caption(), QStringLiteral("Completed 4 of 5 images (1 failed)"));
+    const QString tooltip = m_window->lblCount()->toolTip();
+    EXPECT_TRUE(tooltip.startsWith(QStringLiteral("img_3.png: "))) << tooltip.toStdString();
+    EXPECT_FALSE(tooltip.contains(QLatin1Char('\n')));
+}
+
+// The window and the command line write the same bytes for the same job.
+struct SameBytesCase {
+    int Format;       // output format list row
+    int FilterRow;    // resample filter list row
+    const char* Flag; // the command line's name for that filter
+};
+
+void PrintTo(const SameBytesCase& c, std::ostream* os) { *os << "format " << c.Format << ", filter " << c.Flag; }
+
+class fMainBatchSameBytes : public fMainBatch, public ::testing::WithParamInterface<SameBytesCase> {};
+
+TEST_P(fMainBatchSameBytes, AsPixquillBatch)
+{
+    const SameBytesCase& c = GetParam();
+    m_window->ComboOutputFormat()->setCurrentIndex(c.Format);
+    m_window->comboResampleMethod()->setCurrentIndex(c.FilterRow);
+    SelectAll();
+    PressStart();
+    const QStringList written = Written();
+    ASSERT_EQ(written.size(), 5);
+
+    const QString cliOut = m_root.filePath("cli");
+    const QStringList formats{"bmp", "gif", "ico", "jpg", "png", "tga", "tif"};
+    QProcess cli;
+    cli.start(QStringLiteral(PIXQUILL_BATCH_BINARY),
+              {QStringLiteral("--format"), formats[c.Format], QStringLiteral("--filter"), QString::fromUtf8(c.Flag),
+               QStringLiteral("--quiet"), m_source, cliOut});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    ASSERT_EQ(QDir(cliOut).entryList(QDir::Files, QDir::Name), written);
+    for (const QString& name : written) {
+        EXPECT_EQ(test::ReadFileBytes(m_destination + QLatin1Char('/') + name),
+                  test::ReadFileBytes(cliOut + QLatin1Char('/') + name))
+            << name.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, fMainBatchSameBytes,
+                         ::testing::Values(SameBytesCase{0, 0, "none"}, SameBytesCase{1, 0, "none"},
+                                           SameBytesCase{2, 0, "none"}, SameBytesCase{3, 0, "none"},
+                                           SameBytesCase{4, 0, "none"}, SameBytesCase{5, 0, "none"},
+                                           SameBytesCase{6, 0, "none"}, SameBytesCase{3, 6, "lanczos3"},
+                                           SameBytesCase{4, 3, "bilinear"}));
+
+// Closed during a run: the program ends, what was written is whole, and no
+// temporary file is left behind.
+TEST_F(fMainBatch, ClosingDuringARunEndsTheProgramCleanly)
+{
+    SelectAll();
+    m_onImage = [&](int i, int) {
+        if (i == 2)
+            PostClick(m_window->btnForm(2));
+    };
+    QGuiApplication::setQuitOnLastWindowClosed(true);
+    QTimer::singleShot(0, m_window, [this] { PressStart(); });
+    QTimer::singleShot(30000, qApp, [] { QCoreApplication::exit(1); }); // a hang fails, not blocks
+    const int status = QApplication::exec();
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(m_window.isNull());
+    EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg"}));
+    for (const QString& name : Written())
+        EXPECT_EQ(SizeOf(name).isValid(), true) << name.toStdString();
+}
+
+} // namespace
+} // namespace pixquill
