@@ -90,8 +90,9 @@ QString ProblemOf(QString folder)
     return QStringLiteral("Cannot read this folder");
 }
 
-// Calls visit(name) for every ordinary, non-hidden file of the folder.
-// False when the folder could not be read.
+// Calls visit(name) for every ordinary, non-hidden file of the folder, with
+// the name as the file system holds it. False when the folder could not be
+// read.
 template <typename Visit>
 bool ForEachOrdinaryFile(const QString& folder, Visit&& visit)
 {
@@ -111,7 +112,7 @@ bool ForEachOrdinaryFile(const QString& folder, Visit&& visit)
             ordinary = ::fstatat(fd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
         }
         if (ordinary)
-            visit(QFile::decodeName(entry->d_name));
+            visit(QByteArrayView(entry->d_name));
     }
     ::closedir(dir);
     return true;
@@ -122,7 +123,7 @@ bool ForEachOrdinaryFile(const QString& folder, Visit&& visit)
     QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
-        visit(it.fileName());
+        visit(QFile::encodeName(it.fileName()));
     }
     return true;
 #endif
@@ -153,7 +154,8 @@ FolderListing ReadFolderListing(const QString& folder, const QString& mask)
 {
     FolderListing listing;
     const CompiledMask compiled(mask);
-    const bool read = ForEachOrdinaryFile(folder, [&](QString&& name) {
+    const bool read = ForEachOrdinaryFile(folder, [&](QByteArrayView raw) {
+        QString name = QFile::decodeName(raw.toByteArray());
         if (compiled.Matches(name))
             listing.Names.append(std::move(name));
     });
@@ -181,7 +183,7 @@ QString CreateOneFolder(const QString& folder)
 int CountOrdinaryFiles(const QString& folder)
 {
     int count = 0;
-    ForEachOrdinaryFile(folder, [&count](QString&&) { ++count; });
+    ForEachOrdinaryFile(folder, [&count](QByteArrayView) { ++count; });
     return count;
 }
 

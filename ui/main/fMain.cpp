@@ -28,6 +28,7 @@
 #include "ui/main/FrameBox.h"
 #include "ui/main/ImagePreview.h"
 #include "ui/main/LiveSettings.h"
+#include "ui/main/mBrowseForFolder.h"
 #include "ui/main/Product.h"
 #include "ui/main/mUtils.h"
 #include "ui/widgets/PictureButton.h"
@@ -528,12 +529,21 @@ void fMain::BatchCaption(const QString& caption)
 
 void fMain::cmdBrowseImg_Click()
 {
-    // The folder browser for the source folder is not built yet.
+    const QString path = BrowseForFolder(this, TrimSetting(m_txtImgDir->text()),
+                                         QStringLiteral("Select a folder that contains the original images."), -1);
+    if (path.isEmpty())
+        return;
+    m_txtImgDir->setText(path);
+    // Joined as they are: the root gives "//Thumbs", which the system takes.
+    m_txtThumbDir->setText(path + QStringLiteral("/Thumbs"));
 }
 
 void fMain::cmdBrowseThumb_Click()
 {
-    // The folder browser for the destination folder is not built yet.
+    const QString path = BrowseForFolder(this, TrimSetting(m_txtThumbDir->text()),
+                                         QStringLiteral("Select a destination folder for the modified images."), 0);
+    if (!path.isEmpty())
+        m_txtThumbDir->setText(path);
 }
 
 void fMain::txtImgDir_Change()

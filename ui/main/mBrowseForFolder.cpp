@@ -1,20 +1,10 @@
 #include "mBrowseForFolder.h"
 
-#include <algorithm>
-#include <limits>
 #include <utility>
 
 #include <QDir>
-#include <QFile>
 
-#if defined(Q_OS_UNIX)
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#else
-#include <QDirIterator>
-#endif
-
+#include "engine/FolderListing.h"
 #include "ui/main/FolderChooser.h"
 
 namespace pixquill {
@@ -89,36 +79,8 @@ std::int32_t BrowseCallbackProc(FolderChooser* dialog, int message, const QStrin
 
 std::int32_t CountFiles(const QString& folder)
 {
-    if (folder.isEmpty())
-        return 0;
-    std::int64_t count = 0;
-#if defined(Q_OS_UNIX)
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
-        return 0;
-    const int dirFd = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        // Hidden names, "." and ".." included, never count.
-        if (entry->d_name[0] == '.')
-            continue;
-        bool regular = entry->d_type == DT_REG;
-        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-            // Follows a link to what it names; a dangling one fails here.
-            struct stat info;
-            regular = ::fstatat(dirFd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode);
-        }
-        if (regular)
-            ++count;
-    }
-    ::closedir(dir);
-#else
-    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        ++count;
-    }
-#endif
-    return static_cast<std::int32_t>(std::min<std::int64_t>(count, std::numeric_limits<std::int32_t>::max()));
+    // An empty text names no folder here (not the current directory).
+    return folder.isEmpty() ? 0 : CountOrdinaryFiles(folder);
 }
 
 void SetFolderChooserHookForTests(FolderChooserHook hook)

@@ -22,6 +22,7 @@
 #include "ui/main/FileListBox.h"
 #include "ui/main/ImagePreview.h"
 #include "ui/main/fMain.h"
+#include "ui/main/mBrowseForFolder.h"
 #include "ui/main/mStartup.h"
 #include "ui/widgets/SurfaceWidget.h"
 
@@ -324,6 +325,69 @@ TEST_F(fMainSelect, CheckSquareStaysWholeAboveTheInformationFrame)
     // The bottom rows of the check box lie inside the frame below it.
     const QPoint bottomOfSquare(m_window->chkPreview()->x() + 6, m_window->chkPreview()->geometry().bottom() - 1);
     EXPECT_EQ(m_window->fraSelect()->childAt(bottomOfSquare), m_window->chkPreview());
+}
+
+// The "..." buttons, with the chooser answered for them.
+struct BrowseCase {
+    bool Source;        // which button
+    const char* Answer; // what the chooser returns; "" is Cancel
+    const char* SourceAfter;
+    const char* DestinationAfter;
+};
+
+void PrintTo(const BrowseCase& c, std::ostream* os)
+{
+    *os << (c.Source ? "source" : "destination") << " chooser answers \"" << c.Answer << '"';
+}
+
+class fMainBrowse : public fMainSelect, public ::testing::WithParamInterface<BrowseCase> {
+protected:
+    void TearDown() override
+    {
+        SetFolderChooserHookForTests({});
+        fMainSelect::TearDown();
+    }
+};
+
+TEST_P(fMainBrowse, ButtonsAskTheChooserAndFillTheBoxes)
+{
+    const BrowseCase& c = GetParam();
+    m_window->txtImgDir()->setText(QStringLiteral(" /old/source "));
+    m_window->txtThumbDir()->setText(QStringLiteral("/old/thumbs"));
+    QString start;
+    QString title;
+    std::int32_t requireFiles = 1;
+    SetFolderChooserHookForTests([&](QWidget* owner, const QString& s, const QString& t, std::int32_t r) {
+        EXPECT_EQ(owner, m_window.data());
+        start = s;
+        title = t;
+        requireFiles = r;
+        return QString::fromUtf8(c.Answer);
+    });
+    QTest::mouseClick(c.Source ? m_window->cmdBrowseImg() : m_window->cmdBrowseThumb(), Qt::LeftButton);
+    EXPECT_EQ(start, c.Source ? QStringLiteral("/old/source") : QStringLiteral("/old/thumbs"));
+    EXPECT_EQ(title, c.Source ? QStringLiteral("Select a folder that contains the original images.")
+                              : QStringLiteral("Select a destination folder for the modified images."));
+    EXPECT_EQ(requireFiles, c.Source ? -1 : 0);
+    EXPECT_EQ(m_window->txtImgDir()->text(), QString::fromUtf8(c.SourceAfter));
+    EXPECT_EQ(m_window->txtThumbDir()->text(), QString::fromUtf8(c.DestinationAfter));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, fMainBrowse,
+    ::testing::Values(BrowseCase{true, "/photos", "/photos", "/photos/Thumbs"},
+                      BrowseCase{true, "/", "/", "//Thumbs"},
+                      BrowseCase{true, "", " /old/source ", "/old/thumbs"},
+                      BrowseCase{false, "/out", " /old/source ", "/out"},
+                      BrowseCase{false, "", " /old/source ", "/old/thumbs"}));
+
+TEST_F(fMainSelect, ChosenSourceFolderIsListed)
+{
+    Picture("a.png", 20, 10);
+    SetFolderChooserHookForTests([this](QWidget*, const QString&, const QString&, std::int32_t) { return m_dir.path(); });
+    QTest::mouseClick(m_window->cmdBrowseImg(), Qt::LeftButton);
+    SetFolderChooserHookForTests({});
+    EXPECT_EQ(m_window->fbImages()->Names(), QStringList{"a.png"});
 }
 
 } // namespace
