@@ -28,6 +28,15 @@ bool IsAsciiDigit(QChar c)
     return c.unicode() >= u'0' && c.unicode() <= u'9';
 }
 
+// Most names are ASCII; those skip the Unicode tables.
+char32_t FoldCase(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u < 0x80)
+        return u >= u'A' && u <= u'Z' ? char32_t(u + (u'a' - u'A')) : char32_t(u);
+    return QChar::toCaseFolded(char32_t(u));
+}
+
 // The end of the digit run starting at i.
 qsizetype DigitRunEnd(QStringView s, qsizetype i)
 {
@@ -63,8 +72,8 @@ int CompareNatural(QStringView a, QStringView b, qsizetype* zerosA, qsizetype* z
             }
             continue;
         }
-        const char32_t ca = QChar::toCaseFolded(a[i].unicode());
-        const char32_t cb = QChar::toCaseFolded(b[j].unicode());
+        const char32_t ca = FoldCase(a[i]);
+        const char32_t cb = FoldCase(b[j]);
         if (ca != cb)
             return ca < cb ? -1 : 1;
         ++i;
