@@ -2,6 +2,9 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -60,6 +63,8 @@ QLineEdit* MakeTextBox(QWidget* parent, const char* name, const QString& text, Q
     box->setGeometry(geometry);
     // Not the frame's Verdana: controls that name no font take the default.
     box->setFont(DefaultFont());
+    // A folder dropped on a box is dropped on the window, not typed in.
+    box->setAcceptDrops(false);
     return box;
 }
 
@@ -83,8 +88,11 @@ QComboBox* MakeCombo(QWidget* parent, const char* name, bool editable, QRect geo
     combo->setEditable(editable);
     if (editable)
         combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setAcceptDrops(false);
     combo->setGeometry(geometry);
     combo->setFont(DefaultFont());
+    if (combo->lineEdit())
+        combo->lineEdit()->setAcceptDrops(false);
     combo->setMaxVisibleItems(16);
     return combo;
 }
@@ -122,6 +130,23 @@ PictureButton* MakePictureButton(QWidget* parent, const char* group, int index, 
     return button;
 }
 
+// The folder a drop names: a local folder, or the folder of a local image
+// file (one the default mask lists). Empty for anything else.
+QString DroppedFolder(const QMimeData* mime)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().isEmpty())
+        return {};
+    const QUrl url = mime->urls().constFirst();
+    if (!url.isLocalFile())
+        return {};
+    const QFileInfo info(url.toLocalFile());
+    if (info.isDir())
+        return info.absoluteFilePath();
+    if (info.isFile() && MatchesMask(info.fileName(), *FileMaskAt(kFileMaskAllSupported)))
+        return info.absolutePath();
+    return {};
+}
+
 } // namespace
 
 fMain::fMain(QWidget* parent)
@@ -141,6 +166,7 @@ fMain::fMain(QWidget* parent)
     setWindowIcon(WindowIcon());
 
     m_PicLoad.SetAutoSize(true);
+    setAcceptDrops(true);
 
     m_liveSettings = std::make_unique<LiveSettings>(*this);
     BatchCallbacks callbacks;
@@ -686,6 +712,29 @@ void fMain::changeEvent(QEvent* event)
         }
         m_hiddenByMinimise.clear();
     }
+}
+
+void fMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Not accepted: the platform shows its no-entry cursor.
+    if (!DroppedFolder(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void fMain::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!DroppedFolder(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void fMain::dropEvent(QDropEvent* event)
+{
+    const QString folder = DroppedFolder(event->mimeData());
+    if (folder.isEmpty())
+        return;
+    // As typing it would: the change re-points the list.
+    m_txtImgDir->setText(folder);
+    event->acceptProposedAction();
 }
 
 void fMain::BeginDrag(const QPoint& globalPos)

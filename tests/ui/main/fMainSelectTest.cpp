@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QGroupBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -389,6 +391,54 @@ TEST_F(fMainSelect, ChosenSourceFolderIsListed)
     SetFolderChooserHookForTests({});
     EXPECT_EQ(m_window->fbImages()->Names(), QStringList{"a.png"});
 }
+
+// Dropping on the window: a folder, or an image meaning its folder, sets the
+// source box; anything else is refused.
+struct DropCase {
+    const char* What;
+    bool Accepted;
+};
+
+void PrintTo(const DropCase& c, std::ostream* os) { *os << c.What; }
+
+class fMainDrop : public fMainSelect, public ::testing::WithParamInterface<DropCase> {};
+
+TEST_P(fMainDrop, SetsTheSourceBoxOrIsRefused)
+{
+    Picture("a.png", 20, 10);
+    Bytes("notes.txt", "x");
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("sub"));
+    const QString what = QString::fromUtf8(GetParam().What);
+    QMimeData mime;
+    if (what == QLatin1String("text"))
+        mime.setText(m_dir.path());
+    else if (what == QLatin1String("web"))
+        mime.setUrls({QUrl(QStringLiteral("https://zorvex.example/a.png"))});
+    else
+        mime.setUrls({QUrl::fromLocalFile(m_dir.filePath(what))});
+    m_window->txtImgDir()->setText(QStringLiteral("/before"));
+
+    // Over the source box; the box leaves drops to the window (checked below).
+    const QPoint at = m_window->txtImgDir()->mapTo(m_window.data(), QPoint(5, 5));
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_window, &enter);
+    EXPECT_EQ(enter.isAccepted(), GetParam().Accepted);
+    if (enter.isAccepted()) {
+        QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &drop);
+        EXPECT_EQ(m_window->txtImgDir()->text(), what == QLatin1String("a.png") ? m_dir.path() : m_dir.filePath(what));
+        EXPECT_FALSE(m_window->fbImages()->Path().startsWith(QLatin1String("/before")));
+    } else {
+        EXPECT_EQ(m_window->txtImgDir()->text(), QStringLiteral("/before"));
+    }
+    EXPECT_FALSE(m_window->txtImgDir()->acceptDrops());
+}
+
+INSTANTIATE_TEST_SUITE_P(Drops, fMainDrop,
+                         ::testing::Values(DropCase{"sub", true}, DropCase{"a.png", true},
+                                           DropCase{"notes.txt", false}, DropCase{"missing", false},
+                                           DropCase{"text", false}, DropCase{"web", false}),
+                         [](const auto& info) { return QString::fromUtf8(info.param.What).remove('.').toStdString(); });
 
 } // namespace
 } // namespace pixquill
