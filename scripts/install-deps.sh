@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every build, test and screenshot dependency from Debian's packages.
+# Installs every build, test and screenshot dependency from Debian's packages;
+# with --package also what making and checking the Debian package needs.
 # Idempotent: packages already present are not touched and apt is not even
 # consulted when nothing is missing. Must run as root (or through sudo).
 set -euo pipefail
@@ -9,10 +10,14 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6
   libfreeimage-dev
   libgtest-dev googletest
+  help2man
   xvfb x11-apps imagemagick xauth
   fonts-dejavu-core fonts-liberation
   valgrind
 )
+if [ "${1:-}" = "--package" ]; then
+  packages+=(dpkg-dev fakeroot debootstrap)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
