@@ -1,0 +1,108 @@
+#include "engine/WorkerProcess.h"
+
+#include <optional>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include "codec/MFreeImage_2.h"
+#include "engine/ImageNames.h"
+
+namespace pixquill {
+
+namespace {
+
+// How long an idle worker gets to leave after its input closes.
+constexpr int kLeaveMs = 10000;
+
+} // namespace
+
+WorkerProcess::WorkerProcess(WorkerCommand command, WorkerJob job)
+    : m_command(std::move(command)), m_job(std::move(job)),
+      m_jobFrame(PackFrame(WorkerMessage::Job, EncodeJob(m_job)))
+{
+}
+
+WorkerProcess::~WorkerProcess()
+{
+    if (!m_process)
+        return;
+    // An idle worker ends at the end of its input.
+    m_process->closeWriteChannel();
+    if (!m_process->waitForFinished(kLeaveMs)) {
+        m_process->kill();
+        m_process->waitForFinished(-1);
+    }
+}
+
+bool WorkerProcess::Start()
+{
+    ++m_starts;
+    m_buffer.clear();
+    m_process = std::make_unique<QProcess>();
+    // The worker's warnings reach the user as they would from this process.
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process->start(m_command.Program, m_command.Arguments);
+    if (!m_process->waitForStarted(-1)) {
+        m_process.reset();
+        return false;
+    }
+    m_pid = m_process->processId();
+    m_process->write(m_jobFrame);
+    return true;
+}
+
+void WorkerProcess::Bury(const QString& outputPath)
+{
+    if (m_process->state() != QProcess::NotRunning)
+        m_process->kill();
+    m_process->waitForFinished(-1);
+    m_process.reset();
+    m_buffer.clear();
+
+    // A worker that died inside a save left its temporary file; the names
+    // carry its process id, so files other workers are writing are spared.
+    const QDir folder = QFileInfo(outputPath).absoluteDir();
+    const QString pattern = SaveTemporaryPrefix(m_pid) + QStringLiteral("*.tmp");
+    for (const QString& name : folder.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(folder.filePath(name));
+}
+
+ImageResult WorkerProcess::Process(const QString& name)
+{
+    ImageResult failed{name, BuildImageNames(name, m_job.Settings).OutputPath, false, {}};
+    if (!m_process && !Start()) {
+        failed.Reason = QString::fromLatin1(kDecoderNotStarted);
+        return failed;
+    }
+
+    m_process->write(PackFrame(WorkerMessage::Image, EncodeImageName(name)));
+    if (m_process->bytesToWrite() > 0)
+        m_process->waitForBytesWritten(-1);
+
+    // Read until one whole frame is there. After the worker is gone, what it
+    // wrote before it went is still looked at once.
+    bool alive = true;
+    WorkerFrame frame;
+    FrameStatus status = FrameStatus::Incomplete;
+    for (;;) {
+        m_buffer += m_process->readAllStandardOutput();
+        status = TakeFrame(m_buffer, frame);
+        if (status != FrameStatus::Incomplete || !alive)
+            break;
+        alive = m_process->waitForReadyRead(-1);
+    }
+
+    if (status == FrameStatus::Complete && frame.Kind == WorkerMessage::Result) {
+        std::optional<ImageResult> result = DecodeResult(frame.Payload);
+        if (result && result->Name == name)
+            return std::move(*result);
+    }
+    Bury(failed.OutputPath);
+    failed.Reason = QString::fromLatin1(kDecoderCrashed);
+    return failed;
+}
+
+} // namespace pixquill
