@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include "engine/BatchRun.h"
+#include "engine/DecodeWorker.h"
 #include "engine/OptionTables.h"
 #include "engine/ParallelBatch.h"
 
@@ -98,7 +99,11 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // The application object also sets the C locale from the environment, so
+    // a worker decodes under the same locale as the batch that started it.
     QCoreApplication app(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], kDecodeWorkerOption) == 0)
+        return RunDecodeWorker();
     QCoreApplication::setApplicationName(QStringLiteral("pixquill-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PIXQUILL_VERSION));
 
@@ -130,6 +135,8 @@ int main(int argc, char* argv[])
         {"jobs", "Parallel workers (default: the number of cores).", "N",
          QString::number(std::max(1, QThread::idealThreadCount()))},
         {"quiet", "No progress and no completion caption; failures are still listed."},
+        {"in-process", "Decode in this process rather than in worker processes: a little faster to "
+                       "start, but a file that crashes the image library ends the whole run."},
     });
 
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -186,14 +193,22 @@ int main(int argc, char* argv[])
         return kExitSomeNotWritten;
     }
 
+    // Each worker thread feeds a copy of this program started as a decode
+    // worker, so that a crash inside FreeImage costs only the file in hand.
+    WorkerCommand workers;
+    if (!parser.isSet("in-process"))
+        workers = {QCoreApplication::applicationFilePath(), {QString::fromLatin1(kDecodeWorkerOption)}};
+
     const bool quiet = parser.isSet("quiet");
     ProgressPrinter printer(quiet);
-    const ParallelBatchResult batch =
-        RunParallelBatch(names, settings, jobs, [&printer](const ImageResult& result, int done, int total) {
+    const ParallelBatchResult batch = RunParallelBatch(
+        names, settings, jobs,
+        [&printer](const ImageResult& result, int done, int total) {
             if (!result.Written)
                 printer.Failure(result);
             printer.Show(done, total);
-        });
+        },
+        workers);
     printer.EndLine();
 
     if (!quiet)

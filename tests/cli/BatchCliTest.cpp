@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -24,9 +25,14 @@ struct Outcome {
     QString Err;
 };
 
-Outcome RunTool(const QStringList& arguments)
+// crashOn: file names on which the tool's decode workers kill themselves.
+Outcome RunTool(const QStringList& arguments, const QString& crashOn = {})
 {
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!crashOn.isEmpty())
+        environment.insert(QStringLiteral("PIXQUILL_WORKER_CRASH_ON"), crashOn);
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), arguments);
     if (!process.waitForFinished(120000))
         return {};
@@ -178,19 +184,84 @@ TEST(BatchCli, JobCountDoesNotChangeABit)
     for (const char* filter : {"none", "lanczos3"}) {
         const QString one = f.Root.filePath(QStringLiteral("one-%1").arg(filter));
         const QString four = f.Root.filePath(QStringLiteral("four-%1").arg(filter));
+        const QString inProcess = f.Root.filePath(QStringLiteral("in-process-%1").arg(filter));
         ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "1", f.Source, one}).Exit, 0);
         ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "4", f.Source, four}).Exit, 0);
+        ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "3", "--in-process", f.Source,
+                           inProcess})
+                      .Exit,
+                  0);
         ASSERT_EQ(f.Written(one).size(), 9);
         EXPECT_EQ(f.Written(one), f.Written(four));
-        for (const QString& name : f.Written(one))
+        EXPECT_EQ(f.Written(one), f.Written(inProcess));
+        for (const QString& name : f.Written(one)) {
             EXPECT_EQ(ReadFileBytes(one + "/" + name), ReadFileBytes(four + "/" + name))
                 << filter << " " << name.toStdString();
+            EXPECT_EQ(ReadFileBytes(one + "/" + name), ReadFileBytes(inProcess + "/" + name))
+                << filter << " " << name.toStdString();
+        }
         // Both inputs named "same" write _THsame.png; the later one in name order wins.
         EXPECT_LE(pixquill::test::ColourDistance(QImage(four + "/_THsame.png").pixel(5, 5),
                                                  qRgb(0, 0, 255)),
                   4);
     }
 }
+
+struct CrashCase {
+    const char* Name;
+    const char* CrashOn; // file names separated by "/"
+    const char* Jobs;
+};
+
+std::ostream& operator<<(std::ostream& os, const CrashCase& c)
+{
+    return os << c.CrashOn << " with " << c.Jobs << " jobs";
+}
+
+class DecoderCrash : public ::testing::TestWithParam<CrashCase> {};
+
+// A file that kills its decode worker costs only itself: it is named with the
+// reason, the other files come out exactly as in a run without the crash, and
+// the dead worker's temporary file does not stay behind.
+TEST_P(DecoderCrash, IsReportedAndTheRunGoesOn)
+{
+    const CrashCase& c = GetParam();
+    Folders f;
+    const QStringList names{"a.png", "b.png", "c.png", "d.png", "e.png"};
+    for (int i = 0; i < names.size(); ++i)
+        f.Draw(names[i], pixquill::test::GradientImage(70 + 9 * i, 50 + 4 * i));
+    const QString reference = f.Root.filePath("reference");
+    ASSERT_EQ(RunTool({"--format", "gif", "--in-process", f.Source, reference}).Exit, 0);
+
+    const QString crashOn = QString::fromLatin1(c.CrashOn);
+    const QStringList crashing = crashOn.split(QLatin1Char('/'));
+    const Outcome run = RunTool({"--format", "gif", "--jobs", c.Jobs, f.Source, f.Destination}, crashOn);
+    EXPECT_EQ(run.Exit, 1) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, QStringLiteral("Completed %1 of 5 images (%2 failed)\n")
+                           .arg(5 - crashing.size())
+                           .arg(crashing.size()));
+    QStringList expected;
+    for (const QString& name : names) {
+        const QString output = "_TH" + name.left(1) + ".gif";
+        if (crashing.contains(name)) {
+            EXPECT_TRUE(run.Err.contains(name + ": the decoder crashed on this file\n")) << run.Err.toStdString();
+        } else {
+            expected << output;
+            EXPECT_EQ(ReadFileBytes(f.Destination + "/" + output), ReadFileBytes(reference + "/" + output))
+                << output.toStdString();
+        }
+    }
+    EXPECT_EQ(QDir(f.Destination).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DecoderCrash,
+                         ::testing::Values(CrashCase{"MiddleOneJob", "c.png", "1"},
+                                           CrashCase{"MiddleTwoJobs", "c.png", "2"},
+                                           CrashCase{"First", "a.png", "1"}, CrashCase{"Last", "e.png", "2"},
+                                           // One after the other: every replacement worker dies too.
+                                           CrashCase{"ThreeInARow", "a.png/b.png/c.png", "1"},
+                                           CrashCase{"Every", "a.png/b.png/c.png/d.png/e.png", "2"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(BatchCli, NamedFilesRunInTheGivenOrder)
 {
