@@ -135,6 +135,9 @@ int main(int argc, char* argv[])
         {"jobs", "Parallel workers (default: the number of cores).", "N",
          QString::number(std::max(1, QThread::idealThreadCount()))},
         {"quiet", "No progress and no completion caption; failures are still listed."},
+        {"timeout", "Seconds one image may take in a worker process before the worker is stopped "
+                    "and the file reported (default 300; 0: no limit).",
+         "SECONDS", "300"},
         {"in-process", "Decode in this process rather than in worker processes: a little faster to "
                        "start, but a file that crashes the image library ends the whole run."},
     });
@@ -172,6 +175,12 @@ int main(int argc, char* argv[])
         UsageError(QStringLiteral("--jobs: \"%1\" is not a whole number of at least 1")
                        .arg(parser.value("jobs")));
 
+    bool timeoutOk = false;
+    const int timeout = parser.value("timeout").toInt(&timeoutOk);
+    if (!timeoutOk || timeout < 0)
+        UsageError(QStringLiteral("--timeout: \"%1\" is not a whole number of seconds")
+                       .arg(parser.value("timeout")));
+
     const QString source = TrimSetting(settings.SourceFolder);
     if (source.isEmpty() || !QFileInfo(source).isDir())
         UsageError(QStringLiteral("SOURCE: \"%1\" is not a folder").arg(settings.SourceFolder));
@@ -194,10 +203,11 @@ int main(int argc, char* argv[])
     }
 
     // Each worker thread feeds a copy of this program started as a decode
-    // worker, so that a crash inside FreeImage costs only the file in hand.
+    // worker, so that a crash or an endless loop inside FreeImage costs only
+    // the file in hand.
     WorkerCommand workers;
     if (!parser.isSet("in-process"))
-        workers = {QCoreApplication::applicationFilePath(), {QString::fromLatin1(kDecodeWorkerOption)}};
+        workers = {QCoreApplication::applicationFilePath(), {QString::fromLatin1(kDecodeWorkerOption)}, timeout};
 
     const bool quiet = parser.isSet("quiet");
     ProgressPrinter printer(quiet);

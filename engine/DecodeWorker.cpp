@@ -68,10 +68,19 @@ std::optional<WorkerFrame> ReadFrame(int fd, QByteArray& buffer, bool& ended)
     }
 }
 
-void CrashIfAskedTo(const QString& name, const JobSettings& settings)
+QStringList NamesFrom(const char* variable)
 {
-    static const QStringList crashOn =
-        qEnvironmentVariable("PIXQUILL_WORKER_CRASH_ON").split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return qEnvironmentVariable(variable).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+}
+
+void MisbehaveIfAskedTo(const QString& name, const JobSettings& settings)
+{
+    static const QStringList hangOn = NamesFrom("PIXQUILL_WORKER_HANG_ON");
+    if (hangOn.contains(name)) {
+        for (;;)
+            ::pause();
+    }
+    static const QStringList crashOn = NamesFrom("PIXQUILL_WORKER_CRASH_ON");
     if (!crashOn.contains(name))
         return;
     QFile leftover(FolderWithSeparator(settings.DestinationFolder)
@@ -112,7 +121,7 @@ int RunDecodeWorker()
             const std::optional<QString> name = DecodeImageName(frame->Payload);
             if (!job || !name)
                 return kWorkerBroken;
-            CrashIfAskedTo(*name, job->Settings);
+            MisbehaveIfAskedTo(*name, job->Settings);
             const ImageResult result =
                 ProcessImage(*name, job->Settings, picLoad, picThumb, job->ListedNames);
             if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))

@@ -21,10 +21,11 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // points at standard error, so that a library printing to stdout cannot
 // garble a reply.
 //
-// Test hook: when PIXQUILL_WORKER_CRASH_ON holds the file name in hand (several
-// names may be separated by "/", which no file name contains), the worker
-// leaves an empty temporary file in the destination folder, as an encoder
-// dying mid-save would, and kills itself with SIGSEGV.
+// Test hooks: when PIXQUILL_WORKER_CRASH_ON holds the file name in hand
+// (several names may be separated by "/", which no file name contains), the
+// worker leaves an empty temporary file in the destination folder, as an
+// encoder dying mid-save would, and kills itself with SIGSEGV; when
+// PIXQUILL_WORKER_HANG_ON holds it, the worker waits for ever.
 int RunDecodeWorker();
 
 } // namespace pixquill

@@ -1,7 +1,11 @@
 #include "engine/WorkerProcess.h"
 
+#include <algorithm>
+#include <chrono>
+#include <climits>
 #include <optional>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +22,11 @@ namespace {
 constexpr int kLeaveMs = 10000;
 
 } // namespace
+
+QString DecoderHungReason(int seconds)
+{
+    return QStringLiteral("the decoder hung on this file (no answer within %1 s)").arg(seconds);
+}
 
 WorkerProcess::WorkerProcess(WorkerCommand command, WorkerJob job)
     : m_command(std::move(command)), m_job(std::move(job)),
@@ -78,9 +87,18 @@ ImageResult WorkerProcess::Process(const QString& name)
         return failed;
     }
 
+    const QDeadlineTimer deadline = m_command.TimeoutSeconds > 0
+        ? QDeadlineTimer(std::chrono::seconds(m_command.TimeoutSeconds))
+        : QDeadlineTimer(QDeadlineTimer::Forever);
+    const auto msLeft = [&deadline]() {
+        return deadline.isForever()
+            ? -1
+            : static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, INT_MAX));
+    };
+
     m_process->write(PackFrame(WorkerMessage::Image, EncodeImageName(name)));
     if (m_process->bytesToWrite() > 0)
-        m_process->waitForBytesWritten(-1);
+        m_process->waitForBytesWritten(msLeft());
 
     // Read until one whole frame is there. After the worker is gone, what it
     // wrote before it went is still looked at once.
@@ -92,7 +110,13 @@ ImageResult WorkerProcess::Process(const QString& name)
         status = TakeFrame(m_buffer, frame);
         if (status != FrameStatus::Incomplete || !alive)
             break;
-        alive = m_process->waitForReadyRead(-1);
+        if (deadline.hasExpired()) {
+            Bury(failed.OutputPath);
+            failed.Reason = DecoderHungReason(m_command.TimeoutSeconds);
+            return failed;
+        }
+        // A timed-out wait on a live worker is told apart by its state.
+        alive = m_process->waitForReadyRead(msLeft()) || m_process->state() == QProcess::Running;
     }
 
     if (status == FrameStatus::Complete && frame.Kind == WorkerMessage::Result) {

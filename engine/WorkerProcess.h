@@ -20,6 +20,10 @@ namespace pixquill {
 struct WorkerCommand {
     QString Program;
     QStringList Arguments;
+    // How long one image may take before the worker is taken for hung,
+    // stopped and the file reported; 0 waits for ever. Some broken files
+    // send FreeImage's readers into endless loops.
+    int TimeoutSeconds = 0;
 
     bool IsSet() const { return !Program.isEmpty(); }
 };
@@ -27,6 +31,8 @@ struct WorkerCommand {
 // Reasons given for an image whose worker did not answer.
 inline constexpr char kDecoderCrashed[] = "the decoder crashed on this file";
 inline constexpr char kDecoderNotStarted[] = "the decoder could not be started";
+// "the decoder hung on this file (no answer within N s)"
+QString DecoderHungReason(int seconds);
 
 // Owned and used by one thread (it makes no use of an event loop). Not
 // copyable; the process ends with the object.
@@ -40,9 +46,10 @@ public:
 
     // The worker's result for the image, exactly as ProcessImage in this
     // process would give it; or, when the worker dies (or garbles its reply)
-    // on it, an unwritten result with kDecoderCrashed. A worker that cannot be
-    // started gives kDecoderNotStarted. Every call after a death starts a new
-    // worker, so one bad file costs only itself.
+    // on it, an unwritten result with kDecoderCrashed; one that takes longer
+    // than the command's timeout is stopped (DecoderHungReason). A worker that
+    // cannot be started gives kDecoderNotStarted. Every call after a death
+    // starts a new worker, so one bad file costs only itself.
     ImageResult Process(const QString& name);
 
     // How many workers were started so far (the first one included).

@@ -25,13 +25,16 @@ struct Outcome {
     QString Err;
 };
 
-// crashOn: file names on which the tool's decode workers kill themselves.
-Outcome RunTool(const QStringList& arguments, const QString& crashOn = {})
+// crashOn, hangOn: file names on which the tool's decode workers kill
+// themselves or wait for ever.
+Outcome RunTool(const QStringList& arguments, const QString& crashOn = {}, const QString& hangOn = {})
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!crashOn.isEmpty())
         environment.insert(QStringLiteral("PIXQUILL_WORKER_CRASH_ON"), crashOn);
+    if (!hangOn.isEmpty())
+        environment.insert(QStringLiteral("PIXQUILL_WORKER_HANG_ON"), hangOn);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), arguments);
     if (!process.waitForFinished(120000))
@@ -168,6 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--width", "abc", "SRC", "DST"}, "--width"},
                       UsageCase{{"--height", "1e20", "SRC", "DST"}, "--height"},
                       UsageCase{{"--jobs", "0", "SRC", "DST"}, "--jobs"},
+                      UsageCase{{"--timeout", "-1", "SRC", "DST"}, "--timeout"},
                       UsageCase{{"--bogus", "SRC", "DST"}, "bogus"},
                       UsageCase{{"SRC"}, "DEST"},
                       UsageCase{{"SRC/missing", "DST"}, "SOURCE"},
@@ -211,6 +215,7 @@ struct CrashCase {
     const char* Name;
     const char* CrashOn; // file names separated by "/"
     const char* Jobs;
+    const char* HangOn = "";
 };
 
 std::ostream& operator<<(std::ostream& os, const CrashCase& c)
@@ -220,9 +225,10 @@ std::ostream& operator<<(std::ostream& os, const CrashCase& c)
 
 class DecoderCrash : public ::testing::TestWithParam<CrashCase> {};
 
-// A file that kills its decode worker costs only itself: it is named with the
-// reason, the other files come out exactly as in a run without the crash, and
-// the dead worker's temporary file does not stay behind.
+// A file that kills its decode worker, or sends it into an endless loop,
+// costs only itself: it is named with the reason, the other files come out
+// exactly as in a run without it, and a dead worker's temporary file does not
+// stay behind.
 TEST_P(DecoderCrash, IsReportedAndTheRunGoesOn)
 {
     const CrashCase& c = GetParam();
@@ -234,17 +240,22 @@ TEST_P(DecoderCrash, IsReportedAndTheRunGoesOn)
     ASSERT_EQ(RunTool({"--format", "gif", "--in-process", f.Source, reference}).Exit, 0);
 
     const QString crashOn = QString::fromLatin1(c.CrashOn);
-    const QStringList crashing = crashOn.split(QLatin1Char('/'));
-    const Outcome run = RunTool({"--format", "gif", "--jobs", c.Jobs, f.Source, f.Destination}, crashOn);
+    const QString hangOn = QString::fromLatin1(c.HangOn);
+    const QStringList crashing = crashOn.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QStringList hanging = hangOn.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const qsizetype failing = crashing.size() + hanging.size();
+    const Outcome run = RunTool({"--format", "gif", "--jobs", c.Jobs, "--timeout", "2", f.Source, f.Destination},
+                                crashOn, hangOn);
     EXPECT_EQ(run.Exit, 1) << run.Err.toStdString();
-    EXPECT_EQ(run.Out, QStringLiteral("Completed %1 of 5 images (%2 failed)\n")
-                           .arg(5 - crashing.size())
-                           .arg(crashing.size()));
+    EXPECT_EQ(run.Out, QStringLiteral("Completed %1 of 5 images (%2 failed)\n").arg(5 - failing).arg(failing));
     QStringList expected;
     for (const QString& name : names) {
         const QString output = "_TH" + name.left(1) + ".gif";
         if (crashing.contains(name)) {
             EXPECT_TRUE(run.Err.contains(name + ": the decoder crashed on this file\n")) << run.Err.toStdString();
+        } else if (hanging.contains(name)) {
+            EXPECT_TRUE(run.Err.contains(name + ": the decoder hung on this file (no answer within 2 s)\n"))
+                << run.Err.toStdString();
         } else {
             expected << output;
             EXPECT_EQ(ReadFileBytes(f.Destination + "/" + output), ReadFileBytes(reference + "/" + output))
@@ -260,7 +271,9 @@ INSTANTIATE_TEST_SUITE_P(Table, DecoderCrash,
                                            CrashCase{"First", "a.png", "1"}, CrashCase{"Last", "e.png", "2"},
                                            // One after the other: every replacement worker dies too.
                                            CrashCase{"ThreeInARow", "a.png/b.png/c.png", "1"},
-                                           CrashCase{"Every", "a.png/b.png/c.png/d.png/e.png", "2"}),
+                                           CrashCase{"Every", "a.png/b.png/c.png/d.png/e.png", "2"},
+                                           CrashCase{"HangsOneJob", "", "1", "b.png"},
+                                           CrashCase{"HangAndCrashTwoJobs", "d.png", "2", "a.png"}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(BatchCli, NamedFilesRunInTheGivenOrder)
