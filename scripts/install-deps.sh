@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every build, test and screenshot dependency from Debian's packages.
+# Installs every build, test and screenshot dependency from Debian's packages:
+#   install-deps.sh [fuzz]
+# "fuzz" adds clang and its libFuzzer runtime for scripts/fuzz.sh.
 # Idempotent: packages already present are not touched and apt is not even
 # consulted when nothing is missing. Must run as root (or through sudo).
 set -euo pipefail
@@ -13,6 +15,11 @@ packages=(
   fonts-dejavu-core fonts-liberation
   valgrind
 )
+# setpriv (util-linux) runs the read-only save cases as nobody under root.
+packages+=(util-linux)
+if [ "${1:-}" = "fuzz" ]; then
+  packages+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
