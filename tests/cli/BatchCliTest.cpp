@@ -276,6 +276,40 @@ INSTANTIATE_TEST_SUITE_P(Table, DecoderCrash,
                                            CrashCase{"HangAndCrashTwoJobs", "d.png", "2", "a.png"}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// Every file the fuzzer found, those that crash FreeImage or loop in it for
+// ever included, among good ones: the run ends, the good files are written,
+// and each finding is either written or named with a reason.
+TEST(BatchCli, FuzzFindingsCostOnlyThemselves)
+{
+    Folders f;
+    const QString data = QStringLiteral(PIXQUILL_TEST_DATA_DIR "/fuzz-regressions");
+    QStringList findings;
+    for (const QString& folder : {data, data + "/freeimage"}) {
+        for (const QString& name : QDir(folder).entryList({"*.*"}, QDir::Files, QDir::Name)) {
+            if (name == "README.md")
+                continue;
+            ASSERT_TRUE(QFile::copy(folder + "/" + name, f.Source + "/" + name));
+            findings << name;
+        }
+    }
+    ASSERT_FALSE(findings.isEmpty());
+    f.Draw("good-1.png", pixquill::test::GradientImage(40, 30));
+    f.Draw("good-2.png", pixquill::test::GradientImage(30, 40));
+    const Outcome run =
+        RunTool({"--mask", "*.*", "--format", "png", "--jobs", "2", "--timeout", "3", f.Source, f.Destination});
+    ASSERT_TRUE(run.Exit == 0 || run.Exit == 1) << run.Err.toStdString();
+    EXPECT_TRUE(run.Out.startsWith(QStringLiteral("Completed "))) << run.Out.toStdString();
+    const QStringList written = f.Written();
+    EXPECT_TRUE(written.contains("_THgood-1.png"));
+    EXPECT_TRUE(written.contains("_THgood-2.png"));
+    for (const QString& name : findings) {
+        const QString output = "_TH" + name.section('.', 0, 0) + ".png";
+        EXPECT_TRUE(written.contains(output) || run.Err.contains(QRegularExpression(
+                                                    "(^|\n)" + QRegularExpression::escape(name) + ": \\S")))
+            << name.toStdString() << "\n" << run.Err.toStdString();
+    }
+}
+
 TEST(BatchCli, NamedFilesRunInTheGivenOrder)
 {
     Folders f;

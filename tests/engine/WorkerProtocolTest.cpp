@@ -121,7 +121,7 @@ TEST_P(BrokenWorkerTest, EveryImageIsReportedAndTriedAfresh)
 {
     const BrokenWorkerCase& c = GetParam();
     WorkerProcess worker(c.command, SampleJob());
-    for (const QString name : {QStringLiteral("one.png"), QStringLiteral("two.png")}) {
+    for (const QString& name : {QStringLiteral("one.png"), QStringLiteral("two.png")}) {
         const ImageResult result = worker.Process(name);
         EXPECT_EQ(name, result.Name);
         EXPECT_EQ(QStringLiteral("/photos/Thumbs/") + name.section('.', 0, 0), result.OutputPath);
