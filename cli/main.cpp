@@ -220,6 +220,9 @@ int main(int argc, char* argv[])
         },
         workers);
     printer.EndLine();
+    if (batch.WorkersEndedBadly > 0)
+        PrintLine(stderr, QStringLiteral("pixquill-batch: %1 decode worker(s) did not end cleanly")
+                              .arg(batch.WorkersEndedBadly));
 
     if (!quiet)
         PrintLine(stdout, BatchRun::CompletionCaption(batch.Written, static_cast<int>(names.size())));

@@ -47,6 +47,7 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
     std::condition_variable finished;
     std::deque<int> done; // indices finished but not yet reported
     std::atomic<std::size_t> nextGroup{0};
+    std::atomic<int> endedBadly{0};
 
     auto runGroups = [&](const std::function<ImageResult(const QString&)>& process) {
         for (std::size_t g = nextGroup++; g < groups.size(); g = nextGroup++) {
@@ -64,6 +65,8 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
             // The process, started on the first image, belongs to this thread.
             WorkerProcess process(workers, WorkerJob{settings, listedNames});
             runGroups([&process](const QString& name) { return process.Process(name); });
+            if (!process.Finish())
+                ++endedBadly;
             return;
         }
         // Each worker draws on surfaces of its own; nothing else is shared.
@@ -101,6 +104,7 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
 
     for (const ImageResult& result : batch.Results)
         (result.Written ? batch.Written : batch.Failed)++;
+    batch.WorkersEndedBadly = endedBadly;
     return batch;
 }
 

@@ -26,6 +26,9 @@ struct ParallelBatchResult {
     std::vector<ImageResult> Results; // in list order
     int Written = 0;
     int Failed = 0;
+    // Decode worker processes that did not end cleanly when the batch let
+    // them go (a nonzero status: in a sanitizer build, a leak report).
+    int WorkersEndedBadly = 0;
 };
 
 // Called on the calling thread, once per finished image, in the order the

@@ -36,14 +36,23 @@ WorkerProcess::WorkerProcess(WorkerCommand command, WorkerJob job)
 
 WorkerProcess::~WorkerProcess()
 {
+    Finish();
+}
+
+bool WorkerProcess::Finish()
+{
     if (!m_process)
-        return;
+        return true;
     // An idle worker ends at the end of its input.
     m_process->closeWriteChannel();
-    if (!m_process->waitForFinished(kLeaveMs)) {
+    bool clean = m_process->waitForFinished(kLeaveMs);
+    if (!clean) {
         m_process->kill();
         m_process->waitForFinished(-1);
     }
+    clean = clean && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
+    m_process.reset();
+    return clean;
 }
 
 bool WorkerProcess::Start()
@@ -82,6 +91,9 @@ void WorkerProcess::Bury(const QString& outputPath)
 ImageResult WorkerProcess::Process(const QString& name)
 {
     ImageResult failed{name, BuildImageNames(name, m_job.Settings).OutputPath, false, {}};
+    // A worker that died while idle is replaced before it can take the blame.
+    if (m_process && m_process->state() != QProcess::Running)
+        Bury(failed.OutputPath);
     if (!m_process && !Start()) {
         failed.Reason = QString::fromLatin1(kDecoderNotStarted);
         return failed;

@@ -52,6 +52,12 @@ public:
     // starts a new worker, so one bad file costs only itself.
     ImageResult Process(const QString& name);
 
+    // Lets the worker in use leave (it ends at the end of its input) and
+    // waits for it. False when it did not end cleanly: a nonzero status,
+    // for instance the sanitizers' report of a leak, or no leaving in time.
+    // True when no worker is running. The destructor does the same.
+    bool Finish();
+
     // How many workers were started so far (the first one included).
     int Starts() const { return m_starts; }
 
