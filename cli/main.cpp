@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include "engine/BatchRun.h"
+#include "engine/DecodeWorker.h"
 #include "engine/FolderListing.h"
 #include "engine/OptionTables.h"
 #include "engine/ParallelBatch.h"
@@ -99,7 +100,11 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // The application object also sets the C locale from the environment, so
+    // a worker decodes under the same locale as the batch that started it.
     QCoreApplication app(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], kDecodeWorkerOption) == 0)
+        return RunDecodeWorker();
     QCoreApplication::setApplicationName(QStringLiteral("pixquill-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PIXQUILL_VERSION));
 
@@ -131,6 +136,11 @@ int main(int argc, char* argv[])
         {"jobs", "Parallel workers (default: the number of cores).", "N",
          QString::number(std::max(1, QThread::idealThreadCount()))},
         {"quiet", "No progress and no completion caption; failures are still listed."},
+        {"timeout", "Seconds one image may take in a worker process before the worker is stopped "
+                    "and the file reported (default 300; 0: no limit).",
+         "SECONDS", "300"},
+        {"in-process", "Decode in this process rather than in worker processes: a little faster to "
+                       "start, but a file that crashes the image library ends the whole run."},
     });
 
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -166,6 +176,12 @@ int main(int argc, char* argv[])
         UsageError(QStringLiteral("--jobs: \"%1\" is not a whole number of at least 1")
                        .arg(parser.value("jobs")));
 
+    bool timeoutOk = false;
+    const int timeout = parser.value("timeout").toInt(&timeoutOk);
+    if (!timeoutOk || timeout < 0)
+        UsageError(QStringLiteral("--timeout: \"%1\" is not a whole number of seconds")
+                       .arg(parser.value("timeout")));
+
     const QString source = TrimSetting(settings.SourceFolder);
     if (source.isEmpty() || !QFileInfo(source).isDir())
         UsageError(QStringLiteral("SOURCE: \"%1\" is not a folder").arg(settings.SourceFolder));
@@ -189,15 +205,27 @@ int main(int argc, char* argv[])
         }
     }
 
+    // Each worker thread feeds a copy of this program started as a decode
+    // worker, so that a crash or an endless loop inside FreeImage costs only
+    // the file in hand.
+    WorkerCommand workers;
+    if (!parser.isSet("in-process"))
+        workers = {QCoreApplication::applicationFilePath(), {QString::fromLatin1(kDecodeWorkerOption)}, timeout};
+
     const bool quiet = parser.isSet("quiet");
     ProgressPrinter printer(quiet);
-    const ParallelBatchResult batch =
-        RunParallelBatch(names, settings, jobs, [&printer](const ImageResult& result, int done, int total) {
+    const ParallelBatchResult batch = RunParallelBatch(
+        names, settings, jobs,
+        [&printer](const ImageResult& result, int done, int total) {
             if (!result.Written)
                 printer.Failure(result);
             printer.Show(done, total);
-        });
+        },
+        workers);
     printer.EndLine();
+    if (batch.WorkersEndedBadly > 0)
+        PrintLine(stderr, QStringLiteral("pixquill-batch: %1 decode worker(s) did not end cleanly")
+                              .arg(batch.WorkersEndedBadly));
 
     if (!quiet)
         PrintLine(stdout, BatchRun::CompletionCaption(batch.Written, static_cast<int>(names.size())));

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
@@ -406,8 +407,9 @@ bool EncodeIcon(QFile& file, FIBITMAP* bitmap)
 bool CreateTemporaryBeside(const QFileInfo& target, QFile& file)
 {
     const QString folder = target.absolutePath();
+    const QString prefix = SaveTemporaryPrefix(QCoreApplication::applicationPid());
     for (int attempt = 0; attempt < 32; ++attempt) {
-        const QString name = folder + QStringLiteral("/.pixquill-")
+        const QString name = folder + QLatin1Char('/') + prefix
             + QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".tmp");
         file.setFileName(name);
         if (file.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
@@ -430,6 +432,11 @@ int Fail(QString* reason, int status, const QString& why)
 }
 
 } // namespace
+
+QString SaveTemporaryPrefix(qint64 processId)
+{
+    return QStringLiteral(".pixquill-%1-").arg(processId);
+}
 
 LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
 {

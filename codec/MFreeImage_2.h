@@ -93,4 +93,10 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb);
 // receives a short explanation of a failure and is emptied on success.
 int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr);
 
+// The temporary files of a save are named this prefix, a random part and
+// ".tmp". The prefix names the process writing them, so that what a process
+// that died mid-save left behind can be told from the files other processes
+// are still writing.
+QString SaveTemporaryPrefix(qint64 processId);
+
 } // namespace pixquill

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -32,7 +33,8 @@ std::vector<std::vector<int>> GroupByOutputName(const QStringList& names,
 }
 
 ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings& settings,
-                                     int jobs, const ParallelProgress& progress)
+                                     int jobs, const ParallelProgress& progress,
+                                     const WorkerCommand& workers)
 {
     const std::vector<std::vector<int>> groups = GroupByOutputName(names, settings);
     const QSet<QString> listedNames(names.begin(), names.end());
@@ -45,21 +47,34 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
     std::condition_variable finished;
     std::deque<int> done; // indices finished but not yet reported
     std::atomic<std::size_t> nextGroup{0};
+    std::atomic<int> endedBadly{0};
 
-    auto worker = [&]() {
-        // Each worker draws on surfaces of its own; nothing else is shared.
-        Surface picLoad;
-        Surface picThumb;
+    auto runGroups = [&](const std::function<ImageResult(const QString&)>& process) {
         for (std::size_t g = nextGroup++; g < groups.size(); g = nextGroup++) {
             for (int index : groups[g]) {
-                ImageResult result = ProcessImage(names[index], settings, picLoad, picThumb,
-                                                  listedNames);
+                ImageResult result = process(names[index]);
                 std::lock_guard lock(mutex);
                 batch.Results[static_cast<std::size_t>(index)] = std::move(result);
                 done.push_back(index);
                 finished.notify_one();
             }
         }
+    };
+    auto worker = [&]() {
+        if (workers.IsSet()) {
+            // The process, started on the first image, belongs to this thread.
+            WorkerProcess process(workers, WorkerJob{settings, listedNames});
+            runGroups([&process](const QString& name) { return process.Process(name); });
+            if (!process.Finish())
+                ++endedBadly;
+            return;
+        }
+        // Each worker draws on surfaces of its own; nothing else is shared.
+        Surface picLoad;
+        Surface picThumb;
+        runGroups([&](const QString& name) {
+            return ProcessImage(name, settings, picLoad, picThumb, listedNames);
+        });
     };
 
     const int workerCount =
@@ -89,6 +104,7 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
 
     for (const ImageResult& result : batch.Results)
         (result.Written ? batch.Written : batch.Failed)++;
+    batch.WorkersEndedBadly = endedBadly;
     return batch;
 }
 

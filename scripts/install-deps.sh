@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs every build, test and screenshot dependency from Debian's packages;
-# with --package also what making and checking the Debian package needs.
+# Installs every build, test and screenshot dependency from Debian's packages:
+#   install-deps.sh [fuzz] [--package]
+# "fuzz" adds clang and its libFuzzer runtime for scripts/fuzz.sh;
+# "--package" what making and checking the Debian package needs.
 # Idempotent: packages already present are not touched and apt is not even
 # consulted when nothing is missing. Must run as root (or through sudo).
 set -euo pipefail
@@ -15,9 +17,14 @@ packages=(
   fonts-dejavu-core fonts-liberation
   valgrind
 )
-if [ "${1:-}" = "--package" ]; then
-  packages+=(dpkg-dev fakeroot debootstrap)
-fi
+# setpriv (util-linux) runs the read-only save cases as nobody under root.
+packages+=(util-linux)
+for extra in "$@"; do
+  case "$extra" in
+    fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    --package) packages+=(dpkg-dev fakeroot debootstrap) ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -24,15 +25,27 @@ struct Outcome {
     QString Err;
 };
 
-Outcome RunTool(const QStringList& arguments)
+// crashOn, hangOn: file names on which the tool's decode workers kill
+// themselves or wait for ever.
+Outcome RunTool(const QStringList& arguments, const QString& crashOn = {}, const QString& hangOn = {})
 {
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!crashOn.isEmpty())
+        environment.insert(QStringLiteral("PIXQUILL_WORKER_CRASH_ON"), crashOn);
+    if (!hangOn.isEmpty())
+        environment.insert(QStringLiteral("PIXQUILL_WORKER_HANG_ON"), hangOn);
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), arguments);
     if (!process.waitForFinished(120000))
         return {};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
+    Outcome outcome{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                    QString::fromLocal8Bit(process.readAllStandardOutput()),
+                    QString::fromLocal8Bit(process.readAllStandardError())};
+    // Every run lets its decode workers go at the end; in the sanitizer build
+    // a worker's leak report shows here as an unclean end.
+    EXPECT_FALSE(outcome.Err.contains("did not end cleanly")) << outcome.Err.toStdString();
+    return outcome;
 }
 
 struct Folders {
@@ -162,6 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--width", "abc", "SRC", "DST"}, "--width"},
                       UsageCase{{"--height", "1e20", "SRC", "DST"}, "--height"},
                       UsageCase{{"--jobs", "0", "SRC", "DST"}, "--jobs"},
+                      UsageCase{{"--timeout", "-1", "SRC", "DST"}, "--timeout"},
                       UsageCase{{"--bogus", "SRC", "DST"}, "bogus"},
                       UsageCase{{"SRC"}, "DEST"},
                       UsageCase{{"SRC/missing", "DST"}, "SOURCE"},
@@ -178,17 +192,125 @@ TEST(BatchCli, JobCountDoesNotChangeABit)
     for (const char* filter : {"none", "lanczos3"}) {
         const QString one = f.Root.filePath(QStringLiteral("one-%1").arg(filter));
         const QString four = f.Root.filePath(QStringLiteral("four-%1").arg(filter));
+        const QString inProcess = f.Root.filePath(QStringLiteral("in-process-%1").arg(filter));
         ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "1", f.Source, one}).Exit, 0);
         ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "4", f.Source, four}).Exit, 0);
+        ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "3", "--in-process", f.Source,
+                           inProcess})
+                      .Exit,
+                  0);
         ASSERT_EQ(f.Written(one).size(), 9);
         EXPECT_EQ(f.Written(one), f.Written(four));
-        for (const QString& name : f.Written(one))
+        EXPECT_EQ(f.Written(one), f.Written(inProcess));
+        for (const QString& name : f.Written(one)) {
             EXPECT_EQ(ReadFileBytes(one + "/" + name), ReadFileBytes(four + "/" + name))
                 << filter << " " << name.toStdString();
+            EXPECT_EQ(ReadFileBytes(one + "/" + name), ReadFileBytes(inProcess + "/" + name))
+                << filter << " " << name.toStdString();
+        }
         // Both inputs named "same" write _THsame.png; the later one in name order wins.
         EXPECT_LE(pixquill::test::ColourDistance(QImage(four + "/_THsame.png").pixel(5, 5),
                                                  qRgb(0, 0, 255)),
                   4);
+    }
+}
+
+struct CrashCase {
+    const char* Name;
+    const char* CrashOn; // file names separated by "/"
+    const char* Jobs;
+    const char* HangOn = "";
+};
+
+std::ostream& operator<<(std::ostream& os, const CrashCase& c)
+{
+    return os << c.CrashOn << " with " << c.Jobs << " jobs";
+}
+
+class DecoderCrash : public ::testing::TestWithParam<CrashCase> {};
+
+// A file that kills its decode worker, or sends it into an endless loop,
+// costs only itself: it is named with the reason, the other files come out
+// exactly as in a run without it, and a dead worker's temporary file does not
+// stay behind.
+TEST_P(DecoderCrash, IsReportedAndTheRunGoesOn)
+{
+    const CrashCase& c = GetParam();
+    Folders f;
+    const QStringList names{"a.png", "b.png", "c.png", "d.png", "e.png"};
+    for (int i = 0; i < names.size(); ++i)
+        f.Draw(names[i], pixquill::test::GradientImage(70 + 9 * i, 50 + 4 * i));
+    const QString reference = f.Root.filePath("reference");
+    ASSERT_EQ(RunTool({"--format", "gif", "--in-process", f.Source, reference}).Exit, 0);
+
+    const QString crashOn = QString::fromLatin1(c.CrashOn);
+    const QString hangOn = QString::fromLatin1(c.HangOn);
+    const QStringList crashing = crashOn.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QStringList hanging = hangOn.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const qsizetype failing = crashing.size() + hanging.size();
+    const Outcome run = RunTool({"--format", "gif", "--jobs", c.Jobs, "--timeout", "2", f.Source, f.Destination},
+                                crashOn, hangOn);
+    EXPECT_EQ(run.Exit, 1) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, QStringLiteral("Completed %1 of 5 images (%2 failed)\n").arg(5 - failing).arg(failing));
+    QStringList expected;
+    for (const QString& name : names) {
+        const QString output = "_TH" + name.left(1) + ".gif";
+        if (crashing.contains(name)) {
+            EXPECT_TRUE(run.Err.contains(name + ": the decoder crashed on this file\n")) << run.Err.toStdString();
+        } else if (hanging.contains(name)) {
+            EXPECT_TRUE(run.Err.contains(name + ": the decoder hung on this file (no answer within 2 s)\n"))
+                << run.Err.toStdString();
+        } else {
+            expected << output;
+            EXPECT_EQ(ReadFileBytes(f.Destination + "/" + output), ReadFileBytes(reference + "/" + output))
+                << output.toStdString();
+        }
+    }
+    EXPECT_EQ(QDir(f.Destination).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DecoderCrash,
+                         ::testing::Values(CrashCase{"MiddleOneJob", "c.png", "1"},
+                                           CrashCase{"MiddleTwoJobs", "c.png", "2"},
+                                           CrashCase{"First", "a.png", "1"}, CrashCase{"Last", "e.png", "2"},
+                                           // One after the other: every replacement worker dies too.
+                                           CrashCase{"ThreeInARow", "a.png/b.png/c.png", "1"},
+                                           CrashCase{"Every", "a.png/b.png/c.png/d.png/e.png", "2"},
+                                           CrashCase{"HangsOneJob", "", "1", "b.png"},
+                                           CrashCase{"HangAndCrashTwoJobs", "d.png", "2", "a.png"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// Every file the fuzzer found, those that crash FreeImage or loop in it for
+// ever included, among good ones: the run ends, the good files are written,
+// and each finding is either written or named with a reason.
+TEST(BatchCli, FuzzFindingsCostOnlyThemselves)
+{
+    Folders f;
+    const QString data = QStringLiteral(PIXQUILL_TEST_DATA_DIR "/fuzz-regressions");
+    QStringList findings;
+    for (const QString& folder : {data, data + "/freeimage"}) {
+        for (const QString& name : QDir(folder).entryList({"*.*"}, QDir::Files, QDir::Name)) {
+            if (name == "README.md")
+                continue;
+            ASSERT_TRUE(QFile::copy(folder + "/" + name, f.Source + "/" + name));
+            findings << name;
+        }
+    }
+    ASSERT_FALSE(findings.isEmpty());
+    f.Draw("good-1.png", pixquill::test::GradientImage(40, 30));
+    f.Draw("good-2.png", pixquill::test::GradientImage(30, 40));
+    const Outcome run =
+        RunTool({"--mask", "*.*", "--format", "png", "--jobs", "2", "--timeout", "3", f.Source, f.Destination});
+    ASSERT_TRUE(run.Exit == 0 || run.Exit == 1) << run.Err.toStdString();
+    EXPECT_TRUE(run.Out.startsWith(QStringLiteral("Completed "))) << run.Out.toStdString();
+    const QStringList written = f.Written();
+    EXPECT_TRUE(written.contains("_THgood-1.png"));
+    EXPECT_TRUE(written.contains("_THgood-2.png"));
+    for (const QString& name : findings) {
+        const QString output = "_TH" + name.section('.', 0, 0) + ".png";
+        EXPECT_TRUE(written.contains(output) || run.Err.contains(QRegularExpression(
+                                                    "(^|\n)" + QRegularExpression::escape(name) + ": \\S")))
+            << name.toStdString() << "\n" << run.Err.toStdString();
     }
 }
 

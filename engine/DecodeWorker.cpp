@@ -1,0 +1,137 @@
+#include "engine/DecodeWorker.h"
+
+#include <cerrno>
+#include <csignal>
+#include <optional>
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include "codec/MFreeImage_2.h"
+#include "codec/Surface.h"
+#include "engine/ImageNames.h"
+#include "engine/OptionTables.h"
+#include "engine/ProcessImage.h"
+#include "engine/WorkerProtocol.h"
+
+namespace pixquill {
+
+namespace {
+
+bool WriteAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+// The next frame from fd; nullopt at the end of input or on a broken stream
+// (ended says which).
+std::optional<WorkerFrame> ReadFrame(int fd, QByteArray& buffer, bool& ended)
+{
+    ended = false;
+    WorkerFrame frame;
+    for (;;) {
+        switch (TakeFrame(buffer, frame)) {
+        case FrameStatus::Complete:
+            return frame;
+        case FrameStatus::Malformed:
+            return std::nullopt;
+        case FrameStatus::Incomplete:
+            break;
+        }
+        char chunk[64 * 1024];
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n == 0) {
+            ended = buffer.isEmpty();
+            return std::nullopt;
+        }
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        buffer.append(chunk, static_cast<qsizetype>(n));
+    }
+}
+
+QStringList NamesFrom(const char* variable)
+{
+    return qEnvironmentVariable(variable).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+}
+
+void MisbehaveIfAskedTo(const QString& name, const JobSettings& settings)
+{
+    static const QStringList hangOn = NamesFrom("PIXQUILL_WORKER_HANG_ON");
+    if (hangOn.contains(name)) {
+        for (;;)
+            ::pause();
+    }
+    static const QStringList crashOn = NamesFrom("PIXQUILL_WORKER_CRASH_ON");
+    if (!crashOn.contains(name))
+        return;
+    QFile leftover(FolderWithSeparator(settings.DestinationFolder)
+                   + SaveTemporaryPrefix(QCoreApplication::applicationPid())
+                   + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".tmp"));
+    leftover.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    leftover.close();
+    // The default action, not a sanitizer's handler: die as a real crash does.
+    std::signal(SIGSEGV, SIG_DFL);
+    std::raise(SIGSEGV);
+}
+
+} // namespace
+
+int RunDecodeWorker()
+{
+    const int replyFd = ::dup(STDOUT_FILENO);
+    if (replyFd < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
+        return kWorkerBroken;
+
+    QByteArray buffer;
+    std::optional<WorkerJob> job;
+    // One pair of surfaces for the worker's whole life, as a worker thread has.
+    Surface picLoad;
+    Surface picThumb;
+    for (;;) {
+        bool ended = false;
+        const std::optional<WorkerFrame> frame = ReadFrame(STDIN_FILENO, buffer, ended);
+        if (!frame)
+            return ended ? kWorkerDone : kWorkerBroken;
+        switch (frame->Kind) {
+        case WorkerMessage::Job:
+            job = DecodeJob(frame->Payload);
+            if (!job)
+                return kWorkerBroken;
+            break;
+        case WorkerMessage::Image: {
+            const std::optional<QString> name = DecodeImageName(frame->Payload);
+            if (!job || !name)
+                return kWorkerBroken;
+            MisbehaveIfAskedTo(*name, job->Settings);
+            const ImageResult result =
+                ProcessImage(*name, job->Settings, picLoad, picThumb, job->ListedNames);
+            if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
+                return kWorkerBroken;
+            break;
+        }
+        case WorkerMessage::Result:
+            return kWorkerBroken;
+        }
+    }
+}
+
+} // namespace pixquill

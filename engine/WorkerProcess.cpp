@@ -1,0 +1,144 @@
+#include "engine/WorkerProcess.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <optional>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include "codec/MFreeImage_2.h"
+#include "engine/ImageNames.h"
+
+namespace pixquill {
+
+namespace {
+
+// How long an idle worker gets to leave after its input closes.
+constexpr int kLeaveMs = 10000;
+
+} // namespace
+
+QString DecoderHungReason(int seconds)
+{
+    return QStringLiteral("the decoder hung on this file (no answer within %1 s)").arg(seconds);
+}
+
+WorkerProcess::WorkerProcess(WorkerCommand command, WorkerJob job)
+    : m_command(std::move(command)), m_job(std::move(job)),
+      m_jobFrame(PackFrame(WorkerMessage::Job, EncodeJob(m_job)))
+{
+}
+
+WorkerProcess::~WorkerProcess()
+{
+    Finish();
+}
+
+bool WorkerProcess::Finish()
+{
+    if (!m_process)
+        return true;
+    // An idle worker ends at the end of its input.
+    m_process->closeWriteChannel();
+    bool clean = m_process->waitForFinished(kLeaveMs);
+    if (!clean) {
+        m_process->kill();
+        m_process->waitForFinished(-1);
+    }
+    clean = clean && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
+    m_process.reset();
+    return clean;
+}
+
+bool WorkerProcess::Start()
+{
+    ++m_starts;
+    m_buffer.clear();
+    m_process = std::make_unique<QProcess>();
+    // The worker's warnings reach the user as they would from this process.
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process->start(m_command.Program, m_command.Arguments);
+    if (!m_process->waitForStarted(-1)) {
+        m_process.reset();
+        return false;
+    }
+    m_pid = m_process->processId();
+    m_process->write(m_jobFrame);
+    return true;
+}
+
+void WorkerProcess::Bury(const QString& outputPath)
+{
+    if (m_process->state() != QProcess::NotRunning)
+        m_process->kill();
+    m_process->waitForFinished(-1);
+    m_process.reset();
+    m_buffer.clear();
+
+    // A worker that died inside a save left its temporary file; the names
+    // carry its process id, so files other workers are writing are spared.
+    const QDir folder = QFileInfo(outputPath).absoluteDir();
+    const QString pattern = SaveTemporaryPrefix(m_pid) + QStringLiteral("*.tmp");
+    for (const QString& name : folder.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(folder.filePath(name));
+}
+
+ImageResult WorkerProcess::Process(const QString& name)
+{
+    ImageResult failed{name, BuildImageNames(name, m_job.Settings).OutputPath, false, {}};
+    // A worker that died while idle is replaced before it can take the blame.
+    if (m_process && m_process->state() != QProcess::Running)
+        Bury(failed.OutputPath);
+    if (!m_process && !Start()) {
+        failed.Reason = QString::fromLatin1(kDecoderNotStarted);
+        return failed;
+    }
+
+    const QDeadlineTimer deadline = m_command.TimeoutSeconds > 0
+        ? QDeadlineTimer(std::chrono::seconds(m_command.TimeoutSeconds))
+        : QDeadlineTimer(QDeadlineTimer::Forever);
+    const auto msLeft = [&deadline]() {
+        return deadline.isForever()
+            ? -1
+            : static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, INT_MAX));
+    };
+
+    m_process->write(PackFrame(WorkerMessage::Image, EncodeImageName(name)));
+    if (m_process->bytesToWrite() > 0)
+        m_process->waitForBytesWritten(msLeft());
+
+    // Read until one whole frame is there. After the worker is gone, what it
+    // wrote before it went is still looked at once.
+    bool alive = true;
+    WorkerFrame frame;
+    FrameStatus status = FrameStatus::Incomplete;
+    for (;;) {
+        m_buffer += m_process->readAllStandardOutput();
+        status = TakeFrame(m_buffer, frame);
+        if (status != FrameStatus::Incomplete || !alive)
+            break;
+        if (deadline.hasExpired()) {
+            Bury(failed.OutputPath);
+            failed.Reason = DecoderHungReason(m_command.TimeoutSeconds);
+            return failed;
+        }
+        // A timed-out wait on a live worker is told apart by its state.
+        alive = m_process->waitForReadyRead(msLeft()) || m_process->state() == QProcess::Running;
+    }
+
+    if (status == FrameStatus::Complete && frame.Kind == WorkerMessage::Result) {
+        std::optional<ImageResult> result = DecodeResult(frame.Payload);
+        if (result && result->Name == name)
+            return std::move(*result);
+    }
+    Bury(failed.OutputPath);
+    failed.Reason = QString::fromLatin1(kDecoderCrashed);
+    return failed;
+}
+
+} // namespace pixquill

@@ -1,0 +1,79 @@
+#pragma once
+
+// One decode worker process as a batch's worker thread sees it: started on
+// first use, fed one file name at a time, and started afresh after it dies.
+
+#include <memory>
+
+#include <QString>
+#include <QStringList>
+
+#include "engine/ProcessImage.h"
+#include "engine/WorkerProtocol.h"
+
+class QProcess;
+
+namespace pixquill {
+
+// How to start a decode worker: a program that, given these arguments, runs
+// RunDecodeWorker. An empty program means no worker process at all.
+struct WorkerCommand {
+    QString Program;
+    QStringList Arguments;
+    // How long one image may take before the worker is taken for hung,
+    // stopped and the file reported; 0 waits for ever. Some broken files
+    // send FreeImage's readers into endless loops.
+    int TimeoutSeconds = 0;
+
+    bool IsSet() const { return !Program.isEmpty(); }
+};
+
+// Reasons given for an image whose worker did not answer.
+inline constexpr char kDecoderCrashed[] = "the decoder crashed on this file";
+inline constexpr char kDecoderNotStarted[] = "the decoder could not be started";
+// "the decoder hung on this file (no answer within N s)"
+QString DecoderHungReason(int seconds);
+
+// Owned and used by one thread (it makes no use of an event loop). Not
+// copyable; the process ends with the object.
+class WorkerProcess {
+public:
+    WorkerProcess(WorkerCommand command, WorkerJob job);
+    ~WorkerProcess();
+
+    WorkerProcess(const WorkerProcess&) = delete;
+    WorkerProcess& operator=(const WorkerProcess&) = delete;
+
+    // The worker's result for the image, exactly as ProcessImage in this
+    // process would give it; or, when the worker dies (or garbles its reply)
+    // on it, an unwritten result with kDecoderCrashed; one that takes longer
+    // than the command's timeout is stopped (DecoderHungReason). A worker that
+    // cannot be started gives kDecoderNotStarted. Every call after a death
+    // starts a new worker, so one bad file costs only itself.
+    ImageResult Process(const QString& name);
+
+    // Lets the worker in use leave (it ends at the end of its input) and
+    // waits for it. False when it did not end cleanly: a nonzero status,
+    // for instance the sanitizers' report of a leak, or no leaving in time.
+    // True when no worker is running. The destructor does the same.
+    bool Finish();
+
+    // How many workers were started so far (the first one included).
+    int Starts() const { return m_starts; }
+
+private:
+    bool Start();
+    // Ends a dead or garbling worker and removes the temporary files it left
+    // in the folder of outputPath.
+    void Bury(const QString& outputPath);
+
+    WorkerCommand m_command;
+    WorkerJob m_job;
+    QByteArray m_jobFrame;
+    std::unique_ptr<QProcess> m_process;
+    qint64 m_pid = 0;
+    QByteArray m_buffer;
+    int m_starts = 0;
+};
+
+} // namespace pixquill

@@ -1,0 +1,126 @@
+#include "engine/WorkerProtocol.h"
+
+#include <QDataStream>
+#include <QIODevice>
+
+namespace pixquill {
+
+namespace {
+
+constexpr int kHeaderSize = 5; // length (4) and kind (1)
+
+// Both ends are the same build, but a fixed version keeps the bytes from
+// depending on the Qt the worker happens to load.
+constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_0;
+
+bool KnownKind(std::uint8_t kind)
+{
+    return kind >= static_cast<std::uint8_t>(WorkerMessage::Job)
+        && kind <= static_cast<std::uint8_t>(WorkerMessage::Result);
+}
+
+template <typename Write>
+QByteArray Encode(Write write)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(kStreamVersion);
+    write(out);
+    return bytes;
+}
+
+// Runs read over the payload; succeeds only when every byte was used.
+template <typename T, typename Read>
+std::optional<T> Decode(const QByteArray& payload, Read read)
+{
+    QDataStream in(payload);
+    in.setVersion(kStreamVersion);
+    T value{};
+    read(in, value);
+    if (in.status() != QDataStream::Ok || !in.atEnd())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+QByteArray PackFrame(WorkerMessage kind, const QByteArray& payload)
+{
+    const auto length = static_cast<std::uint32_t>(payload.size());
+    QByteArray frame;
+    frame.reserve(kHeaderSize + payload.size());
+    frame.append(static_cast<char>((length >> 24) & 0xFF));
+    frame.append(static_cast<char>((length >> 16) & 0xFF));
+    frame.append(static_cast<char>((length >> 8) & 0xFF));
+    frame.append(static_cast<char>(length & 0xFF));
+    frame.append(static_cast<char>(kind));
+    frame.append(payload);
+    return frame;
+}
+
+FrameStatus TakeFrame(QByteArray& buffer, WorkerFrame& frame)
+{
+    if (buffer.size() < kHeaderSize)
+        return FrameStatus::Incomplete;
+    const auto byte = [&buffer](int i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(buffer[i])); };
+    const std::uint32_t length = (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
+    const auto kind = static_cast<std::uint8_t>(byte(4));
+    if (length > kMaxWorkerFrame || !KnownKind(kind))
+        return FrameStatus::Malformed;
+    if (static_cast<std::uint64_t>(buffer.size()) < kHeaderSize + std::uint64_t{length})
+        return FrameStatus::Incomplete;
+    frame.Kind = static_cast<WorkerMessage>(kind);
+    frame.Payload = buffer.mid(kHeaderSize, static_cast<qsizetype>(length));
+    buffer.remove(0, kHeaderSize + static_cast<qsizetype>(length));
+    return FrameStatus::Complete;
+}
+
+QByteArray EncodeJob(const WorkerJob& job)
+{
+    return Encode([&job](QDataStream& out) {
+        const JobSettings& s = job.Settings;
+        out << s.SourceFolder << s.DestinationFolder << s.Prefix << s.WidthText << s.HeightText
+            << qint32(s.ResizeMode) << qint32(s.ResampleFilter) << qint32(s.OutputFormat) << job.ListedNames;
+    });
+}
+
+std::optional<WorkerJob> DecodeJob(const QByteArray& payload)
+{
+    return Decode<WorkerJob>(payload, [](QDataStream& in, WorkerJob& job) {
+        JobSettings& s = job.Settings;
+        qint32 mode = 0;
+        qint32 filter = 0;
+        qint32 format = 0;
+        in >> s.SourceFolder >> s.DestinationFolder >> s.Prefix >> s.WidthText >> s.HeightText >> mode
+            >> filter >> format >> job.ListedNames;
+        s.ResizeMode = mode;
+        s.ResampleFilter = filter;
+        s.OutputFormat = format;
+    });
+}
+
+QByteArray EncodeImageName(const QString& name)
+{
+    return Encode([&name](QDataStream& out) { out << name; });
+}
+
+std::optional<QString> DecodeImageName(const QByteArray& payload)
+{
+    return Decode<QString>(payload, [](QDataStream& in, QString& name) { in >> name; });
+}
+
+QByteArray EncodeResult(const ImageResult& result)
+{
+    return Encode([&result](QDataStream& out) {
+        out << result.Name << result.OutputPath << result.Written << result.Reason;
+    });
+}
+
+std::optional<ImageResult> DecodeResult(const QByteArray& payload)
+{
+    return Decode<ImageResult>(payload, [](QDataStream& in, ImageResult& result) {
+        in >> result.Name >> result.OutputPath >> result.Written >> result.Reason;
+    });
+}
+
+} // namespace pixquill

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include "engine/WorkerProcess.h"
+#include "engine/WorkerProtocol.h"
+#include "tests/support/QtPrinters.h"
+
+namespace pixquill {
+namespace {
+
+WorkerJob SampleJob()
+{
+    WorkerJob job;
+    job.Settings.SourceFolder = QStringLiteral("/photos/Ünïcødé ");
+    job.Settings.DestinationFolder = QStringLiteral("/photos/Thumbs");
+    job.Settings.Prefix = QString();
+    job.Settings.WidthText = QStringLiteral(" 12.5 ");
+    job.Settings.HeightText = QStringLiteral("abc");
+    job.Settings.ResizeMode = 3;
+    job.Settings.ResampleFilter = 5;
+    job.Settings.OutputFormat = -1;
+    job.ListedNames = {QStringLiteral("a.jpg"), QStringLiteral("名前.png"), QString()};
+    return job;
+}
+
+// A reply reaches the batch in pieces of any size: until the last byte is in,
+// the frame stays incomplete and nothing is taken off the buffer.
+TEST(WorkerProtocolTest, FramesSurviveAnySplit)
+{
+    const ImageResult sent{QStringLiteral("b.tif"), QStringLiteral("/out/_THb.jpg"), false,
+                           QStringLiteral("cannot decode the image (TIFF: bad strip)")};
+    const QByteArray bytes = PackFrame(WorkerMessage::Result, EncodeResult(sent))
+        + PackFrame(WorkerMessage::Image, EncodeImageName(QStringLiteral("next.png")));
+    const qsizetype firstEnd = PackFrame(WorkerMessage::Result, EncodeResult(sent)).size();
+    for (qsizetype cut = 0; cut < firstEnd; ++cut) {
+        QByteArray buffer = bytes.left(cut);
+        WorkerFrame frame;
+        ASSERT_EQ(FrameStatus::Incomplete, TakeFrame(buffer, frame)) << cut;
+        EXPECT_EQ(cut, buffer.size());
+        buffer += bytes.mid(cut);
+        ASSERT_EQ(FrameStatus::Complete, TakeFrame(buffer, frame)) << cut;
+        EXPECT_EQ(WorkerMessage::Result, frame.Kind);
+        const std::optional<ImageResult> got = DecodeResult(frame.Payload);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(sent.Name, got->Name);
+        EXPECT_EQ(sent.OutputPath, got->OutputPath);
+        EXPECT_EQ(sent.Written, got->Written);
+        EXPECT_EQ(sent.Reason, got->Reason);
+        ASSERT_EQ(FrameStatus::Complete, TakeFrame(buffer, frame));
+        EXPECT_EQ(std::optional<QString>(QStringLiteral("next.png")), DecodeImageName(frame.Payload));
+        EXPECT_TRUE(buffer.isEmpty());
+    }
+}
+
+TEST(WorkerProtocolTest, JobRoundTripsEveryField)
+{
+    const WorkerJob job = SampleJob();
+    const std::optional<WorkerJob> back = DecodeJob(EncodeJob(job));
+    ASSERT_TRUE(back);
+    const JobSettings& a = job.Settings;
+    const JobSettings& b = back->Settings;
+    EXPECT_EQ(a.SourceFolder, b.SourceFolder);
+    EXPECT_EQ(a.DestinationFolder, b.DestinationFolder);
+    EXPECT_EQ(a.Prefix, b.Prefix);
+    EXPECT_EQ(a.WidthText, b.WidthText);
+    EXPECT_EQ(a.HeightText, b.HeightText);
+    EXPECT_EQ(a.ResizeMode, b.ResizeMode);
+    EXPECT_EQ(a.ResampleFilter, b.ResampleFilter);
+    EXPECT_EQ(a.OutputFormat, b.OutputFormat);
+    EXPECT_EQ(job.ListedNames, back->ListedNames);
+}
+
+struct GarbageCase {
+    const char* name;
+    QByteArray bytes;
+    FrameStatus status;
+};
+
+void PrintTo(const GarbageCase& c, std::ostream* os) { *os << c.name; }
+
+class GarbledStreamTest : public ::testing::TestWithParam<GarbageCase> {};
+
+TEST_P(GarbledStreamTest, IsNotTakenForAFrame)
+{
+    QByteArray buffer = GetParam().bytes;
+    WorkerFrame frame;
+    EXPECT_EQ(GetParam().status, TakeFrame(buffer, frame));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, GarbledStreamTest,
+    ::testing::Values(GarbageCase{"UnknownKind", QByteArray("\0\0\0\0\x09", 5), FrameStatus::Malformed},
+                      GarbageCase{"KindZero", QByteArray("\0\0\0\0\0", 5), FrameStatus::Malformed},
+                      // A library's stray text where a reply should be.
+                      GarbageCase{"Text", QByteArray("warning: bad marker\n"), FrameStatus::Malformed},
+                      GarbageCase{"Oversized", QByteArray("\x7F\xFF\xFF\xFF\x03", 5), FrameStatus::Malformed},
+                      GarbageCase{"HeaderOnly", QByteArray("\0\0\0\x08\x03", 5), FrameStatus::Incomplete}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WorkerProtocolTest, PayloadsWithTrailingOrMissingBytesAreRefused)
+{
+    const QByteArray result = EncodeResult({QStringLiteral("a"), QStringLiteral("b"), true, {}});
+    EXPECT_FALSE(DecodeResult(result + '\0'));
+    EXPECT_FALSE(DecodeResult(result.left(result.size() - 1)));
+    EXPECT_FALSE(DecodeJob(EncodeJob(SampleJob()).left(20)));
+    EXPECT_FALSE(DecodeImageName(QByteArray("\xFF\xFF\xFF\x00", 4)));
+}
+
+// Workers that never answer: each image gets the reason, and every image
+// after a death is tried on a newly started worker.
+struct BrokenWorkerCase {
+    const char* name;
+    WorkerCommand command;
+    const char* reason;
+};
+
+void PrintTo(const BrokenWorkerCase& c, std::ostream* os) { *os << c.name; }
+
+class BrokenWorkerTest : public ::testing::TestWithParam<BrokenWorkerCase> {};
+
+TEST_P(BrokenWorkerTest, EveryImageIsReportedAndTriedAfresh)
+{
+    const BrokenWorkerCase& c = GetParam();
+    WorkerProcess worker(c.command, SampleJob());
+    for (const QString& name : {QStringLiteral("one.png"), QStringLiteral("two.png")}) {
+        const ImageResult result = worker.Process(name);
+        EXPECT_EQ(name, result.Name);
+        EXPECT_EQ(QStringLiteral("/photos/Thumbs/") + name.section('.', 0, 0), result.OutputPath);
+        EXPECT_FALSE(result.Written);
+        EXPECT_EQ(QString::fromLatin1(c.reason), result.Reason);
+    }
+    EXPECT_EQ(2, worker.Starts());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Workers, BrokenWorkerTest,
+    ::testing::Values(
+        BrokenWorkerCase{"ExitsAtOnce", {QStringLiteral("/bin/true"), {}}, kDecoderCrashed},
+        BrokenWorkerCase{"PrintsText", {QStringLiteral("/bin/echo"), {QStringLiteral("no frames here")}},
+                         kDecoderCrashed},
+        // Answers with the job it was sent instead of a result.
+        BrokenWorkerCase{"EchoesItsInput", {QStringLiteral("/bin/cat"), {}}, kDecoderCrashed},
+        BrokenWorkerCase{"Missing", {QStringLiteral("/nonexistent/pixquill-worker"), {}}, kDecoderNotStarted}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace pixquill
