@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include "codec/MFreeImage_2.h"
@@ -73,7 +74,8 @@ QStringList NamesFrom(const char* variable)
     return qEnvironmentVariable(variable).split(QLatin1Char('/'), Qt::SkipEmptyParts);
 }
 
-void MisbehaveIfAskedTo(const QString& name, const JobSettings& settings)
+// settings is null for a probe, which writes nothing and so leaves nothing.
+void MisbehaveIfAskedTo(const QString& name, const JobSettings* settings)
 {
     static const QStringList hangOn = NamesFrom("PIXQUILL_WORKER_HANG_ON");
     if (hangOn.contains(name)) {
@@ -83,11 +85,13 @@ void MisbehaveIfAskedTo(const QString& name, const JobSettings& settings)
     static const QStringList crashOn = NamesFrom("PIXQUILL_WORKER_CRASH_ON");
     if (!crashOn.contains(name))
         return;
-    QFile leftover(FolderWithSeparator(settings.DestinationFolder)
-                   + SaveTemporaryPrefix(QCoreApplication::applicationPid())
-                   + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".tmp"));
-    leftover.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-    leftover.close();
+    if (settings) {
+        QFile leftover(FolderWithSeparator(settings->DestinationFolder)
+                       + SaveTemporaryPrefix(QCoreApplication::applicationPid())
+                       + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".tmp"));
+        leftover.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        leftover.close();
+    }
     // The default action, not a sanitizer's handler: die as a real crash does.
     std::signal(SIGSEGV, SIG_DFL);
     std::raise(SIGSEGV);
@@ -121,9 +125,20 @@ int RunDecodeWorker()
             const std::optional<QString> name = DecodeImageName(frame->Payload);
             if (!job || !name)
                 return kWorkerBroken;
-            MisbehaveIfAskedTo(*name, job->Settings);
+            MisbehaveIfAskedTo(*name, &job->Settings);
             const ImageResult result =
                 ProcessImage(*name, job->Settings, picLoad, picThumb, job->ListedNames);
+            if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
+                return kWorkerBroken;
+            break;
+        }
+        case WorkerMessage::Probe: {
+            const std::optional<QString> path = DecodeImageName(frame->Payload);
+            if (!path)
+                return kWorkerBroken;
+            MisbehaveIfAskedTo(QFileInfo(*path).fileName(), nullptr);
+            const LoadResult loaded = LoadImageToSurface(*path, picLoad);
+            const ImageResult result{*path, QString(), loaded.ok, loaded.error};
             if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
                 return kWorkerBroken;
             break;

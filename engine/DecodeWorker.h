@@ -21,6 +21,9 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // points at standard error, so that a library printing to stdout cannot
 // garble a reply.
 //
+// A Probe only loads the file (into the same load surface) and answers
+// whether that worked, and why not.
+//
 // Test hooks: when PIXQUILL_WORKER_CRASH_ON holds the file name in hand
 // (several names may be separated by "/", which no file name contains), the
 // worker leaves an empty temporary file in the destination folder, as an

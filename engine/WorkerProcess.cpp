@@ -79,6 +79,8 @@ void WorkerProcess::Bury(const QString& outputPath)
     m_process->waitForFinished(-1);
     m_process.reset();
     m_buffer.clear();
+    if (outputPath.isEmpty())
+        return; // a probe writes nothing
 
     // A worker that died inside a save left its temporary file; the names
     // carry its process id, so files other workers are writing are spared.
@@ -90,7 +92,29 @@ void WorkerProcess::Bury(const QString& outputPath)
 
 ImageResult WorkerProcess::Process(const QString& name)
 {
-    ImageResult failed{name, BuildImageNames(name, m_job.Settings).OutputPath, false, {}};
+    return Exchange(WorkerMessage::Image, name,
+                    ImageResult{name, BuildImageNames(name, m_job.Settings).OutputPath, false, {}});
+}
+
+ImageResult WorkerProcess::Probe(const QString& path)
+{
+    return Exchange(WorkerMessage::Probe, path, ImageResult{path, QString(), false, {}});
+}
+
+void WorkerProcess::SetJob(const WorkerJob& job)
+{
+    QByteArray frame = PackFrame(WorkerMessage::Job, EncodeJob(job));
+    if (frame == m_jobFrame)
+        return;
+    m_job = job;
+    m_jobFrame = std::move(frame);
+    // A worker started later gets the new job from Start().
+    if (m_process && m_process->state() == QProcess::Running)
+        m_process->write(m_jobFrame);
+}
+
+ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument, ImageResult failed)
+{
     // A worker that died while idle is replaced before it can take the blame.
     if (m_process && m_process->state() != QProcess::Running)
         Bury(failed.OutputPath);
@@ -108,7 +132,7 @@ ImageResult WorkerProcess::Process(const QString& name)
             : static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, INT_MAX));
     };
 
-    m_process->write(PackFrame(WorkerMessage::Image, EncodeImageName(name)));
+    m_process->write(PackFrame(kind, EncodeImageName(argument)));
     if (m_process->bytesToWrite() > 0)
         m_process->waitForBytesWritten(msLeft());
 
@@ -133,7 +157,7 @@ ImageResult WorkerProcess::Process(const QString& name)
 
     if (status == FrameStatus::Complete && frame.Kind == WorkerMessage::Result) {
         std::optional<ImageResult> result = DecodeResult(frame.Payload);
-        if (result && result->Name == name)
+        if (result && result->Name == argument)
             return std::move(*result);
     }
     Bury(failed.OutputPath);

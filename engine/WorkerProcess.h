@@ -52,6 +52,17 @@ public:
     // starts a new worker, so one bad file costs only itself.
     ImageResult Process(const QString& name);
 
+    // Loads the file at path in the worker and throws the image away: whether
+    // this process can load it without the decoder crashing or hanging.
+    // Written in the result means loaded; Name is the path. A dead worker
+    // gives kDecoderCrashed, a slow one DecoderHungReason, as for Process.
+    ImageResult Probe(const QString& path);
+
+    // The settings (and listed names) for the images that follow: a window
+    // reads its settings afresh for every image. Sent to a running worker
+    // only when they changed.
+    void SetJob(const WorkerJob& job);
+
     // Lets the worker in use leave (it ends at the end of its input) and
     // waits for it. False when it did not end cleanly: a nonzero status,
     // for instance the sanitizers' report of a leak, or no leaving in time.
@@ -63,6 +74,9 @@ public:
 
 private:
     bool Start();
+    // Sends one request and waits for its Result, whose Name must be the
+    // argument; failed is what to give when none comes.
+    ImageResult Exchange(WorkerMessage kind, const QString& argument, ImageResult failed);
     // Ends a dead or garbling worker and removes the temporary files it left
     // in the folder of outputPath.
     void Bury(const QString& outputPath);

@@ -16,7 +16,7 @@ constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_0;
 bool KnownKind(std::uint8_t kind)
 {
     return kind >= static_cast<std::uint8_t>(WorkerMessage::Job)
-        && kind <= static_cast<std::uint8_t>(WorkerMessage::Result);
+        && kind <= static_cast<std::uint8_t>(WorkerMessage::Probe);
 }
 
 template <typename Write>

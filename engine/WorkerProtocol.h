@@ -2,8 +2,9 @@
 
 // The messages between a batch and its decode worker processes. Each message
 // is a frame: a 4-byte big-endian payload length, a 1-byte kind, then the
-// payload as a QDataStream. The batch sends one Job, then one Image per file;
-// the worker answers every Image with one Result, in order.
+// payload as a QDataStream. The batch sends a Job, then one Image per file
+// (a new Job may come between two images); the worker answers every Image and
+// every Probe with one Result, in order.
 
 #include <cstdint>
 #include <optional>
@@ -20,7 +21,9 @@ namespace pixquill {
 enum class WorkerMessage : std::uint8_t {
     Job = 1,    // settings and listed names, fixed for the batch
     Image = 2,  // one file name (without folder)
-    Result = 3, // the ImageResult for the last Image
+    Result = 3, // the ImageResult for the last Image or Probe
+    Probe = 4,  // a full path, only to be loaded: a window tries a file here
+                // before it loads the file itself; answered with a Result
 };
 
 struct WorkerFrame {

@@ -175,8 +175,15 @@ fMain::fMain(QWidget* parent)
     callbacks.Yield = [] { QCoreApplication::processEvents(); };
     // "Clear", as the button does it: no preview of every unselected row.
     callbacks.Completed = [this] { cmdselect_Click(1); };
-    m_run = std::make_unique<BatchRun>(*m_liveSettings, BatchRun::SurfaceStep(m_PicLoad, m_picThumb),
-                                       std::move(callbacks));
+    BatchRun::ImageStep here = BatchRun::SurfaceStep(m_PicLoad, m_picThumb);
+    BatchRun::ImageStep step = [this, here](const QString& name, const JobSettings& settings,
+                                            const QSet<QString>& listedNames) {
+        if (!m_worker)
+            return here(name, settings, listedNames);
+        m_worker->SetJob({settings, listedNames});
+        return m_worker->Process(name);
+    };
+    m_run = std::make_unique<BatchRun>(*m_liveSettings, std::move(step), std::move(callbacks));
 
     CreateControls();
     SetTabOrder();
@@ -488,6 +495,22 @@ void fMain::btnForm_Click(int index)
     default:
         break;
     }
+}
+
+void fMain::SetDecodeWorker(const WorkerCommand& command)
+{
+    if (!command.IsSet()) {
+        m_worker.reset();
+        m_loadImage = LoadImageToSurface;
+        return;
+    }
+    m_worker = std::make_unique<WorkerProcess>(command, WorkerJob{});
+    m_loadImage = [this](const QString& path, Surface& picLoad) {
+        const ImageResult tried = m_worker->Probe(path);
+        if (!tried.Written)
+            return LoadResult{false, tried.Reason};
+        return LoadImageToSurface(path, picLoad);
+    };
 }
 
 const QStringList& fMain::WorkList() const

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include "codec/Surface.h"
+#include "engine/WorkerProcess.h"
 #include "ui/about/fAbout.h"
 #include "ui/main/ImagePreview.h"
 
@@ -107,6 +108,13 @@ public:
     // What loads a file into PicLoad for a preview: LoadImageToSurface
     // unless replaced (tests count the loads through it).
     void SetImageLoader(ImageLoader loader) { m_loadImage = std::move(loader); }
+
+    // Decodes in a worker process from now on: every batch image is loaded,
+    // rendered and saved there (as pixquill-batch does), and a file to
+    // preview is first loaded there and only then here, so a file that
+    // crashes or hangs the decoder costs a failed image, not the window.
+    // An empty command goes back to decoding in this process (the default).
+    void SetDecodeWorker(const WorkerCommand& command);
 
 public slots:
     // Title-bar buttons: 0 about, 1 minimise, 2 close; other indices nothing.
@@ -215,6 +223,7 @@ private:
     bool m_previewFailed = false;
     std::unique_ptr<LiveSettings> m_liveSettings;
     std::unique_ptr<BatchRun> m_run;
+    std::unique_ptr<WorkerProcess> m_worker;
     // Closed while a run was under way: the window outlives the close until
     // the run has left the Start handler, then deletes itself.
     bool m_closedDuringRun = false;

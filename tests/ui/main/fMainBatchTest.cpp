@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -256,6 +257,50 @@ TEST_F(fMainBatch, ClosingDuringARunEndsTheProgramCleanly)
     EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg"}));
     for (const QString& name : Written())
         EXPECT_EQ(SizeOf(name).isValid(), true) << name.toStdString();
+}
+
+// With the window's decoding in a worker process, files that crash or hang
+// Debian's FreeImage (found by fuzzing) cost a failed image, not the window.
+class fMainIsolated : public fMainBatch {
+protected:
+    void SetUp() override
+    {
+        fMainBatch::SetUp();
+        const QString data = QStringLiteral(PIXQUILL_TEST_DATA_DIR "/fuzz-regressions/freeimage/");
+        for (const char* name : {"psd-negative-memset.psd", "xbm-hang.xbm"})
+            ASSERT_TRUE(QFile::copy(data + QLatin1String(name), Source(QLatin1String(name))));
+        m_window->txtImgDir()->setText(m_source + QLatin1Char('/'));
+        ASSERT_EQ(m_window->fbImages()->count(), 7);
+        m_window->SetDecodeWorker({QStringLiteral(PIXQUILL_GUI_BINARY), {QStringLiteral("--decode-worker")}, 2});
+    }
+    void ClickRow(int row)
+    {
+        FileListBox* list = m_window->fbImages();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+    }
+};
+
+TEST_F(fMainIsolated, BatchReportsTheFilesThatCrashOrHangTheDecoder)
+{
+    SelectAll();
+    PressStart();
+    EXPECT_EQ(Caption(), QStringLiteral("Completed 5 of 7 images (2 failed)"));
+    EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg", "_THimg_3.jpg", "_THimg_4.jpg", "_THimg_5.jpg"}));
+    EXPECT_EQ(m_window->lblCount()->toolTip(),
+              QStringLiteral("psd-negative-memset.psd: the decoder crashed on this file\n"
+                             "xbm-hang.xbm: the decoder hung on this file (no answer within 2 s)"));
+}
+
+TEST_F(fMainIsolated, PreviewOfSuchFilesLeavesTheWindowWorking)
+{
+    ClickRow(5);
+    EXPECT_EQ(m_window->lblImageSize()->text(), QStringLiteral("Cannot read"));
+    EXPECT_EQ(m_window->lblImageSize()->toolTip(), QStringLiteral("the decoder crashed on this file"));
+    ClickRow(6);
+    EXPECT_EQ(m_window->lblImageSize()->toolTip(),
+              QStringLiteral("the decoder hung on this file (no answer within 2 s)"));
+    ClickRow(0);
+    EXPECT_EQ(m_window->lblImageSize()->text(), QStringLiteral(" 400x 300"));
 }
 
 } // namespace
