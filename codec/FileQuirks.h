@@ -1,0 +1,79 @@
+#pragma once
+
+// Files FreeImage 3.18 gets wrong, and what the loader does about them
+// before FreeImage sees them. Two kinds:
+//
+// - Valid files it refuses or misreads, handed to it again in a form it
+//   reads right: BMP files with the larger info headers (V2 to V5, as most
+//   current writers produce) or with an end-of-line code closing their
+//   run-length data, headerless DIB files, uncompressed PCX files.
+//   The pixels stay the same bytes; only the wrapping changes.
+// - Damaged files that make its decoders write or read outside their
+//   buffers (run-length PSD and TGA data that overruns its rows or is cut
+//   short): found here and refused, since FreeImage would crash on them.
+//
+// Everything reads through a ByteReader and works without FreeImage.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include <QByteArray>
+
+#include "codec/ImageHeader.h"
+
+namespace pixquill {
+
+// ---------------------------------------------------------------------- BMP
+
+// The size a BMP file (or a headerless DIB) declares; the height as its
+// magnitude (negative heights mean rows stored top-down).
+std::optional<DeclaredSize> ReadBmpSize(const ByteReader& read, bool headerless = false);
+
+// True when the file starts with a BMP file header whose info header is one
+// of the larger kinds (52, 56, 108 or 124 bytes).
+bool HasLargeBmpInfoHeader(const ByteReader& read);
+
+// True for run-length BMP data with an end-of-line code right before the
+// end-of-bitmap code, which FreeImage refuses ("Error encountered while
+// decoding RLE8 BMP data") although most writers put one there.
+bool HasFinalEndOfLine(const ByteReader& read, std::int64_t fileSize);
+
+// True when the content looks like a DIB without its file header: an info
+// header of 40, 52, 56, 108 or 124 bytes, one plane, a usual bit depth.
+bool IsHeaderlessDib(const ByteReader& read);
+
+// The same image as a BMP file with a plain 40-byte info header, its colour
+// masks and palette behind it, rows bottom-up, run-length data without a
+// final end-of-line code. `headerless` reads a DIB
+// without its file header. Nothing when the header makes no sense.
+std::optional<QByteArray> PlainBmp(const ByteReader& read, std::int64_t fileSize, bool headerless = false);
+
+// ---------------------------------------------------------------------- PCX
+
+// True for a PCX file whose rows are stored without run-length coding.
+bool IsUncompressedPcx(const ByteReader& read);
+
+// The same PCX with its rows run-length coded (which is all FreeImage reads);
+// what follows the rows (the 256-colour palette) is kept. Nothing when the
+// header makes no sense or the rows are cut short.
+std::optional<QByteArray> RleCodedPcx(const ByteReader& read, std::int64_t fileSize);
+
+// ---------------------------------------------------------------------- PSD
+
+// False when run-length coded image data would make a row longer than the
+// image is wide, or is cut short; true when it is sound or not run-length
+// coded at all.
+bool PsdImageDataFits(const ByteReader& read, std::int64_t fileSize);
+
+// The palette of an indexed-colour PSD (256 reds, 256 greens, 256 blues),
+// which FreeImage does not apply; nothing for other colour modes.
+std::optional<std::array<std::uint8_t, 768>> PsdIndexedPalette(const ByteReader& read);
+
+// ---------------------------------------------------------------------- TGA
+
+// False when run-length coded TGA data ends before the last pixel; true
+// when it is complete or not run-length coded.
+bool TgaImageDataFits(const ByteReader& read, std::int64_t fileSize);
+
+} // namespace pixquill
