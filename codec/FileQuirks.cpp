@@ -445,11 +445,13 @@ bool PsdImageDataFits(const ByteReader& read, std::int64_t fileSize)
     std::uint8_t compression[2];
     if (!ReadExactly(read, psd->imageData, compression, 2))
         return false;
+    const std::int64_t rows = static_cast<std::int64_t>(psd->channels) * psd->height;
+    const std::int64_t rowBytes = (static_cast<std::int64_t>(psd->width) * psd->depth + 7) / 8;
+    if (Be16(compression) == 0) // raw rows: they must all be there
+        return psd->imageData + 2 + rows * rowBytes <= fileSize;
     if (Be16(compression) != 1)
         return true;
-    const std::int64_t rows = static_cast<std::int64_t>(psd->channels) * psd->height;
     const int countBytes = psd->version == 1 ? 2 : 4;
-    const std::int64_t rowBytes = (static_cast<std::int64_t>(psd->width) * psd->depth + 7) / 8;
     std::int64_t dataAt = psd->imageData + 2 + rows * countBytes;
     if (dataAt > fileSize)
         return false;
@@ -506,9 +508,10 @@ bool TgaImageDataFits(const ByteReader& read, std::int64_t fileSize)
 {
     std::uint8_t h[18];
     if (!ReadExactly(read, 0, h, 18))
-        return true;
+        return false;
     const int type = h[2];
-    if (type != 9 && type != 10 && type != 11)
+    const bool runLength = type == 9 || type == 10 || type == 11;
+    if (!runLength && type != 1 && type != 2 && type != 3)
         return true;
     const std::int64_t mapBytes = h[1] ? static_cast<std::int64_t>(Le16(h + 5)) * ((h[7] + 7) / 8) : 0;
     const std::int64_t pixels = static_cast<std::int64_t>(Le16(h + 12)) * Le16(h + 14);
@@ -518,6 +521,8 @@ bool TgaImageDataFits(const ByteReader& read, std::int64_t fileSize)
     const std::int64_t start = 18 + h[0] + mapBytes;
     if (start > fileSize)
         return false;
+    if (!runLength) // FreeImage would fill missing rows with zeros and call it a picture
+        return start + pixels * pixelSize <= fileSize;
     Sequential data(read, start);
     for (std::int64_t seen = 0; seen < pixels;) {
         const int packet = data.Next();

@@ -61,9 +61,9 @@ std::optional<QByteArray> RleCodedPcx(const ByteReader& read, std::int64_t fileS
 
 // ---------------------------------------------------------------------- PSD
 
-// False when run-length coded image data would make a row longer than the
-// image is wide, or is cut short; true when it is sound or not run-length
-// coded at all.
+// False when the image data is cut short, or when run-length coded data
+// would make a row longer than the image is wide; true when it is sound or
+// coded in a way not checked here.
 bool PsdImageDataFits(const ByteReader& read, std::int64_t fileSize);
 
 // The palette of an indexed-colour PSD (256 reds, 256 greens, 256 blues),
@@ -72,8 +72,9 @@ std::optional<std::array<std::uint8_t, 768>> PsdIndexedPalette(const ByteReader&
 
 // ---------------------------------------------------------------------- TGA
 
-// False when run-length coded TGA data ends before the last pixel; true
-// when it is complete or not run-length coded.
+// False when TGA image data, raw or run-length coded, ends before the last
+// pixel (FreeImage would read past its buffers, or draw zeros for the rest);
+// true when it is complete or of a kind not checked here.
 bool TgaImageDataFits(const ByteReader& read, std::int64_t fileSize);
 
 } // namespace pixquill

@@ -630,30 +630,14 @@ Decoded DecodeFile(InputSource& file, const QByteArray& name, const LibraryMessa
         if (size->Pixels() > kMaxPixels || size->Pixels() > kMaxPixels * 4 / std::max<std::uint64_t>(1, size->Channels))
             return Refused(QStringLiteral("image too large"));
     }
-    if (format == FIF_PSD && !PsdImageDataFits(reader, file.Size()))
-        return Refused(QStringLiteral("cannot decode the image (damaged image data)"));
-    if (format == FIF_TARGA && !TgaImageDataFits(reader, file.Size()))
-        return Refused(QStringLiteral("cannot decode the image (image data cut short)"));
-    std::optional<std::array<std::uint8_t, 768>> psdPalette;
-    if (format == FIF_PSD)
-        psdPalette = PsdIndexedPalette(reader);
-    if (format == FIF_PCX && IsUncompressedPcx(reader)) {
-        // Header first: FreeImage can read this one alone.
-        file.Rewind();
-        Bitmap header(FreeImage_LoadFromHandle(format, file.Io(), file.Handle(), FIF_LOAD_NOPIXELS));
-        if (header && TooLarge(FreeImage_GetWidth(header.get()), FreeImage_GetHeight(header.get())))
-            return Refused(QStringLiteral("image too large"));
-        rebuilt = RleCodedPcx(reader, file.Size());
-        if (!rebuilt)
-            return Refused(QStringLiteral("cannot decode the image (image data cut short)"));
-    }
-
     std::unique_ptr<InputSource> memory;
     InputSource* source = &file;
-    if (rebuilt) {
+    const auto useRebuilt = [&] {
         memory = std::make_unique<InputSource>(std::move(*rebuilt));
         source = memory.get();
-    }
+    };
+    if (rebuilt)
+        useRebuilt();
 
     Bitmap bitmap;
     if (FreeImage_FIFSupportsNoPixels(format)) {
@@ -670,6 +654,24 @@ Decoded DecodeFile(InputSource& file, const QByteArray& name, const LibraryMessa
         if (FreeImage_HasPixels(header.get()))
             bitmap = std::move(header);
     }
+
+    // Only now that the size is known to be sound: damage FreeImage would
+    // crash on, and files it reads only in another form.
+    if (format == FIF_PSD && !PsdImageDataFits(reader, file.Size()))
+        return Refused(QStringLiteral("cannot decode the image (damaged image data)"));
+    if (format == FIF_TARGA && !TgaImageDataFits(reader, file.Size()))
+        return Refused(QStringLiteral("cannot decode the image (image data cut short)"));
+    std::optional<std::array<std::uint8_t, 768>> psdPalette;
+    if (format == FIF_PSD)
+        psdPalette = PsdIndexedPalette(reader);
+    if (format == FIF_PCX && IsUncompressedPcx(reader)) {
+        rebuilt = RleCodedPcx(reader, file.Size());
+        if (!rebuilt)
+            return Refused(QStringLiteral("cannot decode the image (image data cut short)"));
+        bitmap.reset();
+        useRebuilt();
+    }
+
     if (!bitmap) {
         source->Rewind();
         bitmap.reset(FreeImage_LoadFromHandle(format, source->Io(), source->Handle(), flags));
