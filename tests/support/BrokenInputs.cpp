@@ -591,6 +591,9 @@ std::vector<BrokenInput> MakeTable()
         [] { return QtEncoded(Picture(), "JPEG"); });
     add(BrokenKind::Swapped, QStringLiteral("gif-inside.bmp"), Expect::Loads, {}, false,
         [] { return EncodeWithCodec(Picture(), kFifGif); });
+    // Reading any TIFF makes libtiff complain about FreeImage's EXIF tags.
+    add(BrokenKind::Swapped, QStringLiteral("tiff-inside.jpg"), Expect::Loads, {}, false,
+        [] { return EncodeWithCodec(Picture(), kFifTiff); });
 
     for (const ImageBomb& bomb : ImageBombs())
         add(BrokenKind::TooLarge, QString::fromLatin1(bomb.FileName), Expect::Fails, QStringLiteral("image too large"),
