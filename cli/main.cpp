@@ -2,13 +2,16 @@
 // servers. Same engine and same output files as the window's batch.
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include <unistd.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
@@ -180,10 +183,14 @@ int main(int argc, char* argv[])
     const QString destination = TrimSetting(settings.DestinationFolder);
     if (destination.isEmpty())
         UsageError(QStringLiteral("Choose a destination folder"));
-    if (!QFileInfo::exists(destination) && !QDir().mkdir(destination)) {
-        PrintLine(stderr, QStringLiteral("pixquill-batch: cannot create the destination folder \"%1\"")
-                              .arg(destination));
-        return kExitSomeNotWritten;
+    if (!QFileInfo::exists(destination)) {
+        std::error_code error;
+        std::filesystem::create_directory(std::filesystem::path(QFile::encodeName(destination).toStdString()), error);
+        if (error) {
+            PrintLine(stderr, QStringLiteral("pixquill-batch: cannot create the destination folder \"%1\" (%2)")
+                                  .arg(destination, QString::fromLocal8Bit(error.message().c_str())));
+            return kExitSomeNotWritten;
+        }
     }
 
     const bool quiet = parser.isSet("quiet");

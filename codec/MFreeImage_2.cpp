@@ -288,94 +288,140 @@ void SetFourthByte(FIBITMAP* bitmap, BYTE value)
     }
 }
 
-// FreeImage stream procedures over an open QFile, so that write errors (a full
-// disk) are seen: FreeImage's own file writer does not check them.
-struct FileStream {
-    QFile* file = nullptr;
-    bool failed = false;
-    QString error; // the system's words for the first write it refused
+// FreeImage stream procedures over the descriptor of an open file, with a
+// buffer of our own, so that every refused write (a full disk, a file-size
+// limit) is seen with its errno: FreeImage's own file writer and its
+// encoders do not check what their writes return.
+class FileStream {
+public:
+    explicit FileStream(int fd) : m_fd(fd) {}
+
+    // The first errno a write, seek or read ended with; 0 while all went well.
+    int Error() const { return m_error; }
+
+    bool Write(const char* data, std::size_t size)
+    {
+        if (m_error)
+            return false;
+        m_buffer.insert(m_buffer.end(), data, data + size);
+        m_pos += static_cast<std::int64_t>(size);
+        return m_buffer.size() < kBufferSize || Flush();
+    }
+
+    bool Flush()
+    {
+        std::size_t done = 0;
+        while (!m_error && done < m_buffer.size()) {
+            const ssize_t put = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                m_error = put < 0 ? errno : EIO;
+            else
+                done += static_cast<std::size_t>(put);
+        }
+        m_buffer.clear();
+        return !m_error;
+    }
+
+    int Seek(std::int64_t offset, int origin)
+    {
+        if (!Flush())
+            return -1;
+        const off_t to = ::lseek(m_fd, static_cast<off_t>(offset), origin);
+        if (to < 0)
+            return -1;
+        m_pos = to;
+        return 0;
+    }
+
+    std::int64_t Tell() const { return m_pos; }
+
+    std::size_t Read(char* out, std::size_t size)
+    {
+        if (!Flush())
+            return 0;
+        const ssize_t got = ::read(m_fd, out, size);
+        if (got <= 0)
+            return 0;
+        m_pos += got;
+        return static_cast<std::size_t>(got);
+    }
+
+    // Empties the file and starts again at its beginning.
+    bool Truncate()
+    {
+        m_buffer.clear();
+        if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
+            m_error = errno;
+            return false;
+        }
+        m_pos = 0;
+        return true;
+    }
+
+    FreeImageIO Io() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellProc}; }
+
+private:
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+
+    static unsigned DLL_CALLCONV ReadProc(void* buffer, unsigned size, unsigned count, fi_handle handle)
+    {
+        if (size == 0 || count == 0)
+            return 0;
+        const std::size_t got = static_cast<FileStream*>(handle)->Read(static_cast<char*>(buffer),
+                                                                      static_cast<std::size_t>(size) * count);
+        return static_cast<unsigned>(got / size);
+    }
+
+    static unsigned DLL_CALLCONV WriteProc(void* buffer, unsigned size, unsigned count, fi_handle handle)
+    {
+        if (size == 0 || count == 0)
+            return 0;
+        return static_cast<FileStream*>(handle)->Write(static_cast<const char*>(buffer),
+                                                       static_cast<std::size_t>(size) * count)
+            ? count
+            : 0;
+    }
+
+    static int DLL_CALLCONV SeekProc(fi_handle handle, long offset, int origin)
+    {
+        return static_cast<FileStream*>(handle)->Seek(offset, origin);
+    }
+
+    static long DLL_CALLCONV TellProc(fi_handle handle)
+    {
+        return static_cast<long>(static_cast<FileStream*>(handle)->Tell());
+    }
+
+    int m_fd;
+    int m_error = 0;
+    std::int64_t m_pos = 0;
+    std::vector<char> m_buffer;
 };
 
-unsigned DLL_CALLCONV StreamRead(void* buffer, unsigned size, unsigned count, fi_handle handle)
+QString SystemError(int error)
 {
-    auto* stream = static_cast<FileStream*>(handle);
-    if (size == 0 || count == 0)
-        return 0;
-    const qint64 got = stream->file->read(static_cast<char*>(buffer), static_cast<qint64>(size) * count);
-    return got <= 0 ? 0u : static_cast<unsigned>(got / size);
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-unsigned DLL_CALLCONV StreamWrite(void* buffer, unsigned size, unsigned count, fi_handle handle)
+// Writes the bitmap into the stream's empty file in the given format; false
+// when FreeImage refuses or the system refused a write (stream.Error()).
+bool EncodeInto(FileStream& stream, FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, int flags)
 {
-    auto* stream = static_cast<FileStream*>(handle);
-    if (size == 0 || count == 0)
-        return 0;
-    const qint64 want = static_cast<qint64>(size) * count;
-    const qint64 put = stream->file->write(static_cast<const char*>(buffer), want);
-    if (put != want) {
-        if (!stream->failed)
-            stream->error = stream->file->errorString();
-        stream->failed = true;
-        return put <= 0 ? 0u : static_cast<unsigned>(put / size);
-    }
-    return count;
-}
-
-int DLL_CALLCONV StreamSeek(fi_handle handle, long offset, int origin)
-{
-    auto* stream = static_cast<FileStream*>(handle);
-    qint64 base = 0;
-    if (origin == SEEK_CUR)
-        base = stream->file->pos();
-    else if (origin == SEEK_END)
-        base = stream->file->size();
-    const qint64 target = base + offset;
-    if (target < 0)
-        return -1;
-    // Seeking past the end is allowed; the gap is filled when written.
-    return stream->file->seek(target) ? 0 : -1;
-}
-
-long DLL_CALLCONV StreamTell(fi_handle handle)
-{
-    return static_cast<long>(static_cast<FileStream*>(handle)->file->pos());
-}
-
-FreeImageIO FileStreamIo()
-{
-    FreeImageIO io;
-    io.read_proc = StreamRead;
-    io.write_proc = StreamWrite;
-    io.seek_proc = StreamSeek;
-    io.tell_proc = StreamTell;
-    return io;
-}
-
-// Writes the bitmap into the open, empty file in the given format. A write
-// the system refused (a full disk, a file-size limit) puts the system's
-// words into systemError.
-bool EncodeInto(QFile& file, FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, int flags, QString& systemError)
-{
-    FileStream stream {&file, false, {}};
-    FreeImageIO io = FileStreamIo();
+    FreeImageIO io = stream.Io();
     const bool saved = FreeImage_SaveToHandle(format, bitmap, &io, &stream, flags) != FALSE;
-    if (stream.failed)
-        systemError = stream.error;
-    return saved && !stream.failed;
+    return stream.Flush() && saved;
 }
 
 // FreeImage writes icons only for square sides 16 to 256; any other size up
 // to 256 x 256 becomes a PNG-compressed icon, encoded by FreeImage's PNG writer.
-bool EncodeIcon(QFile& file, FIBITMAP* bitmap, QString& systemError)
+bool EncodeIcon(FileStream& stream, FIBITMAP* bitmap)
 {
-    if (EncodeInto(file, FIF_ICO, bitmap, 0, systemError))
+    if (EncodeInto(stream, FIF_ICO, bitmap, 0))
         return true;
-    if (!systemError.isEmpty())
+    if (stream.Error() || !stream.Truncate())
         return false; // the disk, not the size, said no
-    if (!file.resize(0) || !file.seek(0)) {
-        systemError = file.errorString();
-        return false;
-    }
     FIMEMORY* memory = FreeImage_OpenMemory();
     if (!memory)
         return false;
@@ -391,13 +437,7 @@ bool EncodeIcon(QFile& file, FIBITMAP* bitmap, QString& systemError)
         }
     }
     FreeImage_CloseMemory(memory);
-    if (icon.isEmpty())
-        return false;
-    if (file.write(icon) != icon.size()) {
-        systemError = file.errorString();
-        return false;
-    }
-    return true;
+    return !icon.isEmpty() && stream.Write(icon.constData(), static_cast<std::size_t>(icon.size())) && stream.Flush();
 }
 
 // A new, empty file in the target's folder with a name nobody uses, permissions
@@ -517,11 +557,6 @@ private:
     std::int64_t m_pos = 0;
     FreeImageIO m_io {ReadProc, WriteProc, SeekProc, TellProc};
 };
-
-QString SystemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // Opens a path for decoding, refusing without opening it whatever is not a
 // regular file: a FIFO would block the open (or a writer waiting on it), a
@@ -962,17 +997,15 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
     };
 
     messages.Clear();
-    QString systemError;
+    FileStream stream(temporary.handle());
     const bool encoded = format == kFifIco
-        ? EncodeIcon(temporary, current.get(), systemError)
-        : EncodeInto(temporary, static_cast<FREE_IMAGE_FORMAT>(format), current.get(), flags, systemError);
+        ? EncodeIcon(stream, current.get())
+        : EncodeInto(stream, static_cast<FREE_IMAGE_FORMAT>(format), current.get(), flags);
     current.reset();
-    if (!encoded && !systemError.isEmpty())
-        return discard(QStringLiteral("cannot write the file (") + systemError + QLatin1Char(')'));
+    if (stream.Error())
+        return discard(QStringLiteral("cannot write the file (") + SystemError(stream.Error()) + QLatin1Char(')'));
     if (!encoded)
         return discard(messages.Explain(QStringLiteral("cannot write the file")));
-    if (!temporary.flush())
-        return discard(QStringLiteral("cannot write the file (") + temporary.errorString() + QLatin1Char(')'));
     temporary.close();
     if (temporary.error() != QFileDevice::NoError)
         return discard(QStringLiteral("cannot write the file (") + temporary.errorString() + QLatin1Char(')'));

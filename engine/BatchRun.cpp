@@ -1,6 +1,10 @@
 #include "engine/BatchRun.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace pixquill {
@@ -72,9 +76,15 @@ BatchOutcome BatchRun::Start(const QStringList& workList)
         setCaption(QStringLiteral("Choose a destination folder"));
         return BatchOutcome::Refused;
     }
-    if (!QFileInfo::exists(destination) && !QDir().mkdir(destination)) {
-        setCaption(QStringLiteral("Cannot create the destination folder"));
-        return BatchOutcome::Refused;
+    if (!QFileInfo::exists(destination)) {
+        // One level only; the system says why it cannot (a missing parent, say).
+        std::error_code error;
+        std::filesystem::create_directory(std::filesystem::path(QFile::encodeName(destination).toStdString()), error);
+        if (error) {
+            setCaption(QStringLiteral("Cannot create the destination folder (%1)")
+                           .arg(QString::fromLocal8Bit(error.message().c_str())));
+            return BatchOutcome::Refused;
+        }
     }
 
     state->Running = true;
