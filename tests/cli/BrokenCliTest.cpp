@@ -2,6 +2,10 @@
 // image it did not write with the reason, prints nothing but its own lines
 // on stderr, and leaves the originals as they were.
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QHash>
@@ -117,6 +121,58 @@ TEST(BrokenCli, MaskedListingSkipsWhatIsNotAFile)
     EXPECT_EQ(run.Exit, 0) << run.ErrLines.join(QLatin1Char('\n')).toStdString();
     const int odd = static_cast<int>(test::BrokenInputsOf(test::BrokenKind::OddName).size());
     EXPECT_EQ(run.Out, QStringLiteral("Completed %1 of %1 images\n").arg(odd));
+}
+
+// A disk that fills while pixquill-batch writes (a file-size limit on the
+// child, SIGXFSZ ignored): the large thumbnail is refused with the system's
+// words, an earlier file of its name survives, the others are written.
+TEST(BrokenCli, DiskFullMidWriteKeepsTheEarlierFileAndGoesOn)
+{
+    QTemporaryDir root;
+    const QString source = root.filePath(QStringLiteral("in"));
+    const QString destination = root.filePath(QStringLiteral("out"));
+    ASSERT_TRUE(QDir().mkdir(source));
+    ASSERT_TRUE(QDir().mkdir(destination));
+    ASSERT_TRUE(test::GradientImage(30, 20).save(source + QStringLiteral("/a.png")));
+    ASSERT_TRUE(test::GradientImage(400, 300).save(source + QStringLiteral("/b.png")));
+    ASSERT_TRUE(test::GradientImage(20, 30).save(source + QStringLiteral("/c.png")));
+    const QByteArray earlier("an earlier thumbnail");
+    {
+        QFile file(destination + QStringLiteral("/_THb.bmp"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(earlier);
+    }
+
+    QProcess process;
+    process.setChildProcessModifier([] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit {};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = 64 * 1024;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    process.start(QStringLiteral(PIXQUILL_BATCH_BINARY),
+                  {QStringLiteral("--resize"), QStringLiteral("none"), QStringLiteral("--format"), QStringLiteral("bmp"),
+                   QStringLiteral("--jobs"), QStringLiteral("2"), source, destination});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_EQ(QString::fromLocal8Bit(process.readAllStandardOutput()),
+              QStringLiteral("Completed 2 of 3 images (1 failed)\n"));
+    EXPECT_TRUE(err.contains(QStringLiteral("b.png: cannot write the file (File too large)\n"))) << err.toStdString();
+    EXPECT_EQ(test::ReadFileBytes(destination + QStringLiteral("/_THb.bmp")), earlier);
+    EXPECT_EQ(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+              QStringList({QStringLiteral("_THa.bmp"), QStringLiteral("_THb.bmp"), QStringLiteral("_THc.bmp")}));
+}
+
+TEST(BrokenCli, DestinationThatCannotBeMadeSaysWhy)
+{
+    QTemporaryDir root;
+    const ToolRun run = RunTool({root.path(), root.filePath(QStringLiteral("missing/out"))});
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_EQ(run.ErrLines, QStringList({QStringLiteral("pixquill-batch: cannot create the destination folder \"%1\" "
+                                                        "(No such file or directory)")
+                                             .arg(root.filePath(QStringLiteral("missing/out")))}));
 }
 
 } // namespace
