@@ -329,26 +329,27 @@ QByteArray SgiBomb()
 
 QByteArray DdsBomb()
 {
+    // An uncompressed 24-bit surface of 30000 x 30000, one mipmap level.
     QByteArray out("DDS ", 4);
     Le32(out, 124);
-    Le32(out, 0x1007); // caps, height, width, pixel format
-    Le32(out, kHuge);  // height
-    Le32(out, kHuge);  // width
+    Le32(out, 0x100F); // caps, height, width, pitch, pixel format
+    Le32(out, 30000);  // height
+    Le32(out, 30000);  // width
+    Le32(out, 3 * 30000);
     Le32(out, 0);
-    Le32(out, 0);
-    Le32(out, 0);
+    Le32(out, 1);
     out.append(QByteArray(44, '\0'));
     Le32(out, 32); // pixel format: size, flags (RGB), bits, masks
     Le32(out, 0x40);
     Le32(out, 0);
-    Le32(out, 32);
+    Le32(out, 24);
     Le32(out, 0x00FF0000);
     Le32(out, 0x0000FF00);
     Le32(out, 0x000000FF);
     Le32(out, 0);
     Le32(out, 0x1000);
     out.append(QByteArray(16, '\0'));
-    out.append(QByteArray(64, '\x33'));
+    out.append(QByteArray(256, '\x33'));
     return out;
 }
 
@@ -382,22 +383,23 @@ QByteArray IffBomb()
 
 QByteArray MngBomb()
 {
+    // A frame of 30000 x 30000 holding one palette PNG image of that size,
+    // with the first rows of its data.
     QByteArray out("\x8AMNG\r\n\x1a\n", 8);
     QByteArray mhdr;
-    Be32(mhdr, kHuge);
-    Be32(mhdr, kHuge);
-    Be32(mhdr, 1);
-    Be32(mhdr, 0);
-    Be32(mhdr, 1);
-    Be32(mhdr, 1);
+    Be32(mhdr, 30000);
+    Be32(mhdr, 30000);
+    for (int field = 0; field < 4; ++field)
+        Be32(mhdr, 0);
     Be32(mhdr, 1);
     Chunk(out, "MHDR", mhdr);
     QByteArray ihdr;
-    Be32(ihdr, kHuge);
-    Be32(ihdr, kHuge);
-    ihdr.append("\x08\x02\x00\x00\x00", 5);
+    Be32(ihdr, 30000);
+    Be32(ihdr, 30000);
+    ihdr.append("\x08\x03\x00\x00\x00", 5);
     Chunk(out, "IHDR", ihdr);
-    Chunk(out, "IDAT", QByteArray("\x78\x9c\x63\x60", 4));
+    Chunk(out, "PLTE", QByteArray("\xFF\x00\x00\x00\xFF\x00\x00\x00\xFF", 9));
+    Chunk(out, "IDAT", qCompress(QByteArray(4 * 30001, '\0')).mid(4)); // zlib stream without Qt's length
     Chunk(out, "IEND", {});
     Chunk(out, "MEND", {});
     return out;
@@ -409,60 +411,46 @@ QByteArray WbmpBomb()
     return QByteArray("\x00\x00\x83\xFF\x7F\x83\xFF\x7F", 8) + QByteArray(64, '\xAA');
 }
 
-QByteArray SizCodestream(std::uint32_t width, std::uint32_t height)
+// An 8 x 8 grey code stream as OpenJPEG 2.5 writes it, its image and its
+// one tile made to measure 30000 x 30000.
+QByteArray HugeCodestream()
 {
-    QByteArray out("\xFF\x4F\xFF\x51", 4);
-    Be16(out, 47); // Lsiz for 3 components
-    Be16(out, 0);
-    Be32(out, width);
-    Be32(out, height);
-    Be32(out, 0);
-    Be32(out, 0);
-    Be32(out, width);
-    Be32(out, height);
-    Be32(out, 0);
-    Be32(out, 0);
-    Be16(out, 3);
-    for (int c = 0; c < 3; ++c)
-        out.append("\x07\x01\x01", 3);
-    // A coding style segment and the end of the code stream.
-    out.append("\xFF\x52\x00\x0C\x00\x00\x00\x01\x00\x05\x04\x04\x00\x00", 14);
-    out.append("\xFF\xD9", 2);
+    QByteArray out = QByteArray::fromHex(
+        "ff4fff51002900000000000800000008000000000000000000000008000000080000000000000000"
+        "00010f0101ff52000c00000001000304040001ff5c000d4080888890888890888890ff640025000143"
+        "726561746564206279204f70656e4a5045472076657273696f6e20322e352e30ff90000a00000000"
+        "00170001ff93c03f302008cf808080ffd9");
+    for (const int at : {8, 12, 24, 28}) { // Xsiz, Ysiz, XTsiz, YTsiz
+        QByteArray value;
+        Be32(value, 30000);
+        out.replace(at, 4, value);
+    }
     return out;
 }
 
-QByteArray J2kBomb() { return SizCodestream(kHuge, kHuge); }
+QByteArray J2kBomb() { return HugeCodestream(); }
 
 QByteArray Jp2Bomb()
 {
-    QByteArray out;
-    Be32(out, 12);
-    out.append("jP  \x0D\x0A\x87\x0A", 8);
-    Be32(out, 20);
-    out.append("ftypjp2 ", 8);
-    Be32(out, 0);
-    out.append("jp2 ", 4);
+    const auto box = [](const char* type, const QByteArray& data) {
+        QByteArray out;
+        Be32(out, 8 + static_cast<std::uint32_t>(data.size()));
+        out.append(type, 4);
+        out.append(data);
+        return out;
+    };
     QByteArray ihdr;
-    Be32(ihdr, kHuge);
-    Be32(ihdr, kHuge);
-    Be16(ihdr, 3);
+    Be32(ihdr, 30000);
+    Be32(ihdr, 30000);
+    Be16(ihdr, 1);
     ihdr.append("\x07\x07\x00\x00", 4);
-    QByteArray colr("\x01\x00\x00\x00\x00\x00\x10", 7);
-    QByteArray jp2h;
-    Be32(jp2h, 8 + static_cast<std::uint32_t>(ihdr.size()));
-    jp2h.append("ihdr", 4);
-    jp2h.append(ihdr);
-    Be32(jp2h, 8 + static_cast<std::uint32_t>(colr.size()));
-    jp2h.append("colr", 4);
-    jp2h.append(colr);
-    Be32(out, 8 + static_cast<std::uint32_t>(jp2h.size()));
-    out.append("jp2h", 4);
-    out.append(jp2h);
-    const QByteArray codestream = SizCodestream(kHuge, kHuge);
-    Be32(out, 8 + static_cast<std::uint32_t>(codestream.size()));
-    out.append("jp2c", 4);
-    out.append(codestream);
-    return out;
+    QByteArray colr("\x01\x00\x00", 3);
+    Be32(colr, 17); // grey
+    QByteArray ftyp("jp2 ", 4);
+    Be32(ftyp, 0);
+    ftyp.append("jp2 ", 4);
+    return box("jP  ", QByteArray("\x0D\x0A\x87\x0A", 4)) + box("ftyp", ftyp)
+        + box("jp2h", box("ihdr", ihdr) + box("colr", colr)) + box("jp2c", HugeCodestream());
 }
 
 QByteArray PictBomb()
