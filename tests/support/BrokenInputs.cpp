@@ -310,6 +310,42 @@ QByteArray JngBomb()
     return out;
 }
 
+QByteArray ExrBomb()
+{
+    // Magic, version 2, then the attributes every header holds.
+    QByteArray out("\x76\x2F\x31\x01", 4);
+    Le32(out, 2);
+    const auto attribute = [&out](const char* name, const char* type, const QByteArray& value) {
+        out.append(name, static_cast<qsizetype>(std::strlen(name)) + 1);
+        out.append(type, static_cast<qsizetype>(std::strlen(type)) + 1);
+        Le32(out, static_cast<std::uint32_t>(value.size()));
+        out.append(value);
+    };
+    QByteArray channels;
+    for (const char* name : {"B", "G", "R"}) {
+        channels.append(name, 2);
+        Le32(channels, 1); // half
+        Le32(channels, 0);
+        Le32(channels, 1);
+        Le32(channels, 1);
+    }
+    channels.append('\0');
+    QByteArray window;
+    for (const std::uint32_t v : {0u, 0u, kHuge - 1, kHuge - 1})
+        Le32(window, v);
+    attribute("channels", "chlist", channels);
+    attribute("compression", "compression", QByteArray(1, '\0'));
+    attribute("dataWindow", "box2i", window);
+    attribute("displayWindow", "box2i", window);
+    attribute("lineOrder", "lineOrder", QByteArray(1, '\0'));
+    attribute("pixelAspectRatio", "float", QByteArray("\x00\x00\x80\x3F", 4));
+    attribute("screenWindowCenter", "v2f", QByteArray(8, '\0'));
+    attribute("screenWindowWidth", "float", QByteArray("\x00\x00\x80\x3F", 4));
+    out.append('\0');
+    out.append(QByteArray(64, '\0'));
+    return out;
+}
+
 QByteArray SgiBomb()
 {
     QByteArray out;
@@ -703,6 +739,7 @@ std::vector<ImageBomb> ImageBombs()
         {"xpm", "huge.xpm", [] { return TextBomb("/* XPM */\nstatic char *huge[] = {\n\"100000 100000 1 1\",\n\". c #000000\",\n\""); }},
         {"hdr", "huge.hdr", [] { return TextBomb("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 100000 +X 100000\n"); }},
         {"pfm", "huge.pfm", [] { return TextBomb("PF\n100000 100000\n-1.0\n"); }},
+        {"exr", "huge.exr", [] { return ExrBomb(); }},
         // Formats whose FreeImage reader decodes everything before the size
         // is known: the loader reads their headers itself.
         {"gif", "huge.gif", [] { return GifBomb(); }},
