@@ -369,6 +369,27 @@ std::optional<QByteArray> PlainBmp(const ByteReader& read, std::int64_t fileSize
     return out;
 }
 
+// ---------------------------------------------------------------------- CUR
+
+std::vector<BytePatch> IconPatchesForCursor(const ByteReader& read)
+{
+    std::uint8_t h[6];
+    if (!ReadExactly(read, 0, h, 6) || Le16(h) != 0 || Le16(h + 2) != 2)
+        return {};
+    const std::uint32_t count = Le16(h + 4);
+    if (count == 0 || count > 256)
+        return {};
+    std::vector<BytePatch> patches {{2, QByteArray("\x01\x00", 2)}};
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint8_t entry[16];
+        const std::int64_t at = 6 + 16 * static_cast<std::int64_t>(i);
+        if (!ReadExactly(read, at, entry, 16) || entry[3] != 0)
+            return {};
+        patches.push_back({at + 4, QByteArray("\x01\x00\x00\x00", 4)});
+    }
+    return patches;
+}
+
 // ---------------------------------------------------------------------- PCX
 
 namespace {

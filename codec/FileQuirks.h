@@ -6,7 +6,8 @@
 // - Valid files it refuses or misreads, handed to it again in a form it
 //   reads right: BMP files with the larger info headers (V2 to V5, as most
 //   current writers produce) or with an end-of-line code closing their
-//   run-length data, headerless DIB files, uncompressed PCX files.
+//   run-length data, headerless DIB files, uncompressed PCX files, cursor
+//   files (which it does not recognise at all).
 //   The pixels stay the same bytes; only the wrapping changes.
 // - Damaged files that make its decoders write or read outside their
 //   buffers (run-length PSD and TGA data that overruns its rows or is cut
@@ -17,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include <QByteArray>
 
@@ -48,6 +50,20 @@ bool IsHeaderlessDib(const ByteReader& read);
 // final end-of-line code. `headerless` reads a DIB
 // without its file header. Nothing when the header makes no sense.
 std::optional<QByteArray> PlainBmp(const ByteReader& read, std::int64_t fileSize, bool headerless = false);
+
+// ---------------------------------------------------------------------- CUR
+
+// Bytes to lay over a file's own at an offset.
+struct BytePatch {
+    std::int64_t Offset = 0;
+    QByteArray Bytes;
+};
+
+// For a cursor file: the patches that make it the icon file it otherwise is
+// (directory type 1 instead of 2; the hot spot, kept where an icon keeps
+// planes and bit count, replaced by "one plane, depth from the bitmap").
+// Empty for anything else.
+std::vector<BytePatch> IconPatchesForCursor(const ByteReader& read);
 
 // ---------------------------------------------------------------------- PCX
 

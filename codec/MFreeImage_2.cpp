@@ -491,8 +491,24 @@ public:
         return [this](std::int64_t offset, void* out, std::int64_t size) { return ReadAt(offset, out, size); };
     }
 
+    // From now on, reads see these bytes in place of the file's own.
+    void Overlay(std::vector<BytePatch> patches) { m_patches = std::move(patches); }
+
 private:
     std::int64_t ReadAt(std::int64_t offset, void* out, std::int64_t size) const
+    {
+        const std::int64_t got = ReadStored(offset, out, size);
+        for (const BytePatch& patch : m_patches) {
+            const std::int64_t from = std::max(offset, patch.Offset);
+            const std::int64_t to = std::min(offset + got, patch.Offset + static_cast<std::int64_t>(patch.Bytes.size()));
+            if (from < to)
+                std::memcpy(static_cast<char*>(out) + (from - offset), patch.Bytes.constData() + (from - patch.Offset),
+                            static_cast<std::size_t>(to - from));
+        }
+        return got;
+    }
+
+    std::int64_t ReadStored(std::int64_t offset, void* out, std::int64_t size) const
     {
         if (offset < 0 || size <= 0 || offset >= m_size)
             return 0;
@@ -553,6 +569,7 @@ private:
 
     int m_fd = -1;
     QByteArray m_bytes;
+    std::vector<BytePatch> m_patches;
     std::int64_t m_size = 0;
     std::int64_t m_pos = 0;
     FreeImageIO m_io {ReadProc, WriteProc, SeekProc, TellProc};
@@ -626,6 +643,8 @@ Decoded Refused(QString error)
 Decoded DecodeFile(InputSource& file, const QByteArray& name, const LibraryMessages& messages)
 {
     const ByteReader reader = file.Reader();
+    // A cursor is an icon with a hot spot; FreeImage knows only icons.
+    file.Overlay(IconPatchesForCursor(reader));
     file.Rewind();
     FREE_IMAGE_FORMAT format = FreeImage_GetFileTypeFromHandle(file.Io(), file.Handle(), 0);
 

@@ -36,7 +36,7 @@ INSTANTIATE_TEST_SUITE_P(WrittenByOthers, RealFile,
                          ::testing::Values("im-v5-24bit.bmp", "im-v5-32bit-bitfields.bmp", "im-v5-rle8.bmp",
                                            "v4-24bit.bmp", "v5-24bit-top-down.bmp", "v5-32bit-bitfields-top-down.bmp",
                                            "im-rle8-final-eol.bmp", "im-headerless.dib", "gm-uncompressed.pcx",
-                                           "im-indexed.psd"),
+                                           "im-indexed.psd", "cursor.cur"),
                          [](const auto& info) {
                              std::string name;
                              for (const char* c = info.param; *c; ++c)
