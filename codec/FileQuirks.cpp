@@ -203,6 +203,16 @@ QByteArray WithoutFinalEndOfLine(const QByteArray& data, bool rle4)
     return out;
 }
 
+// Run-length data never needs more than this many bytes for its rows: at
+// worst, literal runs of 3 pixels cost 6 bytes (RLE4: 4 bytes for 3 pixels
+// packed in 2), plus an end-of-line code a row. Anything behind that is not
+// the image's and is not read.
+std::int64_t RleDataLimit(const BmpInfo& info)
+{
+    const std::int64_t rows = info.height < 0 ? -static_cast<std::int64_t>(info.height) : info.height;
+    return 2 * static_cast<std::int64_t>(info.width) * rows + 4 * rows + 1024;
+}
+
 std::uint32_t PaletteEntries(const BmpInfo& info)
 {
     if (info.bitCount <= 8)
@@ -287,7 +297,8 @@ bool HasFinalEndOfLine(const ByteReader& read, std::int64_t fileSize)
     const auto info = ReadBmpInfo(read, false);
     if (!info || (info->compression != kBiRle8 && info->compression != kBiRle4))
         return false;
-    const QByteArray data = ReadRange(read, info->pixelOffset, fileSize - info->pixelOffset);
+    const QByteArray data
+        = ReadRange(read, info->pixelOffset, std::min(fileSize - info->pixelOffset, RleDataLimit(*info)));
     bool found = false;
     WalkBmpRle(data, info->compression == kBiRle4, [&found](qsizetype) { found = true; });
     return found;
@@ -321,8 +332,7 @@ std::optional<QByteArray> PlainBmp(const ByteReader& read, std::int64_t fileSize
     if (info.pixelOffset <= 0 || info.pixelOffset >= fileSize)
         return std::nullopt;
     std::int64_t pixelBytes = fileSize - info.pixelOffset;
-    if (uncompressed)
-        pixelBytes = std::min(pixelBytes, stride * rows);
+    pixelBytes = std::min(pixelBytes, uncompressed ? stride * rows : RleDataLimit(info));
     QByteArray pixels = ReadRange(read, info.pixelOffset, pixelBytes);
     if (pixels.size() != pixelBytes)
         return std::nullopt;
@@ -431,7 +441,9 @@ std::optional<QByteArray> RleCodedPcx(const ByteReader& read, std::int64_t fileS
     if (!layout)
         return std::nullopt;
     const std::int64_t dataBytes = layout->rows * layout->lineBytes;
-    if (128 + dataBytes > fileSize)
+    // More bytes a row than any image of sound size needs: not rebuilt.
+    constexpr std::int64_t kMostRowBytes = std::int64_t{1} << 30;
+    if (128 + dataBytes > fileSize || dataBytes > kMostRowBytes)
         return std::nullopt;
     QByteArray out(reinterpret_cast<const char*>(h), 128);
     out[2] = 1;

@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -649,10 +650,12 @@ Decoded DecodeFile(InputSource& file, const QByteArray& name, const LibraryMessa
     FREE_IMAGE_FORMAT format = FreeImage_GetFileTypeFromHandle(file.Io(), file.Handle(), 0);
 
     std::optional<QByteArray> rebuilt;
-    if (format == FIF_BMP && (HasLargeBmpInfoHeader(reader) || HasFinalEndOfLine(reader, file.Size()))) {
+    if (format == FIF_BMP) {
         const auto size = ReadBmpSize(reader);
         if (size && TooLarge(size->Width, size->Height))
             return Refused(QStringLiteral("image too large"));
+    }
+    if (format == FIF_BMP && (HasLargeBmpInfoHeader(reader) || HasFinalEndOfLine(reader, file.Size()))) {
         rebuilt = PlainBmp(reader, file.Size());
         if (!rebuilt)
             return Refused(QStringLiteral("cannot decode the image (damaged bitmap header)"));
