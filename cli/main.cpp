@@ -2,6 +2,7 @@
 // servers. Same engine and same output files as the window's batch.
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -32,6 +33,16 @@ void PrintLine(FILE* stream, const QString& text)
     const QByteArray bytes = text.toLocal8Bit();
     std::fprintf(stream, "%s\n", bytes.constData());
     std::fflush(stream);
+}
+
+// Qt's own warnings (a picture it could not allocate, say) are not lines of
+// ours: the image they concern is reported with its reason anyway.
+void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        PrintLine(stderr, QStringLiteral("pixquill-batch: ") + message);
+        std::abort();
+    }
 }
 
 [[noreturn]] void UsageError(const QString& message)
@@ -101,6 +112,7 @@ private:
 
 int main(int argc, char* argv[])
 {
+    qInstallMessageHandler(DropQtMessages);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pixquill-batch"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PIXQUILL_VERSION));
