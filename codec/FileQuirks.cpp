@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include <FreeImage.h>
 
 namespace pixquill {
 
@@ -567,6 +570,35 @@ bool TgaImageDataFits(const ByteReader& read, std::int64_t fileSize)
         seen += count;
     }
     return true;
+}
+
+// ---------------------------------------------------------------------- XBM
+
+bool XbmDataFits(const ByteReader& read)
+{
+    const auto size = ReadDeclaredSize(FIF_XBM, read);
+    if (!size)
+        return true; // refused on its own before this
+    // Data values are bytes, or 16-bit words in the old X10 form.
+    std::string head(4096, '\0');
+    head.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, read(0, head.data(), 4096))));
+    const std::size_t open = head.find('{');
+    if (open == std::string::npos)
+        return false;
+    const bool words = head.rfind("short", open) != std::string::npos;
+    const std::uint64_t perRow = words ? (size->Width + 15) / 16 : (size->Width + 7) / 8;
+    const std::uint64_t needed = perRow * size->Height;
+    // Every value complete, and the closing brace after them: the reader
+    // stops only there.
+    Sequential data(read, static_cast<std::int64_t>(open) + 1);
+    std::uint64_t values = 0;
+    for (int previous = 0, c = data.Next(); c >= 0; previous = c, c = data.Next()) {
+        if ((c == 'x' || c == 'X') && previous == '0')
+            ++values;
+        else if (c == '}')
+            return values >= needed;
+    }
+    return false;
 }
 
 } // namespace pixquill

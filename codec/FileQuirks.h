@@ -11,7 +11,8 @@
 //   The pixels stay the same bytes; only the wrapping changes.
 // - Damaged files that make its decoders write or read outside their
 //   buffers (run-length PSD and TGA data that overruns its rows or is cut
-//   short): found here and refused, since FreeImage would crash on them.
+//   short) and X bitmaps cut short, on which its reader never returns:
+//   found here and refused.
 //
 // Everything reads through a ByteReader and works without FreeImage.
 
@@ -92,5 +93,12 @@ std::optional<std::array<std::uint8_t, 768>> PsdIndexedPalette(const ByteReader&
 // pixel (FreeImage would read past its buffers, or draw zeros for the rest);
 // true when it is complete or of a kind not checked here.
 bool TgaImageDataFits(const ByteReader& read, std::int64_t fileSize);
+
+// ---------------------------------------------------------------------- XBM
+
+// False when an X bitmap holds fewer data values than its declared size
+// needs, or ends before its closing brace: FreeImage's reader then waits
+// for the rest for ever.
+bool XbmDataFits(const ByteReader& read);
 
 } // namespace pixquill

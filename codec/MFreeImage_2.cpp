@@ -548,11 +548,8 @@ private:
             return 0;
         const std::int64_t got = self->ReadAt(self->m_pos, buffer, static_cast<std::int64_t>(size) * count);
         self->m_pos += got;
-        // A short read leaves the rest of the caller's buffer as it was;
-        // several readers go on with it, so give them zeros, not old bytes.
-        const std::int64_t wanted = static_cast<std::int64_t>(size) * count;
-        if (got < wanted)
-            std::memset(static_cast<char*>(buffer) + got, 0, static_cast<std::size_t>(wanted - got));
+        // As fread: nothing is written past what was read. Some readers ask
+        // for more than their buffer holds and rely on the file ending first.
         return static_cast<unsigned>(got / size);
     }
 
@@ -717,6 +714,8 @@ Decoded DecodeFile(InputSource& file, const QByteArray& name, const LibraryMessa
     if (format == FIF_PSD && !PsdImageDataFits(reader, file.Size()))
         return Refused(QStringLiteral("cannot decode the image (damaged image data)"));
     if (format == FIF_TARGA && !TgaImageDataFits(reader, file.Size()))
+        return Refused(QStringLiteral("cannot decode the image (image data cut short)"));
+    if (format == FIF_XBM && !XbmDataFits(reader))
         return Refused(QStringLiteral("cannot decode the image (image data cut short)"));
     std::optional<std::array<std::uint8_t, 768>> psdPalette;
     if (format == FIF_PSD)

@@ -548,6 +548,23 @@ QByteArray RunLengthRow(const uchar* row, int length)
     return out;
 }
 
+// An X11 bitmap of the image, dark pixels set.
+QByteArray XbmOf(const QImage& image)
+{
+    QByteArray out = QByteArray("#define cut_width ") + QByteArray::number(image.width())
+        + "\n#define cut_height " + QByteArray::number(image.height()) + "\nstatic char cut_bits[] = {\n";
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); x += 8) {
+            int bits = 0;
+            for (int b = 0; b < 8 && x + b < image.width(); ++b)
+                bits |= (qGray(image.pixel(x + b, y)) < 128 ? 1 : 0) << b;
+            out += QByteArray(" 0x") + QByteArray::number(bits, 16).rightJustified(2, '0') + ",";
+        }
+        out += "\n";
+    }
+    return out + "};\n";
+}
+
 struct CutSpec {
     const char* Stem;
     const char* Extension;
@@ -565,6 +582,8 @@ std::vector<CutSpec> CutSources()
         {"tga", "tga", [] { return EncodeWithCodec(Picture(), kFifTarga); }},
         {"psd", "psd", [] { return PsdOf(Picture(), false); }},
         {"psd-rle", "psd", [] { return PsdOf(Picture(), true); }},
+        // FreeImage's reader never returns from an X bitmap cut short.
+        {"xbm", "xbm", [] { return XbmOf(Picture()); }},
     };
 }
 
