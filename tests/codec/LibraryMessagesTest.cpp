@@ -41,7 +41,9 @@ TEST(LibraryMessages, ParallelLoadsKeepTheirMessagesApart)
     const QString png = dir.filePath(QStringLiteral("cut.png"));
     const QString jpeg = dir.filePath(QStringLiteral("cut.jpg"));
     ASSERT_TRUE(test::WriteFileBytes(png, test::PngHeaderOnly(64, 64)));
-    const QByteArray goodJpeg = test::EncodeWithCodec(QImage(64, 64, QImage::Format_RGB32), kFifJpeg);
+    QImage picture(64, 64, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    const QByteArray goodJpeg = test::EncodeWithCodec(picture, kFifJpeg);
     ASSERT_TRUE(test::WriteFileBytes(jpeg, goodJpeg.left(200)));
 
     // What each says when loaded alone.
