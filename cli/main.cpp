@@ -2,13 +2,17 @@
 // servers. Same engine and same output files as the window's batch.
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include <unistd.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
@@ -31,6 +35,16 @@ void PrintLine(FILE* stream, const QString& text)
     const QByteArray bytes = text.toLocal8Bit();
     std::fprintf(stream, "%s\n", bytes.constData());
     std::fflush(stream);
+}
+
+// Qt's own warnings (a picture it could not allocate, say) are not lines of
+// ours: the image they concern is reported with its reason anyway.
+void DropQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        PrintLine(stderr, QStringLiteral("pixquill-batch: ") + message);
+        std::abort();
+    }
 }
 
 [[noreturn]] void UsageError(const QString& message)
@@ -100,6 +114,7 @@ private:
 
 int main(int argc, char* argv[])
 {
+    qInstallMessageHandler(DropQtMessages);
     // The application object also sets the C locale from the environment, so
     // a worker decodes under the same locale as the batch that started it.
     QCoreApplication app(argc, argv);
@@ -199,7 +214,7 @@ int main(int argc, char* argv[])
         UsageError(QStringLiteral("Choose a destination folder"));
     if (!QFileInfo::exists(destination)) {
         if (const QString problem = CreateOneFolder(destination); !problem.isEmpty()) {
-            PrintLine(stderr, QStringLiteral("pixquill-batch: cannot create the destination folder \"%1\": %2")
+            PrintLine(stderr, QStringLiteral("pixquill-batch: cannot create the destination folder \"%1\" (%2)")
                                   .arg(destination, problem));
             return kExitSomeNotWritten;
         }

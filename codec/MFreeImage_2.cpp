@@ -8,9 +8,14 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -20,7 +25,10 @@
 
 #include <FreeImage.h>
 
+#include "codec/FileQuirks.h"
 #include "codec/IcoWriter.h"
+#include "codec/ImageHeader.h"
+#include "codec/LibraryMessages.h"
 #include "codec/Rounding.h"
 #include "codec/Surface.h"
 
@@ -37,30 +45,6 @@ namespace {
 // Headers that declare more pixels than this are refused before decoding: at
 // four bytes per pixel on the surface that is already a gigabyte.
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
-
-// FreeImage reports details through one process-wide callback; each thread
-// keeps the last message it caused, so a failure can say why.
-thread_local std::string t_lastMessage;
-
-void OnFreeImageMessage(FREE_IMAGE_FORMAT, const char* message)
-{
-    t_lastMessage = message ? message : "";
-}
-
-void ResetFreeImageMessage()
-{
-    static std::once_flag installed;
-    std::call_once(installed, [] { FreeImage_SetOutputMessage(OnFreeImageMessage); });
-    t_lastMessage.clear();
-}
-
-// "what" followed by FreeImage's own words, when it said anything.
-QString WithFreeImageMessage(const QString& what)
-{
-    if (t_lastMessage.empty())
-        return what;
-    return what + QStringLiteral(" (") + QString::fromLocal8Bit(t_lastMessage.c_str()) + QLatin1Char(')');
-}
 
 std::uint8_t FloatToByte(float value)
 {
@@ -306,83 +290,140 @@ void SetFourthByte(FIBITMAP* bitmap, BYTE value)
     }
 }
 
-// FreeImage stream procedures over an open QFile, so that write errors (a full
-// disk) are seen: FreeImage's own file writer does not check them.
-struct FileStream {
-    QFile* file = nullptr;
-    bool failed = false;
+// FreeImage stream procedures over the descriptor of an open file, with a
+// buffer of our own, so that every refused write (a full disk, a file-size
+// limit) is seen with its errno: FreeImage's own file writer and its
+// encoders do not check what their writes return.
+class FileStream {
+public:
+    explicit FileStream(int fd) : m_fd(fd) {}
+
+    // The first errno a write, seek or read ended with; 0 while all went well.
+    int Error() const { return m_error; }
+
+    bool Write(const char* data, std::size_t size)
+    {
+        if (m_error)
+            return false;
+        m_buffer.insert(m_buffer.end(), data, data + size);
+        m_pos += static_cast<std::int64_t>(size);
+        return m_buffer.size() < kBufferSize || Flush();
+    }
+
+    bool Flush()
+    {
+        std::size_t done = 0;
+        while (!m_error && done < m_buffer.size()) {
+            const ssize_t put = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                m_error = put < 0 ? errno : EIO;
+            else
+                done += static_cast<std::size_t>(put);
+        }
+        m_buffer.clear();
+        return !m_error;
+    }
+
+    int Seek(std::int64_t offset, int origin)
+    {
+        if (!Flush())
+            return -1;
+        const off_t to = ::lseek(m_fd, static_cast<off_t>(offset), origin);
+        if (to < 0)
+            return -1;
+        m_pos = to;
+        return 0;
+    }
+
+    std::int64_t Tell() const { return m_pos; }
+
+    std::size_t Read(char* out, std::size_t size)
+    {
+        if (!Flush())
+            return 0;
+        const ssize_t got = ::read(m_fd, out, size);
+        if (got <= 0)
+            return 0;
+        m_pos += got;
+        return static_cast<std::size_t>(got);
+    }
+
+    // Empties the file and starts again at its beginning.
+    bool Truncate()
+    {
+        m_buffer.clear();
+        if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
+            m_error = errno;
+            return false;
+        }
+        m_pos = 0;
+        return true;
+    }
+
+    FreeImageIO Io() { return FreeImageIO{ReadProc, WriteProc, SeekProc, TellProc}; }
+
+private:
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+
+    static unsigned DLL_CALLCONV ReadProc(void* buffer, unsigned size, unsigned count, fi_handle handle)
+    {
+        if (size == 0 || count == 0)
+            return 0;
+        const std::size_t got = static_cast<FileStream*>(handle)->Read(static_cast<char*>(buffer),
+                                                                      static_cast<std::size_t>(size) * count);
+        return static_cast<unsigned>(got / size);
+    }
+
+    static unsigned DLL_CALLCONV WriteProc(void* buffer, unsigned size, unsigned count, fi_handle handle)
+    {
+        if (size == 0 || count == 0)
+            return 0;
+        return static_cast<FileStream*>(handle)->Write(static_cast<const char*>(buffer),
+                                                       static_cast<std::size_t>(size) * count)
+            ? count
+            : 0;
+    }
+
+    static int DLL_CALLCONV SeekProc(fi_handle handle, long offset, int origin)
+    {
+        return static_cast<FileStream*>(handle)->Seek(offset, origin);
+    }
+
+    static long DLL_CALLCONV TellProc(fi_handle handle)
+    {
+        return static_cast<long>(static_cast<FileStream*>(handle)->Tell());
+    }
+
+    int m_fd;
+    int m_error = 0;
+    std::int64_t m_pos = 0;
+    std::vector<char> m_buffer;
 };
 
-unsigned DLL_CALLCONV StreamRead(void* buffer, unsigned size, unsigned count, fi_handle handle)
+QString SystemError(int error)
 {
-    auto* stream = static_cast<FileStream*>(handle);
-    if (size == 0 || count == 0)
-        return 0;
-    const qint64 got = stream->file->read(static_cast<char*>(buffer), static_cast<qint64>(size) * count);
-    return got <= 0 ? 0u : static_cast<unsigned>(got / size);
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-unsigned DLL_CALLCONV StreamWrite(void* buffer, unsigned size, unsigned count, fi_handle handle)
+// Writes the bitmap into the stream's empty file in the given format; false
+// when FreeImage refuses or the system refused a write (stream.Error()).
+bool EncodeInto(FileStream& stream, FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, int flags)
 {
-    auto* stream = static_cast<FileStream*>(handle);
-    if (size == 0 || count == 0)
-        return 0;
-    const qint64 want = static_cast<qint64>(size) * count;
-    const qint64 put = stream->file->write(static_cast<const char*>(buffer), want);
-    if (put != want) {
-        stream->failed = true;
-        return put <= 0 ? 0u : static_cast<unsigned>(put / size);
-    }
-    return count;
-}
-
-int DLL_CALLCONV StreamSeek(fi_handle handle, long offset, int origin)
-{
-    auto* stream = static_cast<FileStream*>(handle);
-    qint64 base = 0;
-    if (origin == SEEK_CUR)
-        base = stream->file->pos();
-    else if (origin == SEEK_END)
-        base = stream->file->size();
-    const qint64 target = base + offset;
-    if (target < 0)
-        return -1;
-    // Seeking past the end is allowed; the gap is filled when written.
-    return stream->file->seek(target) ? 0 : -1;
-}
-
-long DLL_CALLCONV StreamTell(fi_handle handle)
-{
-    return static_cast<long>(static_cast<FileStream*>(handle)->file->pos());
-}
-
-FreeImageIO FileStreamIo()
-{
-    FreeImageIO io;
-    io.read_proc = StreamRead;
-    io.write_proc = StreamWrite;
-    io.seek_proc = StreamSeek;
-    io.tell_proc = StreamTell;
-    return io;
-}
-
-// Writes the bitmap into the open, empty file in the given format.
-bool EncodeInto(QFile& file, FREE_IMAGE_FORMAT format, FIBITMAP* bitmap, int flags)
-{
-    FileStream stream {&file, false};
-    FreeImageIO io = FileStreamIo();
+    FreeImageIO io = stream.Io();
     const bool saved = FreeImage_SaveToHandle(format, bitmap, &io, &stream, flags) != FALSE;
-    return saved && !stream.failed;
+    return stream.Flush() && saved;
 }
 
 // FreeImage writes icons only for square sides 16 to 256; any other size up
 // to 256 x 256 becomes a PNG-compressed icon, encoded by FreeImage's PNG writer.
-bool EncodeIcon(QFile& file, FIBITMAP* bitmap)
+bool EncodeIcon(FileStream& stream, FIBITMAP* bitmap)
 {
-    if (EncodeInto(file, FIF_ICO, bitmap, 0))
+    if (EncodeInto(stream, FIF_ICO, bitmap, 0))
         return true;
-    if (!file.resize(0) || !file.seek(0))
-        return false;
+    if (stream.Error() || !stream.Truncate())
+        return false; // the disk, not the size, said no
     FIMEMORY* memory = FreeImage_OpenMemory();
     if (!memory)
         return false;
@@ -398,7 +439,7 @@ bool EncodeIcon(QFile& file, FIBITMAP* bitmap)
         }
     }
     FreeImage_CloseMemory(memory);
-    return !icon.isEmpty() && file.write(icon) == icon.size();
+    return !icon.isEmpty() && stream.Write(icon.constData(), static_cast<std::size_t>(icon.size())) && stream.Flush();
 }
 
 // A new, empty file in the target's folder with a name nobody uses, permissions
@@ -424,6 +465,288 @@ bool CreateTemporaryBeside(const QFileInfo& target, QFile& file)
     return false;
 }
 
+// ------------------------------------------------------------------ loading
+
+// What the loader decodes from: an open regular file, or the file's content
+// rebuilt in memory (see FileQuirks). FreeImage reads it through its handle
+// procedures, our own checks through Reader().
+class InputSource {
+public:
+    // Takes over an open file descriptor.
+    InputSource(int fd, std::int64_t size) : m_fd(fd), m_size(size) {}
+    explicit InputSource(QByteArray bytes) : m_bytes(std::move(bytes)), m_size(m_bytes.size()) {}
+    ~InputSource()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    InputSource(const InputSource&) = delete;
+    InputSource& operator=(const InputSource&) = delete;
+
+    std::int64_t Size() const { return m_size; }
+    FreeImageIO* Io() { return &m_io; }
+    fi_handle Handle() { return this; }
+    // Back to the start, as FreeImage's readers expect to begin there.
+    void Rewind() { Seek(0, SEEK_SET); }
+
+    ByteReader Reader()
+    {
+        return [this](std::int64_t offset, void* out, std::int64_t size) { return ReadAt(offset, out, size); };
+    }
+
+    // From now on, reads see these bytes in place of the file's own.
+    void Overlay(std::vector<BytePatch> patches) { m_patches = std::move(patches); }
+
+private:
+    std::int64_t ReadAt(std::int64_t offset, void* out, std::int64_t size) const
+    {
+        const std::int64_t got = ReadStored(offset, out, size);
+        for (const BytePatch& patch : m_patches) {
+            const std::int64_t from = std::max(offset, patch.Offset);
+            const std::int64_t to = std::min(offset + got, patch.Offset + static_cast<std::int64_t>(patch.Bytes.size()));
+            if (from < to)
+                std::memcpy(static_cast<char*>(out) + (from - offset), patch.Bytes.constData() + (from - patch.Offset),
+                            static_cast<std::size_t>(to - from));
+        }
+        return got;
+    }
+
+    std::int64_t ReadStored(std::int64_t offset, void* out, std::int64_t size) const
+    {
+        if (offset < 0 || size <= 0 || offset >= m_size)
+            return 0;
+        size = std::min(size, m_size - offset);
+        if (m_fd < 0) {
+            std::memcpy(out, m_bytes.constData() + offset, static_cast<std::size_t>(size));
+            return size;
+        }
+        std::int64_t done = 0;
+        while (done < size) {
+            const ssize_t got = ::pread(m_fd, static_cast<char*>(out) + done, static_cast<std::size_t>(size - done),
+                                        static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += got;
+        }
+        return done;
+    }
+
+    int Seek(long offset, int origin)
+    {
+        std::int64_t base = origin == SEEK_CUR ? m_pos : origin == SEEK_END ? m_size : 0;
+        const std::int64_t target = base + offset;
+        if (target < 0)
+            return -1;
+        m_pos = target; // past the end is allowed; reads there find nothing
+        return 0;
+    }
+
+    static unsigned DLL_CALLCONV ReadProc(void* buffer, unsigned size, unsigned count, fi_handle handle)
+    {
+        auto* self = static_cast<InputSource*>(handle);
+        if (size == 0 || count == 0)
+            return 0;
+        const std::int64_t got = self->ReadAt(self->m_pos, buffer, static_cast<std::int64_t>(size) * count);
+        self->m_pos += got;
+        // As fread: nothing is written past what was read. Some readers ask
+        // for more than their buffer holds and rely on the file ending first.
+        return static_cast<unsigned>(got / size);
+    }
+
+    static unsigned DLL_CALLCONV WriteProc(void*, unsigned, unsigned, fi_handle) { return 0; }
+
+    static int DLL_CALLCONV SeekProc(fi_handle handle, long offset, int origin)
+    {
+        return static_cast<InputSource*>(handle)->Seek(offset, origin);
+    }
+
+    static long DLL_CALLCONV TellProc(fi_handle handle)
+    {
+        return static_cast<long>(static_cast<InputSource*>(handle)->m_pos);
+    }
+
+    int m_fd = -1;
+    QByteArray m_bytes;
+    std::vector<BytePatch> m_patches;
+    std::int64_t m_size = 0;
+    std::int64_t m_pos = 0;
+    FreeImageIO m_io {ReadProc, WriteProc, SeekProc, TellProc};
+};
+
+// Opens a path for decoding, refusing without opening it whatever is not a
+// regular file: a FIFO would block the open (or a writer waiting on it), a
+// socket cannot be opened, a device may never end.
+std::unique_ptr<InputSource> OpenRegularFile(const QByteArray& name, QString& error)
+{
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0) {
+        const int e = errno;
+        struct stat link {};
+        if (e == ENOENT && ::lstat(name.constData(), &link) == 0 && S_ISLNK(link.st_mode))
+            error = QStringLiteral("broken symbolic link");
+        else if (e == ENOENT || e == ENOTDIR)
+            error = QStringLiteral("file not found");
+        else
+            error = QStringLiteral("file cannot be read (") + SystemError(e) + QLatin1Char(')');
+        return nullptr;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        error = QStringLiteral("is a folder");
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = QStringLiteral("not a regular file");
+        return nullptr;
+    }
+    // Nothing to detect; FreeImage's detectors would read past the end.
+    if (info.st_size == 0) {
+        error = QStringLiteral("empty file");
+        return nullptr;
+    }
+    // O_NONBLOCK: should the name have turned into a FIFO since, the open
+    // still returns at once and the check below refuses it.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = QStringLiteral("file cannot be read (") + SystemError(errno) + QLatin1Char(')');
+        return nullptr;
+    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        error = QStringLiteral("not a regular file");
+        return nullptr;
+    }
+    return std::make_unique<InputSource>(fd, static_cast<std::int64_t>(info.st_size));
+}
+
+bool TooLarge(std::uint64_t width, std::uint64_t height)
+{
+    return width == 0 || height == 0 ? false : DeclaredSize{width, height, 1}.Pixels() > kMaxPixels;
+}
+
+struct Decoded {
+    Bitmap bitmap;
+    QString error;
+};
+
+Decoded Refused(QString error)
+{
+    return Decoded{Bitmap(), std::move(error)};
+}
+
+// Detects, checks and decodes. The size a header declares is checked before
+// anything the size of the image is allocated: from FreeImage's header-only
+// load where the format has one, from our own reading of the header where it
+// has not. Files FreeImage would misread or crash on are rebuilt or refused
+// first (FileQuirks).
+Decoded DecodeFile(InputSource& file, const QByteArray& name, const LibraryMessages& messages)
+{
+    const ByteReader reader = file.Reader();
+    // A cursor is an icon with a hot spot; FreeImage knows only icons.
+    file.Overlay(IconPatchesForCursor(reader));
+    file.Rewind();
+    FREE_IMAGE_FORMAT format = FreeImage_GetFileTypeFromHandle(file.Io(), file.Handle(), 0);
+
+    std::optional<QByteArray> rebuilt;
+    if (format == FIF_BMP) {
+        const auto size = ReadBmpSize(reader);
+        if (size && TooLarge(size->Width, size->Height))
+            return Refused(QStringLiteral("image too large"));
+    }
+    if (format == FIF_BMP && (HasLargeBmpInfoHeader(reader) || HasFinalEndOfLine(reader, file.Size()))) {
+        rebuilt = PlainBmp(reader, file.Size());
+        if (!rebuilt)
+            return Refused(QStringLiteral("cannot decode the image (damaged bitmap header)"));
+    } else if (format == FIF_UNKNOWN && IsHeaderlessDib(reader)) {
+        const auto size = ReadBmpSize(reader, true);
+        if (size && TooLarge(size->Width, size->Height))
+            return Refused(QStringLiteral("image too large"));
+        rebuilt = PlainBmp(reader, file.Size(), true);
+        if (!rebuilt)
+            return Refused(QStringLiteral("cannot decode the image (damaged bitmap header)"));
+        format = FIF_BMP;
+    }
+    if (format == FIF_UNKNOWN)
+        format = FreeImage_GetFIFFromFilename(name.constData());
+    if (format == FIF_UNKNOWN)
+        return Refused(QStringLiteral("unrecognised image format"));
+    if (!FreeImage_FIFSupportsReading(format))
+        return Refused(QStringLiteral("image format cannot be read"));
+
+    // Slow, exact JPEG decoding, turned upright as the camera recorded.
+    const int flags = format == FIF_JPEG ? (JPEG_ACCURATE | JPEG_EXIFROTATE) : 0;
+
+    if (HasHeaderReader(format)) {
+        const auto size = ReadDeclaredSize(format, reader);
+        if (!size)
+            return Refused(QStringLiteral("cannot decode the image (unreadable header)"));
+        // Decoders keep several samples a pixel; a header that asks for more
+        // than a few per pixel of the largest image is as hostile.
+        if (size->Pixels() > kMaxPixels || size->Pixels() > kMaxPixels * 4 / std::max<std::uint64_t>(1, size->Channels))
+            return Refused(QStringLiteral("image too large"));
+    }
+    std::unique_ptr<InputSource> memory;
+    InputSource* source = &file;
+    const auto useRebuilt = [&] {
+        memory = std::make_unique<InputSource>(std::move(*rebuilt));
+        source = memory.get();
+    };
+    if (rebuilt)
+        useRebuilt();
+
+    Bitmap bitmap;
+    if (FreeImage_FIFSupportsNoPixels(format)) {
+        // Read the header alone first, so that a hostile size is refused
+        // before anything the size of the image is allocated. A header it
+        // cannot read alone, it would not decode either.
+        source->Rewind();
+        Bitmap header(FreeImage_LoadFromHandle(format, source->Io(), source->Handle(), flags | FIF_LOAD_NOPIXELS));
+        if (!header)
+            return Refused(messages.Explain(QStringLiteral("cannot decode the image")));
+        if (TooLarge(FreeImage_GetWidth(header.get()), FreeImage_GetHeight(header.get())))
+            return Refused(QStringLiteral("image too large"));
+        // A reader that ignores the request has decoded everything already.
+        if (FreeImage_HasPixels(header.get()))
+            bitmap = std::move(header);
+    }
+
+    // Only now that the size is known to be sound: damage FreeImage would
+    // crash on, and files it reads only in another form.
+    if (format == FIF_PSD && !PsdImageDataFits(reader, file.Size()))
+        return Refused(QStringLiteral("cannot decode the image (damaged image data)"));
+    if (format == FIF_TARGA && !TgaImageDataFits(reader, file.Size()))
+        return Refused(QStringLiteral("cannot decode the image (image data cut short)"));
+    if (format == FIF_XBM && !XbmDataFits(reader))
+        return Refused(QStringLiteral("cannot decode the image (image data cut short)"));
+    std::optional<std::array<std::uint8_t, 768>> psdPalette;
+    if (format == FIF_PSD)
+        psdPalette = PsdIndexedPalette(reader);
+    if (format == FIF_PCX && IsUncompressedPcx(reader)) {
+        rebuilt = RleCodedPcx(reader, file.Size());
+        if (!rebuilt)
+            return Refused(QStringLiteral("cannot decode the image (image data cut short)"));
+        bitmap.reset();
+        useRebuilt();
+    }
+
+    if (!bitmap) {
+        source->Rewind();
+        bitmap.reset(FreeImage_LoadFromHandle(format, source->Io(), source->Handle(), flags));
+    }
+    if (!bitmap || !FreeImage_HasPixels(bitmap.get()))
+        return Refused(messages.Explain(QStringLiteral("cannot decode the image")));
+
+    // FreeImage hands indexed PSD images over with a grey ramp for a palette.
+    if (psdPalette && FreeImage_GetBPP(bitmap.get()) == 8 && FreeImage_GetImageType(bitmap.get()) == FIT_BITMAP) {
+        if (RGBQUAD* palette = FreeImage_GetPalette(bitmap.get())) {
+            for (int i = 0; i < 256; ++i)
+                palette[i] = RGBQUAD{(*psdPalette)[512 + i], (*psdPalette)[256 + i], (*psdPalette)[i], 0};
+        }
+    }
+    return Decoded{std::move(bitmap), {}};
+}
+
 int Fail(QString* reason, int status, const QString& why)
 {
     if (reason)
@@ -441,91 +764,46 @@ QString SaveTemporaryPrefix(qint64 processId)
 LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
 {
     LoadResult result;
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        result.error = QStringLiteral("file not found");
-        return result;
-    }
-    if (info.isDir()) {
-        result.error = QStringLiteral("is a folder");
-        return result;
-    }
-    if (!info.isReadable()) {
-        result.error = QStringLiteral("file cannot be read");
-        return result;
-    }
-    // Nothing to detect; FreeImage's detectors would read past the end.
-    if (info.size() == 0) {
-        result.error = QStringLiteral("empty file");
-        return result;
-    }
     // File names reach FreeImage as the file system's own bytes.
     const QByteArray name = QFile::encodeName(path);
-    ResetFreeImageMessage();
+    std::unique_ptr<InputSource> file = OpenRegularFile(name, result.error);
+    if (!file)
+        return result;
 
-    FREE_IMAGE_FORMAT format = FreeImage_GetFileType(name.constData(), 0);
-    if (format == FIF_UNKNOWN)
-        format = FreeImage_GetFIFFromFilename(name.constData());
-    if (format == FIF_UNKNOWN) {
-        result.error = QStringLiteral("unrecognised image format");
+    const LibraryMessages messages;
+    Decoded decoded = DecodeFile(*file, name, messages);
+    file.reset();
+    if (!decoded.bitmap) {
+        result.error = std::move(decoded.error);
         return result;
     }
-    if (!FreeImage_FIFSupportsReading(format)) {
-        result.error = QStringLiteral("image format cannot be read");
-        return result;
-    }
+    FIBITMAP* bitmap = decoded.bitmap.get();
 
-    // Slow, exact JPEG decoding, turned upright as the camera recorded.
-    const int flags = format == FIF_JPEG ? (JPEG_ACCURATE | JPEG_EXIFROTATE) : 0;
-
-    Bitmap bitmap;
-    if (FreeImage_FIFSupportsNoPixels(format)) {
-        // Read the header alone first, so that a hostile size is refused
-        // before anything the size of the image is allocated.
-        Bitmap header(FreeImage_Load(format, name.constData(), flags | FIF_LOAD_NOPIXELS));
-        if (header) {
-            const std::uint64_t pixels
-                = std::uint64_t {FreeImage_GetWidth(header.get())} * FreeImage_GetHeight(header.get());
-            if (pixels > kMaxPixels) {
-                result.error = QStringLiteral("image too large");
-                return result;
-            }
-            // A reader that ignores the request has decoded everything already.
-            if (FreeImage_HasPixels(header.get()))
-                bitmap = std::move(header);
-        }
-    }
-    if (!bitmap) {
-        ResetFreeImageMessage();
-        bitmap.reset(FreeImage_Load(format, name.constData(), flags));
-    }
-    if (!bitmap || !FreeImage_HasPixels(bitmap.get())) {
-        result.error = WithFreeImageMessage(QStringLiteral("cannot decode the image"));
-        return result;
-    }
-
-    const unsigned w = FreeImage_GetWidth(bitmap.get());
-    const unsigned h = FreeImage_GetHeight(bitmap.get());
-    if (std::uint64_t {w} * h > kMaxPixels || w > static_cast<unsigned>(std::numeric_limits<int>::max())
+    const unsigned w = FreeImage_GetWidth(bitmap);
+    const unsigned h = FreeImage_GetHeight(bitmap);
+    if (TooLarge(w, h) || w > static_cast<unsigned>(std::numeric_limits<int>::max())
         || h > static_cast<unsigned>(std::numeric_limits<int>::max())) {
         result.error = QStringLiteral("image too large");
         return result;
     }
-    const RowReader reader(bitmap.get());
+    const RowReader reader(bitmap);
     if (!reader.Ok()) {
         result.error = QStringLiteral("unsupported pixel type");
         return result;
     }
 
+    // The new picture is made in full before the surface takes it, so that a
+    // failure for lack of memory leaves the surface as it was.
     const int width = static_cast<int>(w);
     const int height = static_cast<int>(h);
-    picLoad.Resize(width, height);
-    if (picLoad.Image().isNull() || picLoad.ScaleWidth() != width || picLoad.ScaleHeight() != height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull()) {
         result.error = QStringLiteral("not enough memory for the image");
         return result;
     }
-    picLoad.Cls();
-    CopyBlock(reader, 0, 0, width, height, picLoad.Image(), 0, 0);
+    CopyBlock(reader, 0, 0, width, height, image, 0, 0);
+    decoded.bitmap.reset();
+    picLoad.AdoptImage(std::move(image));
     result.ok = true;
     return result;
 }
@@ -697,7 +975,7 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
     if (format == kFifIco && (captured.Width > 256 || captured.Height > 256))
         return Fail(reason, kSaveFailed, QStringLiteral("icons are at most 256 × 256"));
 
-    ResetFreeImageMessage();
+    LibraryMessages messages;
     int flags = 0;
     switch (format) {
     case kFifJpeg:
@@ -723,13 +1001,15 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
     }
     if (!current)
         return Fail(reason, kSaveConversionFailed,
-                    WithFreeImageMessage(QStringLiteral("cannot convert the image for this format")));
+                    messages.Explain(QStringLiteral("cannot convert the image for this format")));
 
     const QFileInfo target(path);
-    if (target.isDir())
-        return Fail(reason, kSaveFailed, QStringLiteral("a folder has that name"));
-    if (target.exists() && !target.isWritable())
-        return Fail(reason, kSaveFailed, QStringLiteral("the existing file is read-only"));
+    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
+    // Renaming would replace a read-only file all the same; ask the system
+    // whether it may be written instead.
+    if (target.exists() && !target.isDir() && ::access(to.constData(), W_OK) != 0)
+        return Fail(reason, kSaveFailed,
+                    QStringLiteral("the existing file is read-only (") + SystemError(errno) + QLatin1Char(')'));
 
     // Write everything to a temporary file beside the target and put it in
     // place with one rename, so that a failed save never leaves a partial
@@ -744,25 +1024,25 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
         return Fail(reason, kSaveFailed, why);
     };
 
-    ResetFreeImageMessage();
+    messages.Clear();
+    FileStream stream(temporary.handle());
     const bool encoded = format == kFifIco
-        ? EncodeIcon(temporary, current.get())
-        : EncodeInto(temporary, static_cast<FREE_IMAGE_FORMAT>(format), current.get(), flags);
+        ? EncodeIcon(stream, current.get())
+        : EncodeInto(stream, static_cast<FREE_IMAGE_FORMAT>(format), current.get(), flags);
     current.reset();
+    if (stream.Error())
+        return discard(QStringLiteral("cannot write the file (") + SystemError(stream.Error()) + QLatin1Char(')'));
     if (!encoded)
-        return discard(WithFreeImageMessage(QStringLiteral("cannot write the file")));
-    if (!temporary.flush())
-        return discard(QStringLiteral("cannot write the file (") + temporary.errorString() + QLatin1Char(')'));
+        return discard(messages.Explain(QStringLiteral("cannot write the file")));
     temporary.close();
     if (temporary.error() != QFileDevice::NoError)
         return discard(QStringLiteral("cannot write the file (") + temporary.errorString() + QLatin1Char(')'));
 
-    // POSIX rename replaces an existing target in one step.
+    // POSIX rename replaces an existing target in one step; a folder of
+    // that name or a name too long for the folder is refused here.
     const QByteArray from = QFile::encodeName(temporary.fileName());
-    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
     if (std::rename(from.constData(), to.constData()) != 0)
-        return discard(QStringLiteral("cannot replace the file (") + QString::fromLocal8Bit(std::strerror(errno))
-                       + QLatin1Char(')'));
+        return discard(QStringLiteral("cannot write the file (") + SystemError(errno) + QLatin1Char(')'));
     return kSaveWritten;
 }
 

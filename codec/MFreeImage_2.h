@@ -46,11 +46,17 @@ struct LoadResult {
 // Detects the format (content first, then extension), decodes the file and
 // draws it 1:1 into the surface, resized to the image. A failed load leaves the
 // surface's size and content untouched; the result says why ("file not found",
-// "file cannot be read", "empty file", "unrecognised image format", "image too
-// large", "cannot decode the image (...)", ...). JPEG files are turned upright
-// by their EXIF orientation. Images of more than 2^28 pixels are refused, from
-// the header alone where FreeImage can read it without the pixels. Bitmaps with
-// more than 8 bits per channel, palettes or float samples draw as 8-bit colour.
+// "broken symbolic link", "is a folder", "not a regular file", "file cannot be
+// read (...)", "empty file", "unrecognised image format", "image too large",
+// "cannot decode the image (...)" with the decoder's own words, "not enough
+// memory for the image", ...). Only regular files are opened: a FIFO or a
+// socket is refused without being touched. Images of more than 2^28 pixels
+// are refused from their header, before any pixel is decoded. Files FreeImage
+// 3.18 misreads or crashes on are rebuilt or refused first (FileQuirks). JPEG
+// files are turned upright by their EXIF orientation. Bitmaps with more than 8
+// bits per channel, palettes or float samples draw as 8-bit colour. Thread-safe
+// for different surfaces; what the libraries say goes into the reason, never
+// to stderr.
 LoadResult LoadImageToSurface(const QString& path, Surface& picLoad);
 
 // Copies the bitmap 1:1 into the image, its top-left pixel at (0, 0), clipped
@@ -90,7 +96,10 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb);
 // no new file and never damages an existing one. Returns kSaveWritten,
 // kSaveNoCapture, kSaveConversionFailed or kSaveFailed (also for icons larger
 // than 256 x 256 and for a read-only existing file); `reason`, when given,
-// receives a short explanation of a failure and is emptied on success.
+// receives a short explanation of a failure and is emptied on success. When
+// the system refused something (a full disk, a missing folder, a name too
+// long) the reason ends with its own words: "cannot write the file (File too
+// large)".
 int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr);
 
 // The temporary files of a save are named this prefix, a random part and

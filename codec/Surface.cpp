@@ -37,6 +37,21 @@ void Surface::Resize(int width, int height)
         m_onResize(m_width, m_height);
 }
 
+bool Surface::AdoptImage(QImage image)
+{
+    if (image.isNull() || image.format() != QImage::Format_RGB32)
+        return false;
+    const int width = image.width() + 2 * m_border;
+    const int height = image.height() + 2 * m_border;
+    const bool resized = width != m_width || height != m_height;
+    m_width = width;
+    m_height = height;
+    m_image = std::move(image);
+    if (resized && m_onResize)
+        m_onResize(m_width, m_height);
+    return true;
+}
+
 void Surface::SetBorderWidth(int border)
 {
     border = std::max(0, border);

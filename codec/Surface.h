@@ -32,6 +32,11 @@ public:
     void SetWidth(int width);
     void SetHeight(int height);
     void Resize(int width, int height);
+    // Makes a finished image the persistent one, the surface sized to hold it
+    // (inner size = the image's). The image is made by the caller first, so a
+    // failed allocation leaves the surface as it was. A null image, or one not
+    // in Format_RGB32, is refused (false) and changes nothing.
+    bool AdoptImage(QImage image);
 
     int ScaleWidth() const { return m_image.width(); }
     int ScaleHeight() const { return m_image.height(); }

@@ -79,7 +79,7 @@ BatchOutcome BatchRun::Start(QStringList workList)
     if (!QFileInfo::exists(destination)) {
         const QString problem = CreateOneFolder(destination);
         if (!problem.isEmpty()) {
-            setCaption(QStringLiteral("Cannot create the destination folder: ") + problem);
+            setCaption(QStringLiteral("Cannot create the destination folder (%1)").arg(problem));
             return BatchOutcome::Refused;
         }
     }

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include <sys/resource.h>
+
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <FreeImage.h>
@@ -222,6 +227,57 @@ TEST_F(LoadImageTest, NonAsciiFileNamesAreRead)
     const LoadResult r = LoadImageToSurface(path, m_surface);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(QSize(5, 3), m_surface.Image().size());
+}
+
+// Virtual memory of this process now, in bytes.
+rlim_t CurrentVirtualSize()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmSize:"))
+            return static_cast<rlim_t>(line.mid(7).trimmed().split(' ').first().toULongLong()) * 1024;
+    }
+    return 0;
+}
+
+// Loads with the address space limited to what the process uses now plus
+// 100 MB; 0 when the load failed for lack of memory and the surface kept
+// the earlier image.
+int LoadWithLittleMemoryLeft(const QString& path)
+{
+    Surface surface;
+    surface.Resize(13, 7);
+    surface.Image() = test::QuadrantImage(13, 7);
+    const QImage earlier = surface.Image();
+    rlimit limit {};
+    limit.rlim_cur = CurrentVirtualSize() + 100u * 1024 * 1024;
+    limit.rlim_max = RLIM_INFINITY;
+    setrlimit(RLIMIT_AS, &limit);
+    const LoadResult result = LoadImageToSurface(path, surface);
+    const bool untouched = surface.Width() == 13 && surface.Height() == 7 && surface.Image() == earlier;
+    std::fprintf(stderr, "[%s]\n", result.error.toUtf8().constData());
+    return !result.ok && untouched ? 0 : 1;
+}
+
+// The decoded bitmap fits in what is left (36 MB of grey), the 32-bit
+// picture made from it does not (144 MB): the load fails for lack of memory
+// and the surface keeps the earlier image. Runs in a child process.
+TEST(LoadImageMemoryTest, RunningOutOfMemoryLeavesTheSurfaceAsItWas)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than any limit allows";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("grey.png"));
+    QImage grey(6000, 6000, QImage::Format_Grayscale8);
+    grey.fill(128);
+    ASSERT_TRUE(grey.save(path));
+    EXPECT_EXIT(std::_Exit(LoadWithLittleMemoryLeft(path)), ::testing::ExitedWithCode(0),
+                "\\[not enough memory for the image\\]");
+#endif
 }
 
 } // namespace

@@ -191,7 +191,7 @@ TEST(BatchRun, DestinationIsCreatedOneLevelOnly)
     Harness h;
     h.Settings.Settings().DestinationFolder = h.Root.filePath("missing/thumbs");
     EXPECT_EQ(h.Run->Start(Names(2)), BatchOutcome::Refused);
-    EXPECT_EQ(h.Run->Caption(), QString("Cannot create the destination folder: No such file or directory"));
+    EXPECT_EQ(h.Run->Caption(), QString("Cannot create the destination folder (No such file or directory)"));
     EXPECT_TRUE(h.Processed.empty());
     EXPECT_FALSE(QFileInfo::exists(h.Root.filePath("missing")));
 }

@@ -610,7 +610,7 @@ void fMain::txtThumbDir_Enter()
     if (folder.isEmpty())
         problem = QStringLiteral("Type the folder to create");
     else if (const QString reason = CreateOneFolder(folder); !reason.isEmpty())
-        problem = QStringLiteral("Cannot create this folder: ") + reason;
+        problem = QStringLiteral("Cannot create this folder (%1)").arg(reason);
     m_txtThumbDir->setToolTip(problem);
 }
 

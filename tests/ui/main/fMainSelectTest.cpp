@@ -319,7 +319,7 @@ TEST_F(fMainSelect, EnterInTheDestinationBoxCreatesOneLevel)
     box->setText(m_dir.filePath("missing/Thumbs"));
     QTest::keyClick(box, Qt::Key_Enter);
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath("missing")));
-    EXPECT_EQ(box->toolTip(), QStringLiteral("Cannot create this folder: No such file or directory"));
+    EXPECT_EQ(box->toolTip(), QStringLiteral("Cannot create this folder (No such file or directory)"));
 }
 
 TEST_F(fMainSelect, CheckSquareStaysWholeAboveTheInformationFrame)
