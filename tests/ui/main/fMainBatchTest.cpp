@@ -4,11 +4,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProcess>
@@ -19,6 +22,7 @@
 
 #include "engine/BatchRun.h"
 #include "engine/OptionTables.h"
+#include "tests/support/BrokenInputs.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
 #include "ui/main/FileListBox.h"
@@ -309,6 +313,68 @@ TEST_F(fMainIsolated, PreviewOfSuchFilesLeavesTheWindowWorking)
     ClickRow(1);
     EXPECT_EQ(m_window->lblImageSize()->toolTip(),
               QStringLiteral("the decoder hung on this file (no answer within 2 s)"));
+    ClickRow(2);
+    EXPECT_EQ(m_window->lblImageSize()->text(), QStringLiteral(" 400x 300"));
+}
+
+// The broken-input table in the window, decoding in a worker as the program
+// does: the run completes with a reason for every file not written, no
+// original changes, nothing is left half-written, and a preview of each file
+// leaves the window working.
+TEST_F(fMainIsolated, BrokenAndHostileFilesRunAndPreview)
+{
+    const QString broken = m_root.filePath("broken");
+    ASSERT_TRUE(QDir().mkdir(broken));
+    const std::vector<test::BrokenInput> inputs = test::MakeBrokenInputs(broken, test::BrokenInputs());
+    const auto fingerprints = [&broken] {
+        QMap<QString, QByteArray> prints;
+        // Ordinary files only: reading a FIFO would wait for a writer.
+        for (const QFileInfo& info : QDir(broken).entryInfoList(QDir::Files | QDir::Hidden))
+            prints.insert(info.fileName(), QCryptographicHash::hash(test::ReadFileBytes(info.filePath()),
+                                                                    QCryptographicHash::Sha256));
+        return prints;
+    };
+    const auto before = fingerprints();
+    m_window->ComboFilter()->setCurrentIndex(kFileMaskAllFiles);
+    m_window->txtImgDir()->setText(broken);
+    const QStringList listed = m_window->fbImages()->Names();
+
+    for (int row = 0; row < listed.size(); ++row) {
+        ClickRow(row);
+        const bool shown = m_window->lblImageSize()->text() != QLatin1String("Cannot read");
+        EXPECT_TRUE(shown || !m_window->lblImageSize()->toolTip().isEmpty()) << listed[row].toStdString();
+    }
+    SelectAll();
+    PressStart();
+
+    QMap<QString, ImageResult> results;
+    for (const ImageResult& result : m_window->Batch().Results())
+        results.insert(result.Name, result);
+    EXPECT_EQ(results.size(), listed.size());
+    int written = 0;
+    for (const test::BrokenInput& input : inputs) {
+        // FIFOs, sockets and dangling links are never listed, so never opened.
+        ASSERT_EQ(results.contains(input.Name), input.Kind != test::BrokenKind::NotAFile) << input.Name.toStdString();
+        if (!results.contains(input.Name))
+            continue;
+        const ImageResult& result = results[input.Name];
+        written += result.Written ? 1 : 0;
+        if (input.Expected == test::Expect::Loads) {
+            EXPECT_TRUE(result.Written) << input.Name.toStdString() << ": " << result.Reason.toStdString();
+        }
+        if (input.Expected == test::Expect::Fails) {
+            EXPECT_FALSE(result.Written) << input.Name.toStdString();
+        }
+        if (!result.Written) {
+            EXPECT_TRUE(input.ReasonMatches(result.Reason)) << input.Name.toStdString() << ": " << result.Reason.toStdString();
+        }
+    }
+    EXPECT_EQ(Caption(), BatchRun::CompletionCaption(written, int(listed.size())));
+    EXPECT_EQ(fingerprints(), before);
+    for (const QString& name : Written())
+        EXPECT_FALSE(name.startsWith(QLatin1Char('.'))) << name.toStdString();
+    // Still a working window.
+    m_window->txtImgDir()->setText(m_source);
     ClickRow(2);
     EXPECT_EQ(m_window->lblImageSize()->text(), QStringLiteral(" 400x 300"));
 }
