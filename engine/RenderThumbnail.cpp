@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "codec/RescaleSource.h"
 #include "codec/Surface.h"
 #include "engine/OptionTables.h"
 
@@ -9,7 +10,8 @@ namespace pixquill {
 
 Bitmap RenderOps::BitmapFromPicture(const QImage& picture)
 {
-    return pixquill::BitmapFromPicture(picture);
+    // The surface's fourth byte never reaches a thumbnail: copy 24 bits.
+    return RescaleSourceFromPicture(picture);
 }
 
 Bitmap RenderOps::RescaleBitmap(Bitmap& source, std::int32_t width, std::int32_t height,
