@@ -43,8 +43,15 @@ RenderResult RenderThumbnail(const Surface& picLoad, Surface& picThumb, int resi
                             static_cast<float>(picLoad.ScaleHeight()),
                             static_cast<float>(picLoad.Width()),
                             static_cast<float>(picLoad.Height())};
+    return DrawThumbnail(picLoad, picThumb, ComputeThumbnailSize(resizeMode, source, w, h),
+                         resampleFilter, ops);
+}
+
+RenderResult DrawThumbnail(const Surface& picLoad, Surface& picThumb, ThumbnailSize size,
+                           int resampleFilter, RenderOps& ops)
+{
     RenderResult result;
-    result.Size = ComputeThumbnailSize(resizeMode, source, w, h);
+    result.Size = size;
     const auto [a, b] = result.Size;
 
     picThumb.Cls();
