@@ -5,6 +5,7 @@
 
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
+#include "codec/VectorUnit.h"
 #include "engine/FastDecode.h"
 
 namespace pixquill {
@@ -77,6 +78,9 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     if (QString overwrite = OverwriteReason(names, settings, listedNames); !overwrite.isEmpty())
         return refuse(std::move(overwrite));
 
+    // The previous image's drawing ran through Qt; decoding runs through
+    // FreeImage and our own row copies.
+    ClearUpperVectorState();
     RenderResult rendered;
     if (!settings.FastDecode
         || !RenderFromReducedJpeg(names.SourcePath, settings.ResizeMode, settings.ResampleFilter, w,
@@ -98,6 +102,7 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     }
 
     QString saveReason;
+    ClearUpperVectorState();
     const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason);
     if (status != kSaveWritten)
         return refuse(saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)

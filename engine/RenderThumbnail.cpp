@@ -4,6 +4,7 @@
 
 #include "codec/RescaleSource.h"
 #include "codec/Surface.h"
+#include "codec/VectorUnit.h"
 #include "engine/OptionTables.h"
 
 namespace pixquill {
@@ -71,6 +72,8 @@ RenderResult DrawThumbnail(const Surface& picLoad, Surface& picThumb, ThumbnailS
     }
     if (resampleFilter < kFilterBox || resampleFilter > kFilterLanczos3)
         return result;
+    // Sizing the surface painted with Qt: hand FreeImage a clean vector unit.
+    ClearUpperVectorState();
 
     Bitmap copy = ops.BitmapFromPicture(picLoad.Image());
     if (!copy)
