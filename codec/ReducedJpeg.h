@@ -21,8 +21,9 @@ struct JpegHeader {
     int Orientation = 1; // EXIF orientation, 1 to 8 (1 when there is none)
 };
 
-// The size of a JPEG file from its header alone; Ok is false for anything
-// that is not a readable JPEG.
+// The size and EXIF orientation of a JPEG file from its markers alone,
+// without decoding anything; Ok is false for anything that is not a JPEG
+// with a frame header.
 JpegHeader ReadJpegHeader(const QString& path);
 
 // The reduced decoding scale for a thumbnail: the largest of 8, 4 and 2 whose
@@ -32,8 +33,9 @@ JpegHeader ReadJpegHeader(const QString& path);
 int ChooseJpegScale(const JpegHeader& header, int thumbWidth, int thumbHeight);
 
 // Loads the JPEG decoded at 1/scale (1, 2, 4 or 8) into the surface, upright,
-// with the same accurate decoding as LoadImageToSurface. A failed load leaves
-// the surface untouched and says why.
+// with the same accurate decoding as LoadImageToSurface. A failed load
+// (also one whose decoded size disagrees with the header) leaves the surface
+// untouched and says why.
 LoadResult LoadReducedJpegToSurface(const QString& path, const JpegHeader& header, int scale,
                                     Surface& picLoad);
 
