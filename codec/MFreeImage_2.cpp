@@ -20,6 +20,7 @@
 #include <FreeImage.h>
 
 #include "codec/IcoWriter.h"
+#include "codec/ReducedJpeg.h"
 #include "codec/Rounding.h"
 #include "codec/Surface.h"
 
@@ -472,7 +473,15 @@ LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
     const int flags = format == FIF_JPEG ? (JPEG_ACCURATE | JPEG_EXIFROTATE) : 0;
 
     Bitmap bitmap;
-    if (FreeImage_FIFSupportsNoPixels(format)) {
+    // JPEG sizes come from the markers where they can: FreeImage's
+    // header-only load decodes most of a progressive file.
+    const JpegHeader jpeg = format == FIF_JPEG ? ReadJpegHeader(path) : JpegHeader{};
+    if (jpeg.Ok) {
+        if (std::uint64_t(jpeg.StoredWidth) * std::uint64_t(jpeg.StoredHeight) > kMaxPixels) {
+            result.error = QStringLiteral("image too large");
+            return result;
+        }
+    } else if (FreeImage_FIFSupportsNoPixels(format)) {
         // Read the header alone first, so that a hostile size is refused
         // before anything the size of the image is allocated.
         Bitmap header(FreeImage_Load(format, name.constData(), flags | FIF_LOAD_NOPIXELS));
