@@ -223,17 +223,14 @@ int main(int argc, char* argv[])
     for (; i < argc; ++i)
         options.Files.emplace_back(argv[i]);
 
-    if (options.Procs == 1) {
-        FreeImage_Initialise();
+    // FreeImage's shared library initialises itself when it is loaded.
+    if (options.Procs == 1)
         return RunShare(options, 0);
-    }
     std::vector<pid_t> children;
     for (int share = 0; share < options.Procs; ++share) {
         const pid_t pid = fork();
-        if (pid == 0) {
-            FreeImage_Initialise();
+        if (pid == 0)
             std::_Exit(RunShare(options, share));
-        }
         if (pid > 0)
             children.push_back(pid);
     }

@@ -46,6 +46,9 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
     std::deque<int> done; // indices finished but not yet reported
     std::atomic<std::size_t> nextGroup{0};
 
+    // FreeImage initialised itself once, when its shared library was loaded,
+    // before any worker exists; its decoders and encoders keep their state
+    // per call, so workers need no lock around them.
     auto worker = [&]() {
         // Each worker draws on surfaces of its own; nothing else is shared.
         Surface picLoad;
