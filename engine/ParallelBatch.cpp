@@ -47,8 +47,8 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
     std::atomic<std::size_t> nextGroup{0};
 
     // FreeImage initialised itself once, when its shared library was loaded,
-    // before any worker exists; its decoders and encoders keep their state
-    // per call, so workers need no lock around them.
+    // before any worker exists; the workers only load, convert, rescale and
+    // save bitmaps of their own.
     auto worker = [&]() {
         // Each worker draws on surfaces of its own; nothing else is shared.
         Surface picLoad;
