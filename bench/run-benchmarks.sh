@@ -13,7 +13,8 @@
 # and writes everything to bench/results/ (raw.tsv, summary.md, and the
 # rest), summed up by bench/summarise.py.
 #
-#   bench/run-benchmarks.sh [RUNS]      (default 5; environment BENCH_DIR for the scratch folder)
+#   bench/run-benchmarks.sh [RUNS]      (default 5; environment BENCH_DIR for the scratch folder,
+#                                        BASELINE_BATCH for an older pixquill-batch to compare with)
 #
 # Run it on a quiet machine: it refuses to start while the 1-minute load is
 # 0.5 or more unless FORCE=1.
@@ -98,9 +99,15 @@ c_im_mogrify() { files "$1" | xargs /usr/bin/mogrify -path "$2" -thumbnail "${bo
 c_gm_mogrify() { files "$1" | xargs gm mogrify -output-directory "$2" -thumbnail "${box}x${box}>" -quality 75 -format jpg; }
 contenders=(design_none design_bilinear floor1_none floor1_bilinear default fast_none fast_bilinear
   floor2_none floor2_bilinear vipsthumbnail im_convert im_mogrify gm_mogrify)
+# BASELINE_BATCH=path/to/an/older/pixquill-batch adds its design path, for a before-and-after.
+baseline=${BASELINE_BATCH:-}
+c_baseline_none() { "$baseline" --quiet --jobs 1 --filter none "$1" "$2"; }
+c_baseline_bilinear() { "$baseline" --quiet --jobs 1 --filter bilinear "$1" "$2"; }
+[ -n "$baseline" ] && contenders+=(baseline_none baseline_bilinear)
 export -f files c_design_none c_design_bilinear c_floor1_none c_floor1_bilinear c_default c_fast_none \
   c_fast_bilinear c_floor2_none c_floor2_bilinear c_vipsthumbnail c_im_convert c_im_mogrify c_gm_mogrify
-export batch floor box
+export -f c_baseline_none c_baseline_bilinear
+export batch floor box baseline
 
 raw=$results/raw.tsv
 echo -e "set\tcontender\tround\tseconds\tpeak_kib\tfiles" >"$raw"

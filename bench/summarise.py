@@ -24,10 +24,14 @@ TIME_RATIOS = [
     ("gm_mogrify", "fast_none", "gm mogrify -thumbnail / --fast", None),
     ("default", "vipsthumbnail", "pixquill-batch default / vipsthumbnail", None),
     ("vipsthumbnail", "floor2_none", "vipsthumbnail / floor 2", None),
+    ("baseline_none", "floor1_none", "baseline design path / floor 1, filter None", None),
+    ("baseline_bilinear", "floor1_bilinear", "baseline design path / floor 1, bilinear", None),
 ]
 PEAK_RATIOS = [
     ("design_none", "floor1_none", "design path / floor 1, filter None", ("<=", 1.10)),
     ("design_bilinear", "floor1_bilinear", "design path / floor 1, bilinear", ("<=", 1.10)),
+    ("baseline_none", "floor1_none", "baseline design path / floor 1, filter None", None),
+    ("baseline_bilinear", "floor1_bilinear", "baseline design path / floor 1, bilinear", None),
 ]
 
 
