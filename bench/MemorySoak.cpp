@@ -98,8 +98,9 @@ int main(int argc, char* argv[])
     settings.FastDecode = fast;
 
     std::vector<long> every50;
+    // Taken inside the run, while the surfaces still hold the image in hand.
     auto sample = [&](int done) {
-        if (done % 50 == 0)
+        if (done % 50 == 0 || done == count)
             every50.push_back(StatusKiB("VmRSS:"));
     };
     int written = 0;
@@ -121,7 +122,7 @@ int main(int argc, char* argv[])
                                    [&](const ImageResult&, int done, int) { sample(done); })
                       .Written;
     }
-    const long after = StatusKiB("VmRSS:");
+    const long after = every50.back();
     std::printf("images %d (a cycle of %d) written %d road %s\n", count, cycle, written,
                 jobs <= 0 ? "window (BatchRun, surfaces)" : qPrintable(QStringLiteral("parallel, %1 jobs%2").arg(jobs).arg(fast ? ", fast" : "")));
     std::printf("rss-after-50 %ld KiB rss-after-last %ld KiB change %+.1f %% peak %ld KiB\n", every50.front(), after,
