@@ -120,9 +120,9 @@ for set in jpeg all; do
     for k in $(seq 0 $((n - 1))); do
       c=${contenders[$(((k + round) % n))]}
       rm -rf "$out"
-      mkdir -p "$out"
+      mkdir -p "$out/t"
       /usr/bin/time -f '%e %M' -o "$scratch/time.txt" bash -c "c_$c '$src' '$out/t'" \
-        >"$scratch/last.log" 2>&1 || { mkdir -p "$out/t"; echo "bench: $c failed on $set" >&2; }
+        >"$scratch/last.log" 2>&1 || echo "bench: $c failed on $set (see $scratch/last.log)" >&2
       read -r seconds peak <"$scratch/time.txt"
       written=$(find "$out/t" -type f 2>/dev/null | wc -l)
       [ "$round" -gt 0 ] && echo -e "$set\t$c\t$round\t$seconds\t$peak\t$written" >>"$raw"
