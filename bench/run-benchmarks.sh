@@ -123,7 +123,7 @@ for set in jpeg all; do
       mkdir -p "$out/t"
       /usr/bin/time -f '%e %M' -o "$scratch/time.txt" bash -c "c_$c '$src' '$out/t'" \
         >"$scratch/last.log" 2>&1 || echo "bench: $c failed on $set (see $scratch/last.log)" >&2
-      read -r seconds peak <"$scratch/time.txt"
+      read -r seconds peak < <(tail -n 1 "$scratch/time.txt")
       written=$(find "$out/t" -type f 2>/dev/null | wc -l)
       [ "$round" -gt 0 ] && echo -e "$set\t$c\t$round\t$seconds\t$peak\t$written" >>"$raw"
     done
