@@ -96,7 +96,8 @@ c_im_convert() {
   done
 }
 c_im_mogrify() { files "$1" | xargs /usr/bin/mogrify -path "$2" -thumbnail "${box}x${box}>" -quality 75 -format jpg; }
-c_gm_mogrify() { files "$1" | xargs gm mogrify -output-directory "$2" -thumbnail "${box}x${box}>" -quality 75 -format jpg; }
+# gm puts the whole input path under the output folder: give it bare names.
+c_gm_mogrify() { (cd "$1" && files . | sed 's|^\./||' | xargs gm mogrify -output-directory "$2" -thumbnail "${box}x${box}>" -quality 75 -format jpg); }
 contenders=(design_none design_bilinear floor1_none floor1_bilinear default fast_none fast_bilinear
   floor2_none floor2_bilinear vipsthumbnail im_convert im_mogrify gm_mogrify)
 # BASELINE_BATCH=path/to/an/older/pixquill-batch adds its design path, for a before-and-after.
