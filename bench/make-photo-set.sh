@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmark photo set in DIR (default /tmp/pixquill-bench/photos):
-# the real photographs shipped by Debian's ukui-wallpapers and mate-backgrounds
-# (the nature JPEGs and the four aurora PNGs; the drawn and abstract wallpapers
-# are left out), plus each of them converted by ImageMagick to uncompressed
+# the real photographs among the wallpapers of Debian's ukui-wallpapers and
+# mate-backgrounds (the nature JPEGs and the four aurora PNGs, all from
+# mate-backgrounds; the other pictures are drawn or abstract), plus each of
+# them converted by ImageMagick to uncompressed
 # TIFF, 24-bit BMP, 16-bit PNG and progressive JPEG (without metadata). Every
 # file gets its own base name, so no two thumbnails share an output name, and
 # an extension of the default file mask. Reuses a complete set.
