@@ -78,8 +78,8 @@ mkdir -p "$results"
 # Each writes thumbnails of every file of set $1 fitting $box x $box as
 # quality-75 JPEG into folder $2.
 files() { find "$1" -maxdepth 1 \( -type f -o -type l \) | sort; }
-c_design_none() { "$batch" --quiet --jobs 1 --filter none "$1" "$2"; }
-c_design_bilinear() { "$batch" --quiet --jobs 1 --filter bilinear "$1" "$2"; }
+c_window_none() { "$batch" --quiet --jobs 1 --filter none "$1" "$2"; }
+c_window_bilinear() { "$batch" --quiet --jobs 1 --filter bilinear "$1" "$2"; }
 c_floor1_none() { files "$1" | xargs "$floor" --filter none "$2"; }
 c_floor1_bilinear() { files "$1" | xargs "$floor" --filter bilinear "$2"; }
 c_default() { "$batch" --quiet "$1" "$2"; }
@@ -98,14 +98,14 @@ c_im_convert() {
 c_im_mogrify() { files "$1" | xargs /usr/bin/mogrify -path "$2" -thumbnail "${box}x${box}>" -quality 75 -format jpg; }
 # gm puts the whole input path under the output folder: give it bare names.
 c_gm_mogrify() { (cd "$1" && files . | sed 's|^\./||' | xargs gm mogrify -output-directory "$2" -thumbnail "${box}x${box}>" -quality 75 -format jpg); }
-contenders=(design_none design_bilinear floor1_none floor1_bilinear default fast_none fast_bilinear
+contenders=(window_none window_bilinear floor1_none floor1_bilinear default fast_none fast_bilinear
   floor2_none floor2_bilinear vipsthumbnail im_convert im_mogrify gm_mogrify)
-# BASELINE_BATCH=path/to/an/older/pixquill-batch adds its design path, for a before-and-after.
+# BASELINE_BATCH=path/to/an/older/pixquill-batch adds its window path, for a before-and-after.
 baseline=${BASELINE_BATCH:-}
 c_baseline_none() { "$baseline" --quiet --jobs 1 --filter none "$1" "$2"; }
 c_baseline_bilinear() { "$baseline" --quiet --jobs 1 --filter bilinear "$1" "$2"; }
 [ -n "$baseline" ] && contenders+=(baseline_none baseline_bilinear)
-export -f files c_design_none c_design_bilinear c_floor1_none c_floor1_bilinear c_default c_fast_none \
+export -f files c_window_none c_window_bilinear c_floor1_none c_floor1_bilinear c_default c_fast_none \
   c_fast_bilinear c_floor2_none c_floor2_bilinear c_vipsthumbnail c_im_convert c_im_mogrify c_gm_mogrify
 export -f c_baseline_none c_baseline_bilinear
 export batch floor box baseline

@@ -14,8 +14,8 @@ from pathlib import Path
 
 # (numerator, denominator, what the ratio means, goal as (op, value) or None)
 TIME_RATIOS = [
-    ("design_none", "floor1_none", "design path / floor 1, filter None", ("<=", 1.10)),
-    ("design_bilinear", "floor1_bilinear", "design path / floor 1, bilinear", ("<=", 1.10)),
+    ("window_none", "floor1_none", "window path / floor 1, filter None", ("<=", 1.10)),
+    ("window_bilinear", "floor1_bilinear", "window path / floor 1, bilinear", ("<=", 1.10)),
     ("fast_none", "floor2_none", "--fast / floor 2, filter None", ("<=", 1.10)),
     ("fast_bilinear", "floor2_bilinear", "--fast / floor 2, bilinear", ("<=", 1.10)),
     ("vipsthumbnail", "fast_none", "vipsthumbnail / --fast (throughput of --fast over vips)", (">=", 1.7)),
@@ -24,14 +24,14 @@ TIME_RATIOS = [
     ("gm_mogrify", "fast_none", "gm mogrify -thumbnail / --fast", None),
     ("default", "vipsthumbnail", "pixquill-batch default / vipsthumbnail", None),
     ("vipsthumbnail", "floor2_none", "vipsthumbnail / floor 2", None),
-    ("baseline_none", "floor1_none", "baseline design path / floor 1, filter None", None),
-    ("baseline_bilinear", "floor1_bilinear", "baseline design path / floor 1, bilinear", None),
+    ("baseline_none", "floor1_none", "baseline window path / floor 1, filter None", None),
+    ("baseline_bilinear", "floor1_bilinear", "baseline window path / floor 1, bilinear", None),
 ]
 PEAK_RATIOS = [
-    ("design_none", "floor1_none", "design path / floor 1, filter None", ("<=", 1.10)),
-    ("design_bilinear", "floor1_bilinear", "design path / floor 1, bilinear", ("<=", 1.10)),
-    ("baseline_none", "floor1_none", "baseline design path / floor 1, filter None", None),
-    ("baseline_bilinear", "floor1_bilinear", "baseline design path / floor 1, bilinear", None),
+    ("window_none", "floor1_none", "window path / floor 1, filter None", ("<=", 1.10)),
+    ("window_bilinear", "floor1_bilinear", "window path / floor 1, bilinear", ("<=", 1.10)),
+    ("baseline_none", "floor1_none", "baseline window path / floor 1, filter None", None),
+    ("baseline_bilinear", "floor1_bilinear", "baseline window path / floor 1, bilinear", None),
 ]
 
 
