@@ -150,6 +150,8 @@ int main(int argc, char* argv[])
         {"prefix", "Text put in front of every output name (default _TH).", "TEXT", "_TH"},
         {"jobs", "Parallel workers (default: the number of cores).", "N",
          QString::number(std::max(1, QThread::idealThreadCount()))},
+        {"fast", "Decode JPEGs at a reduced scale where the thumbnail is at most half the image: the same "
+                 "sizes, nearly the same pixels, much faster."},
         {"quiet", "No progress and no completion caption; failures are still listed."},
         {"timeout", "Seconds one image may take in a worker process before the worker is stopped "
                     "and the file reported (default 300; 0: no limit).",
@@ -182,6 +184,7 @@ int main(int argc, char* argv[])
     settings.ResizeMode = Choice(parser, "resize", resizeChoices);
     settings.ResampleFilter = *ResampleFilterCodeAt(Choice(parser, "filter", filterChoices));
     settings.OutputFormat = Choice(parser, "format", formatChoices);
+    settings.FastDecode = parser.isSet("fast");
     CheckNumber(parser, "width");
     CheckNumber(parser, "height");
 

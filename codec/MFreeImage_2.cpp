@@ -29,6 +29,7 @@
 #include "codec/IcoWriter.h"
 #include "codec/ImageHeader.h"
 #include "codec/LibraryMessages.h"
+#include "codec/ReducedJpeg.h"
 #include "codec/Rounding.h"
 #include "codec/Surface.h"
 
@@ -696,7 +697,13 @@ Decoded DecodeFile(InputSource& file, const QByteArray& name, const LibraryMessa
         useRebuilt();
 
     Bitmap bitmap;
-    if (FreeImage_FIFSupportsNoPixels(format)) {
+    // JPEG sizes come from the markers where they can: FreeImage's
+    // header-only load decodes most of a progressive file.
+    const JpegHeader jpeg = format == FIF_JPEG && !rebuilt ? ReadJpegHeader(QFile::decodeName(name)) : JpegHeader{};
+    if (jpeg.Ok) {
+        if (TooLarge(std::uint64_t(jpeg.StoredWidth), std::uint64_t(jpeg.StoredHeight)))
+            return Refused(QStringLiteral("image too large"));
+    } else if (FreeImage_FIFSupportsNoPixels(format)) {
         // Read the header alone first, so that a hostile size is refused
         // before anything the size of the image is allocated. A header it
         // cannot read alone, it would not decode either.
@@ -793,9 +800,19 @@ LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
     }
 
     // The new picture is made in full before the surface takes it, so that a
-    // failure for lack of memory leaves the surface as it was.
+    // failure for lack of memory leaves the surface as it was; where the
+    // surface already holds an image of this size that nothing shares, the
+    // copy goes straight into it: nothing to allocate, so nothing to fail,
+    // and no second image of the size held at once.
     const int width = static_cast<int>(w);
     const int height = static_cast<int>(h);
+    QImage& current = picLoad.Image();
+    if (picLoad.BorderWidth() == 0 && current.width() == width && current.height() == height
+        && current.format() == QImage::Format_RGB32 && current.isDetached()) {
+        CopyBlock(reader, 0, 0, width, height, current, 0, 0);
+        result.ok = true;
+        return result;
+    }
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull()) {
         result.error = QStringLiteral("not enough memory for the image");

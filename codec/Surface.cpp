@@ -52,6 +52,25 @@ bool Surface::AdoptImage(QImage image)
     return true;
 }
 
+void Surface::ResizeForOverwrite(int width, int height)
+{
+    width = std::max(0, width);
+    height = std::max(0, height);
+    const bool changed = width != m_width || height != m_height;
+    m_width = width;
+    m_height = height;
+    const int innerWidth = std::max(0, m_width - 2 * m_border);
+    const int innerHeight = std::max(0, m_height - 2 * m_border);
+    if (m_image.isNull() || m_image.width() != innerWidth || m_image.height() != innerHeight
+        || !m_image.isDetached()) {
+        m_image = QImage();
+        if (innerWidth > 0 && innerHeight > 0)
+            m_image = QImage(innerWidth, innerHeight, QImage::Format_RGB32);
+    }
+    if (changed && m_onResize)
+        m_onResize(m_width, m_height);
+}
+
 void Surface::SetBorderWidth(int border)
 {
     border = std::max(0, border);

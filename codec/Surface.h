@@ -38,6 +38,13 @@ public:
     // in Format_RGB32, is refused (false) and changes nothing.
     bool AdoptImage(QImage image);
 
+    // For a caller that overwrites every pixel next: the same size change as
+    // Resize(), but the old drawing is neither kept nor wiped, the new image
+    // is not filled, and the old memory goes before the new is taken (or is
+    // reused when the size stays and no picture shares it), so a large image
+    // is never held twice.
+    void ResizeForOverwrite(int width, int height);
+
     int ScaleWidth() const { return m_image.width(); }
     int ScaleHeight() const { return m_image.height(); }
 

@@ -19,6 +19,12 @@ struct JobSettings {
     int ResizeMode = kResizeMaintainAspect;     // list index; other values keep the loaded size
     int ResampleFilter = kFilterHalftone;       // filter code, not a list index
     int OutputFormat = kOutputFormatJpeg;       // list index; -1 when none is selected
+    // JPEGs decoded at a reduced scale where the thumbnail is small enough
+    // (the command line's --fast): same sizes, nearly the same pixels.
+    bool FastDecode = false;
+
+    // Every field; a decode worker must receive each of them (WorkerProtocol).
+    friend bool operator==(const JobSettings&, const JobSettings&) = default;
 };
 
 // Read once at Start and once before every image. A window implements it over

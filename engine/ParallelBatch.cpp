@@ -49,6 +49,9 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
     std::atomic<std::size_t> nextGroup{0};
     std::atomic<int> endedBadly{0};
 
+    // FreeImage initialised itself once, when its shared library was loaded,
+    // before any worker exists; the workers only load, convert, rescale and
+    // save bitmaps of their own.
     auto runGroups = [&](const std::function<ImageResult(const QString&)>& process) {
         for (std::size_t g = nextGroup++; g < groups.size(); g = nextGroup++) {
             for (int index : groups[g]) {

@@ -5,6 +5,8 @@
 
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
+#include "codec/VectorUnit.h"
+#include "engine/FastDecode.h"
 
 namespace pixquill {
 
@@ -76,12 +78,19 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     if (QString overwrite = OverwriteReason(names, settings, listedNames); !overwrite.isEmpty())
         return refuse(std::move(overwrite));
 
-    const LoadResult loaded = LoadImageToSurface(names.SourcePath, picLoad);
-    if (!loaded.ok)
-        return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
-
-    const RenderResult rendered =
-        RenderThumbnail(picLoad, picThumb, settings.ResizeMode, settings.ResampleFilter, w, h, ops);
+    // The previous image's drawing ran through Qt; decoding runs through
+    // FreeImage and our own row copies.
+    ClearUpperVectorState();
+    RenderResult rendered;
+    if (!settings.FastDecode
+        || !RenderFromReducedJpeg(names.SourcePath, settings.ResizeMode, settings.ResampleFilter, w,
+                                  h, picLoad, picThumb, rendered, ops)) {
+        const LoadResult loaded = LoadImageToSurface(names.SourcePath, picLoad);
+        if (!loaded.ok)
+            return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
+        rendered = RenderThumbnail(picLoad, picThumb, settings.ResizeMode, settings.ResampleFilter,
+                                   w, h, ops);
+    }
     if (rendered.Size.Width < 1 || rendered.Size.Height < 1)
         return refuse(QStringLiteral("thumbnail would be %1 × %2 pixels")
                           .arg(rendered.Size.Width)
@@ -93,6 +102,7 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     }
 
     QString saveReason;
+    ClearUpperVectorState();
     const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason);
     if (status != kSaveWritten)
         return refuse(saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)

@@ -2,14 +2,17 @@
 
 #include <QPainter>
 
+#include "codec/RescaleSource.h"
 #include "codec/Surface.h"
+#include "codec/VectorUnit.h"
 #include "engine/OptionTables.h"
 
 namespace pixquill {
 
 Bitmap RenderOps::BitmapFromPicture(const QImage& picture)
 {
-    return pixquill::BitmapFromPicture(picture);
+    // The surface's fourth byte never reaches a thumbnail: copy 24 bits.
+    return RescaleSourceFromPicture(picture);
 }
 
 Bitmap RenderOps::RescaleBitmap(Bitmap& source, std::int32_t width, std::int32_t height,
@@ -41,8 +44,15 @@ RenderResult RenderThumbnail(const Surface& picLoad, Surface& picThumb, int resi
                             static_cast<float>(picLoad.ScaleHeight()),
                             static_cast<float>(picLoad.Width()),
                             static_cast<float>(picLoad.Height())};
+    return DrawThumbnail(picLoad, picThumb, ComputeThumbnailSize(resizeMode, source, w, h),
+                         resampleFilter, ops);
+}
+
+RenderResult DrawThumbnail(const Surface& picLoad, Surface& picThumb, ThumbnailSize size,
+                           int resampleFilter, RenderOps& ops)
+{
     RenderResult result;
-    result.Size = ComputeThumbnailSize(resizeMode, source, w, h);
+    result.Size = size;
     const auto [a, b] = result.Size;
 
     picThumb.Cls();
@@ -62,6 +72,8 @@ RenderResult RenderThumbnail(const Surface& picLoad, Surface& picThumb, int resi
     }
     if (resampleFilter < kFilterBox || resampleFilter > kFilterLanczos3)
         return result;
+    // Sizing the surface painted with Qt: hand FreeImage a clean vector unit.
+    ClearUpperVectorState();
 
     Bitmap copy = ops.BitmapFromPicture(picLoad.Image());
     if (!copy)

@@ -48,4 +48,10 @@ RenderResult RenderThumbnail(const Surface& picLoad, Surface& picThumb, int resi
                              int resampleFilter, std::int32_t w, std::int32_t h,
                              RenderOps& ops = RenderOps::Default());
 
+// The drawing half of RenderThumbnail, for a size worked out elsewhere (from
+// an image's real size when picLoad holds it decoded smaller): clears
+// picThumb, sizes it to `size` and draws the whole of picLoad into it.
+RenderResult DrawThumbnail(const Surface& picLoad, Surface& picThumb, ThumbnailSize size,
+                           int resampleFilter, RenderOps& ops = RenderOps::Default());
+
 } // namespace pixquill

@@ -80,7 +80,8 @@ QByteArray EncodeJob(const WorkerJob& job)
     return Encode([&job](QDataStream& out) {
         const JobSettings& s = job.Settings;
         out << s.SourceFolder << s.DestinationFolder << s.Prefix << s.WidthText << s.HeightText
-            << qint32(s.ResizeMode) << qint32(s.ResampleFilter) << qint32(s.OutputFormat) << job.ListedNames;
+            << qint32(s.ResizeMode) << qint32(s.ResampleFilter) << qint32(s.OutputFormat) << s.FastDecode
+            << job.ListedNames;
     });
 }
 
@@ -92,7 +93,7 @@ std::optional<WorkerJob> DecodeJob(const QByteArray& payload)
         qint32 filter = 0;
         qint32 format = 0;
         in >> s.SourceFolder >> s.DestinationFolder >> s.Prefix >> s.WidthText >> s.HeightText >> mode
-            >> filter >> format >> job.ListedNames;
+            >> filter >> format >> s.FastDecode >> job.ListedNames;
         s.ResizeMode = mode;
         s.ResampleFilter = filter;
         s.OutputFormat = format;

@@ -361,3 +361,24 @@ TEST(BatchCli, HelpAndVersion)
 }
 
 } // namespace
+
+namespace {
+
+// --fast reaches the decode workers: the same bytes as in process, and not
+// the full decode's.
+TEST(BatchCli, FastDecodingGoesThroughTheWorkers)
+{
+    Folders f;
+    f.Draw("photo.jpg", pixquill::test::GradientImage(1600, 1200), "JPEG");
+    const QString inProcess = f.Root.filePath("here");
+    const QString full = f.Root.filePath("full");
+    ASSERT_EQ(RunTool({"--quiet", "--fast", f.Source, f.Destination}).Exit, 0);
+    ASSERT_EQ(RunTool({"--quiet", "--fast", "--in-process", f.Source, inProcess}).Exit, 0);
+    ASSERT_EQ(RunTool({"--quiet", f.Source, full}).Exit, 0);
+    const QByteArray worker = ReadFileBytes(f.Destination + "/_THphoto.jpg");
+    ASSERT_FALSE(worker.isEmpty());
+    EXPECT_EQ(worker, ReadFileBytes(inProcess + "/_THphoto.jpg"));
+    EXPECT_NE(worker, ReadFileBytes(full + "/_THphoto.jpg"));
+}
+
+} // namespace

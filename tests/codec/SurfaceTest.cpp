@@ -80,5 +80,21 @@ TEST(SurfaceTest, ZeroAndNegativeSizesGiveAnEmptyImage)
     surface.Cls(); // must not crash on an empty surface
 }
 
+// A load over the previous image must not change the picture that still
+// shares the previous image's pixels (the preview keeps one).
+TEST(SurfaceTest, ResizeForOverwriteLeavesASharedPictureAlone)
+{
+    Surface surface(4, 3);
+    surface.Image().fill(Qt::red);
+    surface.SetPictureFromImage();
+    surface.ResizeForOverwrite(4, 3);
+    surface.Image().fill(Qt::blue);
+    EXPECT_EQ(surface.Picture().pixel(1, 1), qRgb(255, 0, 0));
+    surface.ResizeForOverwrite(7, 2);
+    EXPECT_EQ(QSize(surface.Width(), surface.Height()), QSize(7, 2));
+    EXPECT_EQ(surface.Image().size(), QSize(7, 2));
+    EXPECT_EQ(surface.Picture().size(), QSize(4, 3));
+}
+
 } // namespace
 } // namespace pixquill

@@ -18,6 +18,7 @@ WorkerJob SampleJob()
     job.Settings.ResizeMode = 3;
     job.Settings.ResampleFilter = 5;
     job.Settings.OutputFormat = -1;
+    job.Settings.FastDecode = true;
     job.ListedNames = {QStringLiteral("a.jpg"), QStringLiteral("名前.png"), QString()};
     return job;
 }
@@ -56,16 +57,9 @@ TEST(WorkerProtocolTest, JobRoundTripsEveryField)
     const WorkerJob job = SampleJob();
     const std::optional<WorkerJob> back = DecodeJob(EncodeJob(job));
     ASSERT_TRUE(back);
-    const JobSettings& a = job.Settings;
-    const JobSettings& b = back->Settings;
-    EXPECT_EQ(a.SourceFolder, b.SourceFolder);
-    EXPECT_EQ(a.DestinationFolder, b.DestinationFolder);
-    EXPECT_EQ(a.Prefix, b.Prefix);
-    EXPECT_EQ(a.WidthText, b.WidthText);
-    EXPECT_EQ(a.HeightText, b.HeightText);
-    EXPECT_EQ(a.ResizeMode, b.ResizeMode);
-    EXPECT_EQ(a.ResampleFilter, b.ResampleFilter);
-    EXPECT_EQ(a.OutputFormat, b.OutputFormat);
+    // The sample sets each field away from its default, so a field the
+    // protocol forgets shows here.
+    EXPECT_TRUE(back->Settings == job.Settings);
     EXPECT_EQ(job.ListedNames, back->ListedNames);
 }
 

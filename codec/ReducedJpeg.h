@@ -1,0 +1,42 @@
+#pragma once
+
+// Decoding a JPEG at a reduced scale: libjpeg can hand out 1/2, 1/4 or 1/8 of
+// the image almost for the price of reading the file, which is most of what a
+// small thumbnail of a large photo needs.
+
+#include <QString>
+
+#include "codec/MFreeImage_2.h"
+
+namespace pixquill {
+
+class Surface;
+
+struct JpegHeader {
+    bool Ok = false;   // a JPEG whose header FreeImage could read
+    int Width = 0;     // the upright size: EXIF orientations 5 to 8 swap the stored sides
+    int Height = 0;
+    int StoredWidth = 0;
+    int StoredHeight = 0;
+    int Orientation = 1; // EXIF orientation, 1 to 8 (1 when there is none)
+};
+
+// The size and EXIF orientation of a JPEG file from its markers alone,
+// without decoding anything; Ok is false for anything that is not a JPEG
+// with a frame header.
+JpegHeader ReadJpegHeader(const QString& path);
+
+// The reduced decoding scale for a thumbnail: the largest of 8, 4 and 2 whose
+// decoded image (each stored side divided by it, rounded up) is still at
+// least twice the thumbnail in both directions, or 1 (decode in full). All
+// sizes upright; a thumbnail side below 1 gives 1.
+int ChooseJpegScale(const JpegHeader& header, int thumbWidth, int thumbHeight);
+
+// Loads the JPEG decoded at 1/scale (1, 2, 4 or 8) into the surface, upright,
+// with the same accurate decoding as LoadImageToSurface. A failed load
+// (also one whose decoded size disagrees with the header) leaves the surface
+// untouched and says why.
+LoadResult LoadReducedJpegToSurface(const QString& path, const JpegHeader& header, int scale,
+                                    Surface& picLoad);
+
+} // namespace pixquill

@@ -1,0 +1,225 @@
+// The fast road against the full one, and the parallel batch against the
+// window's one-image-at-a-time run, on JPEG and PNG files drawn here.
+
+#include <cmath>
+#include <ostream>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "codec/ReducedJpeg.h"
+#include "codec/Surface.h"
+#include "engine/BatchRun.h"
+#include "engine/FastDecode.h"
+#include "engine/OptionTables.h"
+#include "engine/ParallelBatch.h"
+#include "engine/ProcessImage.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TestImages.h"
+
+namespace pixquill {
+namespace {
+
+// Smooth waves across and down, and a different colour in each corner, so
+// that a turn, a flip or a shift of the fast road shows against the full one.
+QImage WavePicture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = qRgb(static_cast<int>(128 + 100 * std::sin(x / 15.0)),
+                          static_cast<int>(128 + 100 * std::sin(y / 14.0)),
+                          255 * (x + 2 * y) / std::max(1, width + 2 * height - 3));
+    }
+    return image;
+}
+
+// A JPEG whose EXIF block holds only the orientation tag.
+QByteArray JpegWithExifOrientation(const QImage& image, int orientation)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    QByteArray tiff("II*\0\x08\0\0\0\x01\x00\x12\x01\x03\x00\x01\x00\x00\x00", 18);
+    tiff.append(static_cast<char>(orientation));
+    tiff.append("\0\0\0\0\0\0\0", 7);
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    const int length = static_cast<int>(payload.size()) + 2;
+    QByteArray app1("\xFF\xE1", 2);
+    app1.append(static_cast<char>(length >> 8));
+    app1.append(static_cast<char>(length & 0xFF));
+    return jpeg.left(2) + app1 + payload + jpeg.mid(2);
+}
+
+double Psnr(const QImage& a, const QImage& b)
+{
+    double squares = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            const double dr = qRed(p) - qRed(q), dg = qGreen(p) - qGreen(q), db = qBlue(p) - qBlue(q);
+            squares += dr * dr + dg * dg + db * db;
+        }
+    }
+    const double mse = squares / (3.0 * a.width() * a.height());
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+struct FastCase {
+    int StoredWidth;
+    int StoredHeight;
+    int Orientation;
+    int Mode;
+    int W;
+    int H;
+    int Filter;
+    int Scale;          // the reduced scale the fast road must pick (1: full decode)
+    QSize Thumbnail;    // what both roads write
+};
+
+std::ostream& operator<<(std::ostream& out, const FastCase& c)
+{
+    return out << c.StoredWidth << "x" << c.StoredHeight << " orientation " << c.Orientation << " mode " << c.Mode
+               << " " << c.W << "x" << c.H << " filter " << c.Filter;
+}
+
+class FastRoad : public ::testing::TestWithParam<FastCase> {};
+
+TEST_P(FastRoad, WritesTheFullRoadsSizeFromTheReducedDecode)
+{
+    const FastCase& c = GetParam();
+    QTemporaryDir root;
+    const QString source = root.filePath("photos");
+    QDir().mkdir(source);
+    QFile file(source + "/cam.jpg");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(JpegWithExifOrientation(WavePicture(c.StoredWidth, c.StoredHeight), c.Orientation));
+    file.close();
+
+    JobSettings settings;
+    settings.SourceFolder = source;
+    settings.ResizeMode = c.Mode;
+    settings.WidthText = QString::number(c.W);
+    settings.HeightText = QString::number(c.H);
+    settings.ResampleFilter = c.Filter;
+    settings.OutputFormat = 4; // PNG: the pixels as drawn, no JPEG noise
+
+    Surface fullLoad, fullThumb, fastLoad, fastThumb;
+    settings.DestinationFolder = root.filePath("full");
+    QDir().mkdir(settings.DestinationFolder);
+    ASSERT_TRUE(ProcessImage("cam.jpg", settings, fullLoad, fullThumb).Written);
+    settings.DestinationFolder = root.filePath("fast");
+    settings.FastDecode = true;
+    QDir().mkdir(settings.DestinationFolder);
+    const ImageResult fast = ProcessImage("cam.jpg", settings, fastLoad, fastThumb);
+    ASSERT_TRUE(fast.Written) << fast.Reason.toStdString();
+
+    // The load surface shows which decode ran: the full one holds the
+    // upright image, the fast one that image divided by the scale.
+    const JpegHeader header = ReadJpegHeader(source + "/cam.jpg");
+    ASSERT_TRUE(header.Ok);
+    EXPECT_EQ(QSize(fullLoad.Width(), fullLoad.Height()), QSize(header.Width, header.Height));
+    EXPECT_EQ(QSize(fastLoad.Width(), fastLoad.Height()),
+              QSize(static_cast<int>(std::lround(double(header.Width) / c.Scale)),
+                    static_cast<int>(std::lround(double(header.Height) / c.Scale))));
+
+    const QImage full(root.filePath("full/_THcam.png"));
+    const QImage reduced(root.filePath("fast/_THcam.png"));
+    EXPECT_EQ(full.size(), c.Thumbnail);
+    ASSERT_EQ(reduced.size(), full.size());
+    if (c.Thumbnail.width() >= 8 && c.Thumbnail.height() >= 8) {
+        // A partial edge block trimmed on the wrong side shifts the waves
+        // enough to fall below this.
+        EXPECT_GE(Psnr(full, reduced), 35.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ShapesAndOrientations, FastRoad,
+    ::testing::Values(
+        // Partial blocks at the right and bottom, ending up on every side.
+        FastCase{1001, 603, 1, kResizeMaintainAspect, 100, 100, kFilterHalftone, 4, {100, 60}},
+        FastCase{1001, 603, 2, kResizeMaintainAspect, 100, 100, kFilterBilinear, 4, {100, 60}},
+        FastCase{1001, 603, 3, kResizeMaintainAspect, 100, 100, kFilterHalftone, 4, {100, 60}},
+        FastCase{1001, 603, 4, kResizeMaintainAspect, 100, 100, kFilterLanczos3, 4, {100, 60}},
+        FastCase{1001, 603, 5, kResizeMaintainAspect, 100, 100, kFilterHalftone, 4, {60, 100}},
+        FastCase{1001, 603, 6, kResizeMaintainAspect, 100, 100, kFilterBilinear, 4, {60, 100}},
+        FastCase{1001, 603, 7, kResizeMaintainAspect, 100, 100, kFilterHalftone, 4, {60, 100}},
+        FastCase{1001, 603, 8, kResizeMaintainAspect, 100, 100, kFilterBox, 4, {60, 100}},
+        FastCase{2400, 1600, 1, kResizeMaintainAspect, 100, 100, kFilterHalftone, 8, {100, 67}},
+        // The other modes that shrink, and those that do not.
+        FastCase{640, 480, 6, kResizeExact, 120, 80, kFilterCatmullRom, 2, {120, 80}},
+        FastCase{640, 480, 1, kResizePercent, 10, 0, kFilterHalftone, 4, {64, 48}},
+        FastCase{640, 480, 1, kResizeNone, 100, 100, kFilterBilinear, 1, {640, 480}},
+        FastCase{300, 200, 1, kResizeMaintainAspect, 100, 100, kFilterHalftone, 1, {100, 67}},
+        FastCase{640, 480, 1, kResizeExact, 400, 100, kFilterHalftone, 1, {400, 100}},
+        // Extreme shapes: a side of one pixel.
+        FastCase{3000, 17, 1, kResizeMaintainAspect, 100, 100, kFilterHalftone, 8, {100, 1}},
+        FastCase{17, 3000, 6, kResizeMaintainAspect, 100, 100, kFilterBicubic, 8, {100, 1}},
+        FastCase{17, 3000, 1, kResizeMaintainAspect, 100, 100, kFilterHalftone, 8, {1, 100}}));
+
+TEST(FastRoad, OtherFormatsTakeTheFullRoad)
+{
+    QTemporaryDir root;
+    ASSERT_TRUE(WavePicture(800, 600).save(root.filePath("a.png")));
+    Surface picLoad, picThumb;
+    RenderResult rendered;
+    EXPECT_FALSE(RenderFromReducedJpeg(root.filePath("a.png"), kResizeMaintainAspect, kFilterHalftone, 100, 100,
+                                       picLoad, picThumb, rendered));
+    EXPECT_EQ(picLoad.Width(), 0);
+}
+
+// The parallel batch of the command line writes, byte for byte, what the
+// window's run writes image after image on its two surfaces.
+TEST(ParallelBatch, WritesWhatTheOneAtATimeRunWrites)
+{
+    QTemporaryDir root;
+    const QString source = root.filePath("photos");
+    QDir().mkdir(source);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(test::GradientImage(150 + 37 * i, 110 + 23 * i).save(source + QStringLiteral("/g%1.png").arg(i)));
+    QFile turned(source + "/turned.jpg");
+    ASSERT_TRUE(turned.open(QIODevice::WriteOnly));
+    turned.write(JpegWithExifOrientation(WavePicture(333, 201), 6));
+    turned.close();
+    ASSERT_TRUE(WavePicture(90, 60).save(source + "/small.jpg", "JPG"));
+    const QStringList names = QDir(source).entryList(QDir::Files, QDir::Name);
+
+    for (int filter : {kFilterHalftone, kFilterBilinear, kFilterLanczos3}) {
+        for (int format : {0, 1, 3, 4, 5}) { // BMP, GIF, JPEG, PNG, TGA
+            JobSettings settings;
+            settings.SourceFolder = source;
+            settings.ResampleFilter = filter;
+            settings.OutputFormat = format;
+            const QString tag = QStringLiteral("%1-%2").arg(filter).arg(format);
+            settings.DestinationFolder = root.filePath("window-" + tag);
+            Surface picLoad, picThumb;
+            FixedBatchSettings fixed(settings);
+            BatchRun run(fixed, BatchRun::SurfaceStep(picLoad, picThumb));
+            ASSERT_EQ(run.Start(names), BatchOutcome::Completed);
+            ASSERT_EQ(run.WrittenCount(), names.size());
+
+            settings.DestinationFolder = root.filePath("parallel-" + tag);
+            QDir().mkdir(settings.DestinationFolder);
+            ASSERT_EQ(RunParallelBatch(names, settings, 2).Written, names.size());
+
+            const QStringList written = QDir(root.filePath("window-" + tag)).entryList(QDir::Files, QDir::Name);
+            ASSERT_EQ(written, QDir(settings.DestinationFolder).entryList(QDir::Files, QDir::Name));
+            for (const QString& name : written)
+                EXPECT_EQ(test::ReadFileBytes(root.filePath("window-" + tag + "/" + name)),
+                          test::ReadFileBytes(settings.DestinationFolder + "/" + name))
+                    << tag.toStdString() << " " << name.toStdString();
+        }
+    }
+}
+
+} // namespace
+} // namespace pixquill
