@@ -2,17 +2,17 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QMimeData>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QFont>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -31,8 +31,8 @@
 #include "ui/main/FrameBox.h"
 #include "ui/main/ImagePreview.h"
 #include "ui/main/LiveSettings.h"
-#include "ui/main/mBrowseForFolder.h"
 #include "ui/main/Product.h"
+#include "ui/main/mBrowseForFolder.h"
 #include "ui/main/mUtils.h"
 #include "ui/widgets/PictureButton.h"
 #include "ui/widgets/Rv_Progbar.h"
