@@ -166,6 +166,8 @@ TEST_F(fMainBatch, WhatHappensBetweenImagesAppliesFromTheNextImage)
 
 TEST_F(fMainBatch, NothingSelectedStillCreatesTheDestination)
 {
+    m_window->cmdAction_Click(2); // neither Start nor Stop
+    EXPECT_TRUE(Caption().isEmpty());
     PressStart();
     EXPECT_EQ(Caption(), QStringLiteral("Completed 0 of 0 images"));
     EXPECT_TRUE(QFileInfo(m_destination).isDir());
@@ -180,6 +182,25 @@ TEST_F(fMainBatch, EmptyDestinationWritesNothing)
     EXPECT_EQ(Caption(), QStringLiteral("Choose a destination folder"));
     EXPECT_EQ(QDir(m_root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"photos"});
     EXPECT_EQ(m_window->fbImages()->SelectedNames().size(), 5);
+}
+
+// The destination is the source folder, with no prefix and the images' own
+// format: every output would be its original, so nothing is written.
+TEST_F(fMainBatch, NeverWritesOverAnOriginal)
+{
+    QList<QByteArray> originals;
+    for (int i = 1; i <= 5; ++i)
+        originals.append(test::ReadFileBytes(Source(QStringLiteral("img_%1.png").arg(i))));
+    m_window->txtThumbDir()->setText(m_source);
+    m_window->txtSuffix()->clear();
+    m_window->ComboOutputFormat()->setCurrentIndex(4); // PNG
+    SelectAll();
+    PressStart();
+    EXPECT_EQ(Caption(), QStringLiteral("Completed 0 of 5 images (5 failed)"));
+    EXPECT_TRUE(m_window->lblCount()->toolTip().startsWith(QStringLiteral("img_1.png: would overwrite the source image")))
+        << m_window->lblCount()->toolTip().toStdString();
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_TRUE(test::ReadFileBytes(Source(QStringLiteral("img_%1.png").arg(i))) == originals[i - 1]) << i;
 }
 
 TEST_F(fMainBatch, AnUndecodableImageIsSkippedAndNamed)
