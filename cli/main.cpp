@@ -148,6 +148,9 @@ int main(int argc, char* argv[])
          "FILTER", "none"},
         {"format", "bmp, gif, ico, jpg, png, tga or tif (default jpg).", "FORMAT", "jpg"},
         {"prefix", "Text put in front of every output name (default _TH).", "TEXT", "_TH"},
+        {"quality", "JPEG quality, 1 (smallest files) to 100 (best pictures); only with --format jpg "
+                    "(default: the image library's own, 75).",
+         "N"},
         {"jobs", "Parallel workers (default: the number of cores).", "N",
          QString::number(std::max(1, QThread::idealThreadCount()))},
         {"fast", "Decode JPEGs at a reduced scale where the thumbnail is at most half the image: the same "
@@ -187,6 +190,16 @@ int main(int argc, char* argv[])
     settings.FastDecode = parser.isSet("fast");
     CheckNumber(parser, "width");
     CheckNumber(parser, "height");
+    if (parser.isSet("quality")) {
+        bool qualityOk = false;
+        const int quality = parser.value("quality").toInt(&qualityOk);
+        if (!qualityOk || quality < 1 || quality > 100)
+            UsageError(QStringLiteral("--quality: \"%1\" is not a whole number from 1 to 100")
+                           .arg(parser.value("quality")));
+        if (settings.OutputFormat != kOutputFormatJpeg)
+            UsageError(QStringLiteral("--quality: only JPEG output has a quality (--format jpg)"));
+        settings.JpegQuality = quality;
+    }
 
     bool jobsOk = false;
     const int jobs = parser.value("jobs").toInt(&jobsOk);

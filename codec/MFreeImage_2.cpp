@@ -980,7 +980,7 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb)
     return captured;
 }
 
-int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason)
+int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason, int jpegQuality)
 {
     if (reason)
         reason->clear();
@@ -996,6 +996,10 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
     int flags = 0;
     switch (format) {
     case kFifJpeg:
+        current.reset(FreeImage_ConvertTo24Bits(current.get()));
+        if (jpegQuality >= 1 && jpegQuality <= 100)
+            flags = jpegQuality;
+        break;
     case kFifPng:
     case kFifIco:
         current.reset(FreeImage_ConvertTo24Bits(current.get()));

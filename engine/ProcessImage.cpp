@@ -103,7 +103,8 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
 
     QString saveReason;
     ClearUpperVectorState();
-    const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason);
+    const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason,
+                                     settings.JpegQuality);
     if (status != kSaveWritten)
         return refuse(saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)
                                            : saveReason);

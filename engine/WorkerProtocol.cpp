@@ -81,7 +81,7 @@ QByteArray EncodeJob(const WorkerJob& job)
         const JobSettings& s = job.Settings;
         out << s.SourceFolder << s.DestinationFolder << s.Prefix << s.WidthText << s.HeightText
             << qint32(s.ResizeMode) << qint32(s.ResampleFilter) << qint32(s.OutputFormat) << s.FastDecode
-            << job.ListedNames;
+            << qint32(s.JpegQuality) << job.ListedNames;
     });
 }
 
@@ -92,11 +92,13 @@ std::optional<WorkerJob> DecodeJob(const QByteArray& payload)
         qint32 mode = 0;
         qint32 filter = 0;
         qint32 format = 0;
+        qint32 quality = 0;
         in >> s.SourceFolder >> s.DestinationFolder >> s.Prefix >> s.WidthText >> s.HeightText >> mode
-            >> filter >> format >> s.FastDecode >> job.ListedNames;
+            >> filter >> format >> s.FastDecode >> quality >> job.ListedNames;
         s.ResizeMode = mode;
         s.ResampleFilter = filter;
         s.OutputFormat = format;
+        s.JpegQuality = quality;
     });
 }
 

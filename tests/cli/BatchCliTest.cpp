@@ -180,7 +180,11 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"SRC"}, "DEST"},
                       UsageCase{{"SRC/missing", "DST"}, "SOURCE"},
                       UsageCase{{"SRC", "  "}, "Choose a destination folder"},
-                      UsageCase{{"SRC", "DST", "sub/a.png"}, "sub/a.png"}));
+                      UsageCase{{"SRC", "DST", "sub/a.png"}, "sub/a.png"},
+                      UsageCase{{"--quality", "0", "SRC", "DST"}, "--quality"},
+                      UsageCase{{"--quality", "101", "SRC", "DST"}, "--quality"},
+                      UsageCase{{"--quality", "good", "SRC", "DST"}, "--quality"},
+                      UsageCase{{"--quality", "50", "--format", "png", "SRC", "DST"}, "--quality"}));
 
 TEST(BatchCli, JobCountDoesNotChangeABit)
 {
@@ -379,6 +383,28 @@ TEST(BatchCli, FastDecodingGoesThroughTheWorkers)
     ASSERT_FALSE(worker.isEmpty());
     EXPECT_EQ(worker, ReadFileBytes(inProcess + "/_THphoto.jpg"));
     EXPECT_NE(worker, ReadFileBytes(full + "/_THphoto.jpg"));
+}
+
+// The quality reaches the encoder in the workers and in process alike; the
+// image library's default is 75, so naming it changes no byte.
+TEST(BatchCli, QualityTradesBytesForPicture)
+{
+    Folders f;
+    f.Draw("photo.png", pixquill::test::GradientImage(600, 400));
+    const auto size = [&](const QStringList& options, const QString& folder) {
+        EXPECT_EQ(RunTool(QStringList(options) << "--quiet" << "--width" << "300" << "--height" << "300"
+                                               << f.Source << folder)
+                      .Exit,
+                  0);
+        return ReadFileBytes(folder + "/_THphoto.jpg");
+    };
+    const QByteArray standard = size({}, f.Root.filePath("standard"));
+    ASSERT_FALSE(standard.isEmpty());
+    EXPECT_EQ(size({"--quality", "75"}, f.Root.filePath("q75")), standard);
+    const QByteArray low = size({"--quality", "10"}, f.Root.filePath("q10"));
+    EXPECT_EQ(size({"--quality", "10", "--in-process"}, f.Root.filePath("q10-here")), low);
+    EXPECT_LT(low.size(), standard.size());
+    EXPECT_GT(size({"--quality", "100"}, f.Root.filePath("q100")).size(), standard.size());
 }
 
 } // namespace
