@@ -115,14 +115,27 @@ std::optional<QString> DecodeImageName(const QByteArray& payload)
 QByteArray EncodeResult(const ImageResult& result)
 {
     return Encode([&result](QDataStream& out) {
-        out << result.Name << result.OutputPath << result.Written << result.Reason;
+        out << result.Name << result.OutputPath << result.Written << result.Reason << result.UpToDate
+            << result.Interrupted << result.SourceBytes << qint32(result.SourceWidth)
+            << qint32(result.SourceHeight) << qint32(result.ThumbnailWidth) << qint32(result.ThumbnailHeight)
+            << result.ThumbnailBytes << result.Milliseconds;
     });
 }
 
 std::optional<ImageResult> DecodeResult(const QByteArray& payload)
 {
     return Decode<ImageResult>(payload, [](QDataStream& in, ImageResult& result) {
-        in >> result.Name >> result.OutputPath >> result.Written >> result.Reason;
+        qint32 sourceWidth = 0;
+        qint32 sourceHeight = 0;
+        qint32 thumbnailWidth = 0;
+        qint32 thumbnailHeight = 0;
+        in >> result.Name >> result.OutputPath >> result.Written >> result.Reason >> result.UpToDate
+            >> result.Interrupted >> result.SourceBytes >> sourceWidth >> sourceHeight >> thumbnailWidth
+            >> thumbnailHeight >> result.ThumbnailBytes >> result.Milliseconds;
+        result.SourceWidth = sourceWidth;
+        result.SourceHeight = sourceHeight;
+        result.ThumbnailWidth = thumbnailWidth;
+        result.ThumbnailHeight = thumbnailHeight;
     });
 }
 
