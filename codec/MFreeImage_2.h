@@ -105,6 +105,13 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb);
 int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr,
                   int jpegQuality = 0);
 
+// For a process about to end at once with saves still running on other
+// threads: every SaveThumbnail that starts from now on fails ("saving was
+// stopped") without touching the disk, and the call returns once the saves
+// already under way have finished (renamed into place or removed), so that
+// ending the process then leaves no temporary file. Cannot be undone.
+void RefuseFurtherSaves();
+
 // The temporary files of a save are named this prefix, a random part and
 // ".tmp". The prefix names the process writing them, so that what a process
 // that died mid-save left behind can be told from the files other processes

@@ -74,24 +74,31 @@ QStringList NamesFrom(const char* variable)
     return qEnvironmentVariable(variable).split(QLatin1Char('/'), Qt::SkipEmptyParts);
 }
 
-// settings is null for a probe, which writes nothing and so leaves nothing.
+// An empty temporary file in the destination folder, as a save under way
+// has. settings is null for a probe, which writes nothing.
+void LeaveTemporaryFile(const JobSettings* settings)
+{
+    if (!settings)
+        return;
+    QFile leftover(FolderWithSeparator(settings->DestinationFolder)
+                   + SaveTemporaryPrefix(QCoreApplication::applicationPid())
+                   + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".tmp"));
+    leftover.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    leftover.close();
+}
+
 void MisbehaveIfAskedTo(const QString& name, const JobSettings* settings)
 {
     static const QStringList hangOn = NamesFrom("PIXQUILL_WORKER_HANG_ON");
     if (hangOn.contains(name)) {
+        LeaveTemporaryFile(settings);
         for (;;)
             ::pause();
     }
     static const QStringList crashOn = NamesFrom("PIXQUILL_WORKER_CRASH_ON");
     if (!crashOn.contains(name))
         return;
-    if (settings) {
-        QFile leftover(FolderWithSeparator(settings->DestinationFolder)
-                       + SaveTemporaryPrefix(QCoreApplication::applicationPid())
-                       + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".tmp"));
-        leftover.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-        leftover.close();
-    }
+    LeaveTemporaryFile(settings);
     // The default action, not a sanitizer's handler: die as a real crash does.
     std::signal(SIGSEGV, SIG_DFL);
     std::raise(SIGSEGV);
