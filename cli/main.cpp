@@ -226,9 +226,9 @@ int main(int argc, char* argv[])
                     "(default: the image library's own, 75).",
          "N"},
         {"prefix", "Text put in front of every output name (default _TH).", "TEXT", "_TH"},
-        {"newer", "Skip an image whose thumbnail already exists and is newer than the image; they are "
-                  "counted as up to date. Images that share a thumbnail are made again together "
-                  "when any of them is newer."},
+        {"newer", "Skip an image whose thumbnail already exists and is newer than the image, counting it "
+                  "as up to date. Images that share a thumbnail are made again together when any of them "
+                  "changed."},
         {"report", "Write one JSON object per image to REPORT (\"-\": standard output, which then "
                    "carries nothing else; the caption goes to standard error), a line each as the images "
                    "finish: name, source, output, written, up_to_date, reason (null when written), "
