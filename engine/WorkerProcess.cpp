@@ -6,6 +6,11 @@
 #include <csignal>
 #include <optional>
 
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -25,6 +30,9 @@ constexpr int kLeaveMs = 10000;
 
 // How often a wait for a reply looks at the stop-now flag.
 constexpr int kStopNowPollMs = 100;
+
+// The status of a worker whose batch was gone before it could start.
+constexpr int kWorkerOrphanedExit = 4;
 
 } // namespace
 
@@ -69,10 +77,18 @@ bool WorkerProcess::Start()
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     if (m_command.IgnoreInterrupts) {
         // Runs in the child between fork and exec; ignored signals stay
-        // ignored across exec. signal() is safe there.
-        m_process->setChildProcessModifier([] {
+        // ignored across exec, and only calls safe after a fork are made.
+        const pid_t parent = ::getpid();
+        m_process->setChildProcessModifier([parent] {
             ::signal(SIGINT, SIG_IGN);
             ::signal(SIGTERM, SIG_IGN);
+#ifdef __linux__
+            // Deaf to both, a worker stuck in a decoder would outlive a batch
+            // killed outright; it goes with the thread that started it.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(kWorkerOrphanedExit);
+#endif
         });
     }
     m_process->start(m_command.Program, m_command.Arguments);

@@ -28,7 +28,9 @@ struct WorkerCommand {
     // The worker ignores SIGINT and SIGTERM. A terminal's Ctrl+C reaches
     // every process of its group: a batch that ends after the images in
     // hand needs its workers to finish them; a worker still ends at the end
-    // of its input, and is killed when it must go at once.
+    // of its input, and is killed when it must go at once. On Linux such a
+    // worker is also killed when the thread that started it ends, so that
+    // one stuck in a decoder cannot outlive a batch killed outright.
     bool IgnoreInterrupts = false;
 
     bool IsSet() const { return !Program.isEmpty(); }

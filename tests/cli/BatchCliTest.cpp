@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -675,6 +676,37 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptCase{"Terminated", {}, SIGTERM, 1, "", 143},
                       InterruptCase{"TwiceWithAWorkerStuck", {"--timeout", "0"}, SIGINT, 2, "p01.png", 130}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// Workers deaf to Ctrl+C still go with a batch killed outright, even one
+// stuck in a decoder (the hang hook leaves a temporary file named after it).
+TEST(BatchCli, KilledBatchTakesItsWorkersAlong)
+{
+    Folders f;
+    f.Draw("stuck.png", pixquill::test::GradientImage(40, 30));
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PIXQUILL_WORKER_HANG_ON"), QStringLiteral("stuck.png"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), {"--timeout", "0", f.Source, f.Destination});
+    QStringList left;
+    for (int i = 0; i < 300 && left.isEmpty(); ++i) {
+        QThread::msleep(20);
+        left = QDir(f.Destination).entryList({".pixquill-*.tmp"}, QDir::Files | QDir::Hidden);
+    }
+    ASSERT_EQ(left.size(), 1);
+    const QString worker = left.front().section('-', 1, 1);
+    process.kill();
+    ASSERT_TRUE(process.waitForFinished());
+    // Gone, or a zombie waiting for a reaper: either way no longer running.
+    const auto running = [&worker] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(worker));
+        return stat.open(QIODevice::ReadOnly)
+            && !QString::fromLatin1(stat.readAll()).section(')', 1).trimmed().startsWith('Z');
+    };
+    for (int i = 0; i < 250 && running(); ++i)
+        QThread::msleep(20);
+    EXPECT_FALSE(running()) << "worker " << worker.toStdString();
+}
 
 // One folder split into shares run side by side by GNU parallel, as over
 // several machines: together they write the same bytes as one run, the
