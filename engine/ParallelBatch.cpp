@@ -13,7 +13,9 @@
 #include <thread>
 #include <utility>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -57,11 +59,18 @@ FileStamp StampOf(const QString& path)
 // looked at is made again, so that its failure is reported.
 std::optional<std::vector<ImageResult>> UpToDateResults(const std::vector<int>& group,
                                                         const QStringList& names,
-                                                        const JobSettings& settings)
+                                                        const JobSettings& settings,
+                                                        const QSet<QString>& listedNames)
 {
     const QString outputPath = BuildImageNames(names[group.front()], settings).OutputPath;
     const FileStamp output = StampOf(outputPath);
     if (!output.Regular)
+        return std::nullopt;
+    // An output that is itself an image of the list is no thumbnail:
+    // ProcessImage refuses to replace it and says so.
+    const QFileInfo outputFile(outputPath);
+    if (listedNames.contains(outputFile.fileName())
+        && outputFile.absoluteDir().canonicalPath() == QDir(TrimSetting(settings.SourceFolder)).canonicalPath())
         return std::nullopt;
     std::vector<ImageResult> results;
     for (int index : group) {
@@ -120,7 +129,7 @@ struct Shared {
                 return;
             const std::vector<int>& group = Groups[g];
             if (Options.SkipUpToDate) {
-                if (auto skipped = UpToDateResults(group, Names, Settings)) {
+                if (auto skipped = UpToDateResults(group, Names, Settings, ListedNames)) {
                     for (std::size_t i = 0; i < group.size(); ++i)
                         Report(group[i], std::move((*skipped)[i]));
                     continue;

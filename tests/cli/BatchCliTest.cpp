@@ -588,6 +588,11 @@ TEST(BatchCli, NewerRedoesOnlyWhatChanged)
     EXPECT_NE(StampOf(a), aBefore);
     EXPECT_EQ(StampOf(b), bBefore);
     EXPECT_LE(pixquill::test::ColourDistance(QImage(a).pixel(5, 5), qRgb(0, 0, 255)), 12);
+
+    // An output that is one of the images (a.jpg for a.png here) is never
+    // taken for an up-to-date thumbnail: it is refused as ever.
+    run = RunTool({"--newer", "--prefix", "", f.Source, f.Source});
+    EXPECT_EQ(run.Out, QString("Completed 1 of 3 images (2 failed)\n"));
 }
 
 // Ctrl+C reaches the whole process group, decode workers included. The run
