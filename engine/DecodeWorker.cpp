@@ -4,7 +4,11 @@
 #include <csignal>
 #include <optional>
 
+#include <pthread.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <QCoreApplication>
 #include <QFile>
@@ -108,6 +112,15 @@ void MisbehaveIfAskedTo(const QString& name, const JobSettings* settings)
 
 int RunDecodeWorker()
 {
+#ifdef __linux__
+    // Started deaf to Ctrl+C (WorkerCommand::IgnoreInterrupts), a worker
+    // stuck in a decoder could only be ended by its batch: it goes with the
+    // thread that started it. Had that thread gone already, the input is
+    // closed and the loop below ends at once.
+    sigset_t blocked;
+    if (pthread_sigmask(SIG_BLOCK, nullptr, &blocked) == 0 && sigismember(&blocked, SIGINT) == 1)
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
     const int replyFd = ::dup(STDOUT_FILENO);
     if (replyFd < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
         return kWorkerBroken;

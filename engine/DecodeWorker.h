@@ -21,6 +21,9 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // points at standard error, so that a library printing to stdout cannot
 // garble a reply.
 //
+// A worker started with SIGINT blocked (by a batch that handles Ctrl+C
+// itself) is killed when the thread that started it ends, on Linux.
+//
 // A Probe only loads the file (into the same load surface) and answers
 // whether that worked, and why not.
 //

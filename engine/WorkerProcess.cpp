@@ -6,10 +6,7 @@
 #include <csignal>
 #include <optional>
 
-#include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
+#include <pthread.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -30,9 +27,6 @@ constexpr int kLeaveMs = 10000;
 
 // How often a wait for a reply looks at the stop-now flag.
 constexpr int kStopNowPollMs = 100;
-
-// The status of a worker whose batch was gone before it could start.
-constexpr int kWorkerOrphanedExit = 4;
 
 } // namespace
 
@@ -75,24 +69,23 @@ bool WorkerProcess::Start()
     m_process = std::make_unique<QProcess>();
     // The worker's warnings reach the user as they would from this process.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    if (m_command.IgnoreInterrupts) {
-        // Runs in the child between fork and exec; ignored signals stay
-        // ignored across exec, and only calls safe after a fork are made.
-        const pid_t parent = ::getpid();
-        m_process->setChildProcessModifier([parent] {
-            ::signal(SIGINT, SIG_IGN);
-            ::signal(SIGTERM, SIG_IGN);
-#ifdef __linux__
-            // Deaf to both, a worker stuck in a decoder would outlive a batch
-            // killed outright; it goes with the thread that started it.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent)
-                ::_exit(kWorkerOrphanedExit);
-#endif
-        });
-    }
+    // A child inherits its starting thread's signal mask, and keeps it across
+    // exec: with SIGINT and SIGTERM blocked around the start the worker never
+    // sees them, from its first instruction on (RunDecodeWorker leaves them
+    // blocked). Meanwhile the process's other threads take them. Nothing
+    // needs to run in the child between fork and exec for it.
+    sigset_t interrupts;
+    sigset_t before;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    if (m_command.IgnoreInterrupts)
+        pthread_sigmask(SIG_BLOCK, &interrupts, &before);
     m_process->start(m_command.Program, m_command.Arguments);
-    if (!m_process->waitForStarted(-1)) {
+    const bool started = m_process->waitForStarted(-1);
+    if (m_command.IgnoreInterrupts)
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!started) {
         m_process.reset();
         return false;
     }

@@ -25,12 +25,13 @@ struct WorkerCommand {
     // stopped and the file reported; 0 waits for ever. Some broken files
     // send FreeImage's readers into endless loops.
     int TimeoutSeconds = 0;
-    // The worker ignores SIGINT and SIGTERM. A terminal's Ctrl+C reaches
-    // every process of its group: a batch that ends after the images in
-    // hand needs its workers to finish them; a worker still ends at the end
-    // of its input, and is killed when it must go at once. On Linux such a
-    // worker is also killed when the thread that started it ends, so that
-    // one stuck in a decoder cannot outlive a batch killed outright.
+    // The worker is started with SIGINT and SIGTERM blocked, so it never
+    // sees them. A terminal's Ctrl+C reaches every process of its group: a
+    // batch that ends after the images in hand needs its workers to finish
+    // them; a worker still ends at the end of its input, and is killed when
+    // it must go at once. Such a worker also dies with the thread that
+    // started it, on Linux (see RunDecodeWorker), so that one stuck in a
+    // decoder cannot outlive a batch killed outright.
     bool IgnoreInterrupts = false;
 
     bool IsSet() const { return !Program.isEmpty(); }
