@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -980,10 +983,38 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb)
     return captured;
 }
 
-int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason)
+namespace {
+
+// Both sequentially consistent: a save counts itself in before it looks at
+// the refusal, and RefuseFurtherSaves sets the refusal before it counts, so
+// no save can slip between the two.
+std::atomic<bool> g_savesRefused{false};
+std::atomic<int> g_savesInProgress{0};
+
+class SaveInProgress {
+public:
+    SaveInProgress() { ++g_savesInProgress; }
+    ~SaveInProgress() { --g_savesInProgress; }
+    SaveInProgress(const SaveInProgress&) = delete;
+    SaveInProgress& operator=(const SaveInProgress&) = delete;
+};
+
+} // namespace
+
+void RefuseFurtherSaves()
+{
+    g_savesRefused = true;
+    while (g_savesInProgress.load() > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason, int jpegQuality)
 {
     if (reason)
         reason->clear();
+    const SaveInProgress inProgress;
+    if (g_savesRefused)
+        return Fail(reason, kSaveFailed, QStringLiteral("saving was stopped"));
     CapturedBitmap captured = CaptureThumbnail(picThumb);
     Bitmap current = std::move(captured.Bitmap);
     if (!current)
@@ -996,6 +1027,10 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
     int flags = 0;
     switch (format) {
     case kFifJpeg:
+        current.reset(FreeImage_ConvertTo24Bits(current.get()));
+        if (jpegQuality >= 1 && jpegQuality <= 100)
+            flags = jpegQuality;
+        break;
     case kFifPng:
     case kFifIco:
         current.reset(FreeImage_ConvertTo24Bits(current.get()));

@@ -99,8 +99,18 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb);
 // receives a short explanation of a failure and is emptied on success. When
 // the system refused something (a full disk, a missing folder, a name too
 // long) the reason ends with its own words: "cannot write the file (File too
-// large)".
-int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr);
+// large)". jpegQuality 1..100 is the JPEG encoder's quality (FreeImage takes
+// the number itself as its flags); any other value leaves FreeImage's default,
+// and other formats ignore it.
+int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr,
+                  int jpegQuality = 0);
+
+// For a process about to end at once with saves still running on other
+// threads: every SaveThumbnail that starts from now on fails ("saving was
+// stopped") without touching the disk, and the call returns once the saves
+// already under way have finished (renamed into place or removed), so that
+// ending the process then leaves no temporary file. Cannot be undone.
+void RefuseFurtherSaves();
 
 // The temporary files of a save are named this prefix, a random part and
 // ".tmp". The prefix names the process writing them, so that what a process

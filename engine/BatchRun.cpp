@@ -39,12 +39,28 @@ BatchRun::~BatchRun()
     m_state->Abandoned = true;
 }
 
-QString BatchRun::CompletionCaption(int written, int total)
+QString BatchRun::CompletionCaption(int written, int total, int upToDate)
 {
     QString caption = QStringLiteral("Completed %1 of %2 images").arg(written).arg(total);
-    if (written < total)
-        caption += QStringLiteral(" (%1 failed)").arg(total - written);
+    const int failed = total - written - upToDate;
+    if (failed > 0 && upToDate > 0)
+        caption += QStringLiteral(" (%1 failed, %2 up to date)").arg(failed).arg(upToDate);
+    else if (failed > 0)
+        caption += QStringLiteral(" (%1 failed)").arg(failed);
+    else if (upToDate > 0)
+        caption += QStringLiteral(" (%1 up to date)").arg(upToDate);
     return caption;
+}
+
+QString BatchRun::StoppedCaption(int handled, int total, int written, int upToDate)
+{
+    QString caption =
+        QStringLiteral("Stopped after %1 of %2 images (%3 written").arg(handled).arg(total).arg(written);
+    if (const int failed = handled - written - upToDate; failed > 0)
+        caption += QStringLiteral(", %1 failed").arg(failed);
+    if (upToDate > 0)
+        caption += QStringLiteral(", %1 up to date").arg(upToDate);
+    return caption + QLatin1Char(')');
 }
 
 BatchOutcome BatchRun::Start(QStringList workList)

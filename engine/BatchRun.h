@@ -88,8 +88,13 @@ public:
     // "NAME: reason" for every image not written, one per line.
     QString FailureReport() const;
 
-    // "Completed W of N images", with " (F failed)" when some were not written.
-    static QString CompletionCaption(int written, int total);
+    // "Completed W of N images", with " (F failed)" when some were not
+    // written. Images skipped as up to date (the command line's --newer) are
+    // neither: " (U up to date)", or " (F failed, U up to date)" with both.
+    static QString CompletionCaption(int written, int total, int upToDate = 0);
+    // For a run ended before its last image: "Stopped after H of N images
+    // (W written)", with ", F failed" and ", U up to date" where not zero.
+    static QString StoppedCaption(int handled, int total, int written, int upToDate);
 
 private:
     struct State;

@@ -4,7 +4,11 @@
 #include <csignal>
 #include <optional>
 
+#include <pthread.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <QCoreApplication>
 #include <QFile>
@@ -74,24 +78,31 @@ QStringList NamesFrom(const char* variable)
     return qEnvironmentVariable(variable).split(QLatin1Char('/'), Qt::SkipEmptyParts);
 }
 
-// settings is null for a probe, which writes nothing and so leaves nothing.
+// An empty temporary file in the destination folder, as a save under way
+// has. settings is null for a probe, which writes nothing.
+void LeaveTemporaryFile(const JobSettings* settings)
+{
+    if (!settings)
+        return;
+    QFile leftover(FolderWithSeparator(settings->DestinationFolder)
+                   + SaveTemporaryPrefix(QCoreApplication::applicationPid())
+                   + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".tmp"));
+    leftover.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    leftover.close();
+}
+
 void MisbehaveIfAskedTo(const QString& name, const JobSettings* settings)
 {
     static const QStringList hangOn = NamesFrom("PIXQUILL_WORKER_HANG_ON");
     if (hangOn.contains(name)) {
+        LeaveTemporaryFile(settings);
         for (;;)
             ::pause();
     }
     static const QStringList crashOn = NamesFrom("PIXQUILL_WORKER_CRASH_ON");
     if (!crashOn.contains(name))
         return;
-    if (settings) {
-        QFile leftover(FolderWithSeparator(settings->DestinationFolder)
-                       + SaveTemporaryPrefix(QCoreApplication::applicationPid())
-                       + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".tmp"));
-        leftover.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-        leftover.close();
-    }
+    LeaveTemporaryFile(settings);
     // The default action, not a sanitizer's handler: die as a real crash does.
     std::signal(SIGSEGV, SIG_DFL);
     std::raise(SIGSEGV);
@@ -101,6 +112,15 @@ void MisbehaveIfAskedTo(const QString& name, const JobSettings* settings)
 
 int RunDecodeWorker()
 {
+#ifdef __linux__
+    // Started deaf to Ctrl+C (WorkerCommand::IgnoreInterrupts), a worker
+    // stuck in a decoder could only be ended by its batch: it goes with the
+    // thread that started it. Had that thread gone already, the input is
+    // closed and the loop below ends at once.
+    sigset_t blocked;
+    if (pthread_sigmask(SIG_BLOCK, nullptr, &blocked) == 0 && sigismember(&blocked, SIGINT) == 1)
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
     const int replyFd = ::dup(STDOUT_FILENO);
     if (replyFd < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
         return kWorkerBroken;

@@ -21,6 +21,9 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // points at standard error, so that a library printing to stdout cannot
 // garble a reply.
 //
+// A worker started with SIGINT blocked (by a batch that handles Ctrl+C
+// itself) is killed when the thread that started it ends, on Linux.
+//
 // A Probe only loads the file (into the same load surface) and answers
 // whether that worked, and why not.
 //
@@ -28,7 +31,8 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // (several names may be separated by "/", which no file name contains), the
 // worker leaves an empty temporary file in the destination folder, as an
 // encoder dying mid-save would, and kills itself with SIGSEGV; when
-// PIXQUILL_WORKER_HANG_ON holds it, the worker waits for ever.
+// PIXQUILL_WORKER_HANG_ON holds it, the worker leaves such a file too and
+// waits for ever, as an encoder stuck mid-save would.
 int RunDecodeWorker();
 
 } // namespace pixquill

@@ -65,6 +65,8 @@ bool RenderFromReducedJpeg(const QString& sourcePath, int resizeMode, int resamp
         return false;
     TrimPartialBlocks(header, scale, picLoad);
     rendered = DrawThumbnail(picLoad, picThumb, size, resampleFilter, ops);
+    rendered.SourceWidth = header.Width;
+    rendered.SourceHeight = header.Height;
     return true;
 }
 

@@ -183,7 +183,11 @@ QString CreateOneFolder(const QString& folder)
 #ifdef Q_OS_UNIX
     if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0)
         return {};
-    return QString::fromLocal8Bit(std::strerror(errno));
+    const int error = errno;
+    // Another process (a second share of the same run) made it meanwhile.
+    if (error == EEXIST && QFileInfo(folder).isDir())
+        return {};
+    return QString::fromLocal8Bit(std::strerror(error));
 #else
     return QDir().mkdir(folder) ? QString() : QStringLiteral("the folder could not be created");
 #endif

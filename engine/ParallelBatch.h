@@ -11,6 +11,7 @@
 // FreeImage costs the run only the file in hand: it is reported as "the
 // decoder crashed on this file" and the next image goes to a fresh process.
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -23,21 +24,53 @@
 namespace pixquill {
 
 struct ParallelBatchResult {
-    std::vector<ImageResult> Results; // in list order
+    // In list order. An image the batch did not reach (it was stopped) has
+    // an empty Name.
+    std::vector<ImageResult> Results;
     int Written = 0;
     int Failed = 0;
+    int UpToDate = 0;
+    // Written + Failed + UpToDate; below the number of names when stopped.
+    int Handled = 0;
     // Decode worker processes that did not end cleanly when the batch let
     // them go (a nonzero status: in a sanitizer build, a leak report).
     int WorkersEndedBadly = 0;
+    // Ended at once without decode workers: threads still busy in the image
+    // library were left running with every further save refused
+    // (RefuseFurtherSaves); the caller must end the process without
+    // unwinding (std::_Exit), as the library is still in use.
+    bool Abandoned = false;
 };
 
 // Called on the calling thread, once per finished image, in the order the
 // images finish: (the result, how many are done, how many there are).
 using ParallelProgress = std::function<void(const ImageResult& result, int done, int total)>;
 
+struct ParallelBatchOptions {
+    // Empty: the images are decoded on this process's threads.
+    WorkerCommand Workers;
+    // An image whose output file is newer than its source is not made again
+    // (UpToDate). Images sharing an output name count as one: all of them
+    // are skipped when the output is newer than each of their sources, and
+    // otherwise all are made again in list order, as a full run would.
+    bool SkipUpToDate = false;
+    // Both may be set from a signal handler and are only read. Stop: take no
+    // further images; the images in hand (and the rest of a group sharing
+    // their output name) are finished and reported. StopNow: decode workers
+    // busy on an image are killed and their temporary files removed, those
+    // images not being reported; without workers, see Abandoned.
+    const std::atomic<bool>* Stop = nullptr;
+    const std::atomic<bool>* StopNow = nullptr;
+};
+
 // The settings are fixed for the whole batch. jobs below 1 counts as 1. The
-// destination folder must exist. Blocks until every image is handled. With
-// an empty worker command the images are decoded on this process's threads.
+// destination folder must exist. Blocks until every image is handled or the
+// batch is stopped.
+ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings& settings,
+                                     int jobs, const ParallelProgress& progress,
+                                     const ParallelBatchOptions& options);
+
+// The same with only a worker command (empty: decode in this process).
 ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings& settings,
                                      int jobs, const ParallelProgress& progress = {},
                                      const WorkerCommand& workers = {});
@@ -46,5 +79,12 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
 // follow the list. Exposed for tests.
 std::vector<std::vector<int>> GroupByOutputName(const QStringList& names,
                                                 const JobSettings& settings);
+
+// Share `share` (1..shares) of the list, for running one batch as several
+// (on several machines): whole groups of GroupByOutputName, dealt out in
+// turn, each share keeping list order. The shares of one list and one set of
+// settings never have an output name in common and together hold every name
+// once.
+QStringList ShareOfList(const QStringList& names, const JobSettings& settings, int share, int shares);
 
 } // namespace pixquill

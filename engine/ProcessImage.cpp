@@ -1,6 +1,7 @@
 #include "engine/ProcessImage.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include "codec/MFreeImage_2.h"
@@ -45,10 +46,15 @@ QString OverwriteReason(const ImageNames& names, const JobSettings& settings,
 ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surface& picLoad,
                          Surface& picThumb, const QSet<QString>& listedNames, RenderOps& ops)
 {
+    QElapsedTimer clock;
+    clock.start();
     const ImageNames names = BuildImageNames(name, settings);
     ImageResult result{name, names.OutputPath, false, {}};
-    auto refuse = [&result](QString reason) {
+    if (const QFileInfo source(names.SourcePath); source.isFile())
+        result.SourceBytes = source.size();
+    auto refuse = [&result, &clock](QString reason) {
         result.Reason = std::move(reason);
+        result.Milliseconds = clock.elapsed();
         return result;
     };
 
@@ -91,6 +97,8 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
         rendered = RenderThumbnail(picLoad, picThumb, settings.ResizeMode, settings.ResampleFilter,
                                    w, h, ops);
     }
+    result.SourceWidth = rendered.SourceWidth;
+    result.SourceHeight = rendered.SourceHeight;
     if (rendered.Size.Width < 1 || rendered.Size.Height < 1)
         return refuse(QStringLiteral("thumbnail would be %1 × %2 pixels")
                           .arg(rendered.Size.Width)
@@ -101,13 +109,19 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
         return refuse(QStringLiteral("the thumbnail could not be drawn"));
     }
 
+    result.ThumbnailWidth = rendered.Size.Width;
+    result.ThumbnailHeight = rendered.Size.Height;
+
     QString saveReason;
     ClearUpperVectorState();
-    const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason);
+    const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason,
+                                     settings.JpegQuality);
     if (status != kSaveWritten)
         return refuse(saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)
                                            : saveReason);
     result.Written = true;
+    result.ThumbnailBytes = QFileInfo(names.OutputPath).size();
+    result.Milliseconds = clock.elapsed();
     return result;
 }
 

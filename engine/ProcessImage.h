@@ -3,6 +3,8 @@
 // One image of a batch: its source path and output name, and the work of
 // loading, rendering and saving it with the caller's own surfaces.
 
+#include <cstdint>
+
 #include <QSet>
 #include <QString>
 
@@ -14,12 +16,32 @@ namespace pixquill {
 
 class Surface;
 
-// What became of one image.
+// What became of one image. A decode worker sends every field back
+// (WorkerProtocol).
 struct ImageResult {
     QString Name;       // file name without folder, as listed
     QString OutputPath; // the output name built for it
     bool Written = false;
     QString Reason;     // why it was not written; empty when written
+    // Not written because its thumbnail is already newer than its source
+    // (the command line's --newer); Reason then says so. Not a failure.
+    bool UpToDate = false;
+    // The run was ended at once while this image was in hand: it was not
+    // handled at all, and nothing of it was left on disk.
+    bool Interrupted = false;
+    // The figures of the image, where they are known: -1 bytes and 0 pixels
+    // where not (a source that cannot be read has no size; an image not
+    // rendered has no thumbnail). The source size is the image's upright
+    // size as a full decode gives it.
+    qint64 SourceBytes = -1;
+    std::int32_t SourceWidth = 0;
+    std::int32_t SourceHeight = 0;
+    std::int32_t ThumbnailWidth = 0;
+    std::int32_t ThumbnailHeight = 0;
+    qint64 ThumbnailBytes = -1; // of the file written
+    qint64 Milliseconds = 0;    // spent on it, from the name to the result
+
+    friend bool operator==(const ImageResult&, const ImageResult&) = default;
 };
 
 // Loads the image into picLoad, renders it into picThumb and saves it.

@@ -44,8 +44,11 @@ RenderResult RenderThumbnail(const Surface& picLoad, Surface& picThumb, int resi
                             static_cast<float>(picLoad.ScaleHeight()),
                             static_cast<float>(picLoad.Width()),
                             static_cast<float>(picLoad.Height())};
-    return DrawThumbnail(picLoad, picThumb, ComputeThumbnailSize(resizeMode, source, w, h),
-                         resampleFilter, ops);
+    RenderResult result = DrawThumbnail(picLoad, picThumb, ComputeThumbnailSize(resizeMode, source, w, h),
+                                        resampleFilter, ops);
+    result.SourceWidth = picLoad.ScaleWidth();
+    result.SourceHeight = picLoad.ScaleHeight();
+    return result;
 }
 
 RenderResult DrawThumbnail(const Surface& picLoad, Surface& picThumb, ThumbnailSize size,

@@ -38,6 +38,10 @@ struct RenderResult {
     // False when nothing was drawn: a side below 1, an unknown filter code,
     // or no copy of the loaded image could be made.
     bool Drawn = false;
+    // The size of the image drawn from, upright, as a full decode gives it
+    // (RenderThumbnail and the fast road set it; DrawThumbnail leaves 0).
+    std::int32_t SourceWidth = 0;
+    std::int32_t SourceHeight = 0;
 };
 
 // Draws the image of picLoad into picThumb: clears picThumb, sizes it to the

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <optional>
+
+#include <pthread.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -20,6 +24,9 @@ namespace {
 
 // How long an idle worker gets to leave after its input closes.
 constexpr int kLeaveMs = 10000;
+
+// How often a wait for a reply looks at the stop-now flag.
+constexpr int kStopNowPollMs = 100;
 
 } // namespace
 
@@ -62,8 +69,23 @@ bool WorkerProcess::Start()
     m_process = std::make_unique<QProcess>();
     // The worker's warnings reach the user as they would from this process.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A child inherits its starting thread's signal mask, and keeps it across
+    // exec: with SIGINT and SIGTERM blocked around the start the worker never
+    // sees them, from its first instruction on (RunDecodeWorker leaves them
+    // blocked). Meanwhile the process's other threads take them. Nothing
+    // needs to run in the child between fork and exec for it.
+    sigset_t interrupts;
+    sigset_t before;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    if (m_command.IgnoreInterrupts)
+        pthread_sigmask(SIG_BLOCK, &interrupts, &before);
     m_process->start(m_command.Program, m_command.Arguments);
-    if (!m_process->waitForStarted(-1)) {
+    const bool started = m_process->waitForStarted(-1);
+    if (m_command.IgnoreInterrupts)
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!started) {
         m_process.reset();
         return false;
     }
@@ -92,8 +114,11 @@ void WorkerProcess::Bury(const QString& outputPath)
 
 ImageResult WorkerProcess::Process(const QString& name)
 {
-    return Exchange(WorkerMessage::Image, name,
-                    ImageResult{name, BuildImageNames(name, m_job.Settings).OutputPath, false, {}});
+    const ImageNames names = BuildImageNames(name, m_job.Settings);
+    ImageResult failed{name, names.OutputPath, false, {}};
+    if (const QFileInfo source(names.SourcePath); source.isFile())
+        failed.SourceBytes = source.size();
+    return Exchange(WorkerMessage::Image, name, std::move(failed));
 }
 
 ImageResult WorkerProcess::Probe(const QString& path)
@@ -115,13 +140,18 @@ void WorkerProcess::SetJob(const WorkerJob& job)
 
 ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument, ImageResult failed)
 {
+    QElapsedTimer clock;
+    clock.start();
+    const auto fail = [&](QString reason) {
+        failed.Reason = std::move(reason);
+        failed.Milliseconds = clock.elapsed();
+        return failed;
+    };
     // A worker that died while idle is replaced before it can take the blame.
     if (m_process && m_process->state() != QProcess::Running)
         Bury(failed.OutputPath);
-    if (!m_process && !Start()) {
-        failed.Reason = QString::fromLatin1(kDecoderNotStarted);
-        return failed;
-    }
+    if (!m_process && !Start())
+        return fail(QString::fromLatin1(kDecoderNotStarted));
 
     const QDeadlineTimer deadline = m_command.TimeoutSeconds > 0
         ? QDeadlineTimer(std::chrono::seconds(m_command.TimeoutSeconds))
@@ -130,6 +160,13 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
         return deadline.isForever()
             ? -1
             : static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, INT_MAX));
+    };
+    // With a stop-now flag to watch, waits are cut into slices.
+    const auto nextWait = [&]() {
+        const int left = msLeft();
+        if (!m_stopNow)
+            return left;
+        return left < 0 ? kStopNowPollMs : std::min(left, kStopNowPollMs);
     };
 
     m_process->write(PackFrame(kind, EncodeImageName(argument)));
@@ -146,13 +183,17 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
         status = TakeFrame(m_buffer, frame);
         if (status != FrameStatus::Incomplete || !alive)
             break;
+        if (m_stopNow && m_stopNow->load()) {
+            Bury(failed.OutputPath);
+            failed.Interrupted = true;
+            return fail(QString::fromLatin1(kDecoderInterrupted));
+        }
         if (deadline.hasExpired()) {
             Bury(failed.OutputPath);
-            failed.Reason = DecoderHungReason(m_command.TimeoutSeconds);
-            return failed;
+            return fail(DecoderHungReason(m_command.TimeoutSeconds));
         }
         // A timed-out wait on a live worker is told apart by its state.
-        alive = m_process->waitForReadyRead(msLeft()) || m_process->state() == QProcess::Running;
+        alive = m_process->waitForReadyRead(nextWait()) || m_process->state() == QProcess::Running;
     }
 
     if (status == FrameStatus::Complete && frame.Kind == WorkerMessage::Result) {
@@ -161,8 +202,7 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
             return std::move(*result);
     }
     Bury(failed.OutputPath);
-    failed.Reason = QString::fromLatin1(kDecoderCrashed);
-    return failed;
+    return fail(QString::fromLatin1(kDecoderCrashed));
 }
 
 } // namespace pixquill

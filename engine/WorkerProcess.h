@@ -3,6 +3,7 @@
 // One decode worker process as a batch's worker thread sees it: started on
 // first use, fed one file name at a time, and started afresh after it dies.
 
+#include <atomic>
 #include <memory>
 
 #include <QString>
@@ -24,6 +25,14 @@ struct WorkerCommand {
     // stopped and the file reported; 0 waits for ever. Some broken files
     // send FreeImage's readers into endless loops.
     int TimeoutSeconds = 0;
+    // The worker is started with SIGINT and SIGTERM blocked, so it never
+    // sees them. A terminal's Ctrl+C reaches every process of its group: a
+    // batch that ends after the images in hand needs its workers to finish
+    // them; a worker still ends at the end of its input, and is killed when
+    // it must go at once. Such a worker also dies with the thread that
+    // started it, on Linux (see RunDecodeWorker), so that one stuck in a
+    // decoder cannot outlive a batch killed outright.
+    bool IgnoreInterrupts = false;
 
     bool IsSet() const { return !Program.isEmpty(); }
 };
@@ -31,6 +40,7 @@ struct WorkerCommand {
 // Reasons given for an image whose worker did not answer.
 inline constexpr char kDecoderCrashed[] = "the decoder crashed on this file";
 inline constexpr char kDecoderNotStarted[] = "the decoder could not be started";
+inline constexpr char kDecoderInterrupted[] = "the run was ended while this file was in hand";
 // "the decoder hung on this file (no answer within N s)"
 QString DecoderHungReason(int seconds);
 
@@ -57,6 +67,12 @@ public:
     // Written in the result means loaded; Name is the path. A dead worker
     // gives kDecoderCrashed, a slow one DecoderHungReason, as for Process.
     ImageResult Probe(const QString& path);
+
+    // While *stopNow is true (it may be set from a signal handler), a wait
+    // for a reply ends within 100 ms: the worker is killed, its temporary
+    // files are removed, and the image comes back Interrupted, not handled.
+    // Null (the default) never stops.
+    void SetStopNow(const std::atomic<bool>* stopNow) { m_stopNow = stopNow; }
 
     // The settings (and listed names) for the images that follow: a window
     // reads its settings afresh for every image. Sent to a running worker
@@ -88,6 +104,7 @@ private:
     qint64 m_pid = 0;
     QByteArray m_buffer;
     int m_starts = 0;
+    const std::atomic<bool>* m_stopNow = nullptr;
 };
 
 } // namespace pixquill

@@ -81,7 +81,7 @@ QByteArray EncodeJob(const WorkerJob& job)
         const JobSettings& s = job.Settings;
         out << s.SourceFolder << s.DestinationFolder << s.Prefix << s.WidthText << s.HeightText
             << qint32(s.ResizeMode) << qint32(s.ResampleFilter) << qint32(s.OutputFormat) << s.FastDecode
-            << job.ListedNames;
+            << qint32(s.JpegQuality) << job.ListedNames;
     });
 }
 
@@ -92,11 +92,13 @@ std::optional<WorkerJob> DecodeJob(const QByteArray& payload)
         qint32 mode = 0;
         qint32 filter = 0;
         qint32 format = 0;
+        qint32 quality = 0;
         in >> s.SourceFolder >> s.DestinationFolder >> s.Prefix >> s.WidthText >> s.HeightText >> mode
-            >> filter >> format >> s.FastDecode >> job.ListedNames;
+            >> filter >> format >> s.FastDecode >> quality >> job.ListedNames;
         s.ResizeMode = mode;
         s.ResampleFilter = filter;
         s.OutputFormat = format;
+        s.JpegQuality = quality;
     });
 }
 
@@ -113,14 +115,27 @@ std::optional<QString> DecodeImageName(const QByteArray& payload)
 QByteArray EncodeResult(const ImageResult& result)
 {
     return Encode([&result](QDataStream& out) {
-        out << result.Name << result.OutputPath << result.Written << result.Reason;
+        out << result.Name << result.OutputPath << result.Written << result.Reason << result.UpToDate
+            << result.Interrupted << result.SourceBytes << qint32(result.SourceWidth)
+            << qint32(result.SourceHeight) << qint32(result.ThumbnailWidth) << qint32(result.ThumbnailHeight)
+            << result.ThumbnailBytes << result.Milliseconds;
     });
 }
 
 std::optional<ImageResult> DecodeResult(const QByteArray& payload)
 {
     return Decode<ImageResult>(payload, [](QDataStream& in, ImageResult& result) {
-        in >> result.Name >> result.OutputPath >> result.Written >> result.Reason;
+        qint32 sourceWidth = 0;
+        qint32 sourceHeight = 0;
+        qint32 thumbnailWidth = 0;
+        qint32 thumbnailHeight = 0;
+        in >> result.Name >> result.OutputPath >> result.Written >> result.Reason >> result.UpToDate
+            >> result.Interrupted >> result.SourceBytes >> sourceWidth >> sourceHeight >> thumbnailWidth
+            >> thumbnailHeight >> result.ThumbnailBytes >> result.Milliseconds;
+        result.SourceWidth = sourceWidth;
+        result.SourceHeight = sourceHeight;
+        result.ThumbnailWidth = thumbnailWidth;
+        result.ThumbnailHeight = thumbnailHeight;
     });
 }
 

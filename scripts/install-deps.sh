@@ -19,6 +19,9 @@ packages=(
 )
 # setpriv (util-linux) runs the read-only save cases as nobody under root.
 packages+=(util-linux)
+# GNU parallel runs shares of one folder side by side in the command line's
+# tests, as docs/SCALING.md does over several machines.
+packages+=(parallel)
 for extra in "$@"; do
   case "$extra" in
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;

@@ -1,14 +1,24 @@
 // pixquill-batch end to end, on images drawn by the test.
 
+#include <csignal>
 #include <ostream>
+#include <tuple>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -26,8 +36,9 @@ struct Outcome {
 };
 
 // crashOn, hangOn: file names on which the tool's decode workers kill
-// themselves or wait for ever.
-Outcome RunTool(const QStringList& arguments, const QString& crashOn = {}, const QString& hangOn = {})
+// themselves or wait for ever. input: what the tool reads on standard input.
+Outcome RunTool(const QStringList& arguments, const QString& crashOn = {}, const QString& hangOn = {},
+                const QByteArray& input = {})
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -37,6 +48,8 @@ Outcome RunTool(const QStringList& arguments, const QString& crashOn = {}, const
         environment.insert(QStringLiteral("PIXQUILL_WORKER_HANG_ON"), hangOn);
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), arguments);
+    process.write(input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(120000))
         return {};
     Outcome outcome{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -180,7 +193,17 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"SRC"}, "DEST"},
                       UsageCase{{"SRC/missing", "DST"}, "SOURCE"},
                       UsageCase{{"SRC", "  "}, "Choose a destination folder"},
-                      UsageCase{{"SRC", "DST", "sub/a.png"}, "sub/a.png"}));
+                      UsageCase{{"SRC", "DST", "sub/a.png"}, "sub/a.png"},
+                      UsageCase{{"--quality", "0", "SRC", "DST"}, "--quality"},
+                      UsageCase{{"--quality", "101", "SRC", "DST"}, "--quality"},
+                      UsageCase{{"--quality", "good", "SRC", "DST"}, "--quality"},
+                      UsageCase{{"--quality", "50", "--format", "png", "SRC", "DST"}, "--quality"},
+                      UsageCase{{"--null", "SRC", "DST"}, "--null"},
+                      UsageCase{{"--files-from", "-", "SRC", "DST", "a.png"}, "--files-from"},
+                      UsageCase{{"--files-from", "SRC/no-list", "SRC", "DST"}, "no-list"},
+                      UsageCase{{"--share", "0/3", "SRC", "DST"}, "--share"},
+                      UsageCase{{"--share", "4/3", "SRC", "DST"}, "--share"},
+                      UsageCase{{"--share", "half", "SRC", "DST"}, "--share"}));
 
 TEST(BatchCli, JobCountDoesNotChangeABit)
 {
@@ -379,6 +402,344 @@ TEST(BatchCli, FastDecodingGoesThroughTheWorkers)
     ASSERT_FALSE(worker.isEmpty());
     EXPECT_EQ(worker, ReadFileBytes(inProcess + "/_THphoto.jpg"));
     EXPECT_NE(worker, ReadFileBytes(full + "/_THphoto.jpg"));
+}
+
+// The quality reaches the encoder in the workers and in process alike; the
+// image library's default is 75, so naming it changes no byte.
+TEST(BatchCli, QualityTradesBytesForPicture)
+{
+    Folders f;
+    f.Draw("photo.png", pixquill::test::GradientImage(600, 400));
+    const auto size = [&](const QStringList& options, const QString& folder) {
+        EXPECT_EQ(RunTool(QStringList(options) << "--quiet" << "--width" << "300" << "--height" << "300"
+                                               << f.Source << folder)
+                      .Exit,
+                  0);
+        return ReadFileBytes(folder + "/_THphoto.jpg");
+    };
+    const QByteArray standard = size({}, f.Root.filePath("standard"));
+    ASSERT_FALSE(standard.isEmpty());
+    EXPECT_EQ(size({"--quality", "75"}, f.Root.filePath("q75")), standard);
+    const QByteArray low = size({"--quality", "10"}, f.Root.filePath("q10"));
+    EXPECT_EQ(size({"--quality", "10", "--in-process"}, f.Root.filePath("q10-here")), low);
+    EXPECT_LT(low.size(), standard.size());
+    EXPECT_GT(size({"--quality", "100"}, f.Root.filePath("q100")).size(), standard.size());
+}
+
+} // namespace
+
+namespace {
+
+template <std::size_t N>
+QByteArray Bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1); // NULs included, the final one not
+}
+
+QStringList Sorted(QStringList names)
+{
+    names.sort();
+    return names;
+}
+
+// --files-from takes the names as they are: any byte but the separator is
+// part of a name, and the list alone says which images run.
+struct ListCase {
+    const char* Name;
+    QByteArray List;
+    bool Nul;
+    QStringList Written;
+    const char* Caption; // empty for a usage error
+    int Exit;
+};
+
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.Name; }
+
+class FilesFrom : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(FilesFrom, RunsTheNamesListed)
+{
+    const ListCase& c = GetParam();
+    Folders f;
+    for (const char* name : {"plain.png", "with space.png", "line\nbreak.png", "other.png"})
+        f.Draw(QString::fromUtf8(name), pixquill::test::GradientImage(40, 30), "PNG");
+    QStringList arguments{"--files-from", "-", f.Source, f.Destination};
+    if (c.Nul)
+        arguments.prepend("--null");
+    const Outcome run = RunTool(arguments, {}, {}, c.List);
+    EXPECT_EQ(run.Exit, c.Exit) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, QString::fromUtf8(c.Caption));
+    EXPECT_EQ(Sorted(f.Written()), Sorted(c.Written));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FilesFrom,
+    ::testing::Values(
+        ListCase{"Lines", Bytes("plain.png\n\nwith space.png\n"), false, {"_THplain.jpg", "_THwith space.jpg"},
+                 "Completed 2 of 2 images\n", 0},
+        ListCase{"LastLineUnended", Bytes("other.png"), false, {"_THother.jpg"}, "Completed 1 of 1 images\n", 0},
+        ListCase{"NulsKeepNewlines", Bytes("line\nbreak.png\0with space.png\0\0"), true,
+                 {"_THline\nbreak.jpg", "_THwith space.jpg"}, "Completed 2 of 2 images\n", 0},
+        // A "\r" belongs to the name: no such file.
+        ListCase{"CarriageReturnKept", Bytes("plain.png\r\n"), false, {}, "Completed 0 of 1 images (1 failed)\n", 1},
+        ListCase{"EmptyListIsNoImages", QByteArray(), false, {}, "Completed 0 of 0 images\n", 0},
+        ListCase{"SlashIsAUsageError", Bytes("plain.png\n./other.png\n"), false, {}, "", 2}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// One line per image as it finishes, to a file or to standard output (which
+// then carries nothing else); the figures are the files' own.
+TEST(BatchCli, ReportHasALineForEveryImage)
+{
+    Folders f;
+    f.Draw("wide.png", pixquill::test::GradientImage(90, 60));
+    f.Draw("tall.jpg", pixquill::test::GradientImage(60, 90), "JPG");
+    QFile broken(f.Source + "/broken.png");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not a picture");
+    broken.close();
+    for (const QString& target : {f.Root.filePath("report.jsonl"), QStringLiteral("-")}) {
+        const QString destination = f.Root.filePath(target == "-" ? "to-stdout" : "to-file");
+        const Outcome run = RunTool({"--report", target, "--width", "64", "--height", "64", f.Source, destination});
+        EXPECT_EQ(run.Exit, 1);
+        const QByteArray text = target == "-" ? run.Out.toUtf8() : ReadFileBytes(target);
+        if (target == "-") {
+            EXPECT_TRUE(run.Err.endsWith("Completed 2 of 3 images (1 failed)\n")) << run.Err.toStdString();
+        }
+        ASSERT_TRUE(text.endsWith('\n'));
+        const QList<QByteArray> lines = text.chopped(1).split('\n');
+        ASSERT_EQ(lines.size(), 3) << text.toStdString();
+        QMap<QString, QJsonObject> byName;
+        for (const QByteArray& line : lines) {
+            QJsonParseError error;
+            const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+            ASSERT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+            byName.insert(document.object().value("name").toString(), document.object());
+        }
+        ASSERT_EQ(byName.keys(), QStringList({"broken.png", "tall.jpg", "wide.png"}));
+        for (const QString& name : {QStringLiteral("tall.jpg"), QStringLiteral("wide.png")}) {
+            const QJsonObject line = byName.value(name);
+            const QString output = destination + "/_TH" + name.section('.', 0, 0) + ".jpg";
+            const QImage source(f.Source + "/" + name);
+            const QImage thumbnail(output);
+            EXPECT_EQ(line.value("written"), QJsonValue(true));
+            EXPECT_TRUE(line.value("reason").isNull());
+            EXPECT_EQ(line.value("source").toString(), f.Source + "/" + name);
+            EXPECT_EQ(line.value("output").toString(), output);
+            EXPECT_EQ(line.value("source_bytes").toInteger(), QFileInfo(f.Source + "/" + name).size());
+            EXPECT_EQ(line.value("thumbnail_bytes").toInteger(), QFileInfo(output).size());
+            EXPECT_EQ(QSize(line.value("source_width").toInt(), line.value("source_height").toInt()), source.size());
+            EXPECT_EQ(QSize(line.value("thumbnail_width").toInt(), line.value("thumbnail_height").toInt()),
+                      thumbnail.size());
+            EXPECT_GE(line.value("milliseconds").toInteger(-1), 0);
+        }
+        const QJsonObject failed = byName.value("broken.png");
+        EXPECT_EQ(failed.value("written"), QJsonValue(false));
+        EXPECT_FALSE(failed.value("reason").toString().isEmpty());
+        EXPECT_TRUE(failed.value("thumbnail_width").isNull());
+    }
+}
+
+// Every save is a rename of a new file, so a file written again has another
+// inode or a later time (two saves in a row may reuse the first inode).
+std::tuple<ino_t, time_t, long> StampOf(const QString& path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return {};
+    return {status.st_ino, status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+}
+
+void SetModified(const QString& path, qint64 secondsFromNow)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(secondsFromNow),
+                                 QFileDevice::FileModificationTime));
+}
+
+// A second run writes nothing; a source touched since is made again, and
+// with it the image that shares its thumbnail, in list order as before.
+TEST(BatchCli, NewerRedoesOnlyWhatChanged)
+{
+    Folders f;
+    f.Draw("a.jpg", Solid(Qt::red), "JPG");
+    f.Draw("a.png", Solid(Qt::blue));
+    f.Draw("b.png", pixquill::test::GradientImage(50, 40));
+    for (const char* name : {"a.jpg", "a.png", "b.png"})
+        SetModified(f.Source + "/" + name, -60);
+    Outcome run = RunTool({"--newer", f.Source, f.Destination});
+    EXPECT_EQ(run.Out, QString("Completed 3 of 3 images\n"));
+    const QString a = f.Destination + "/_THa.jpg";
+    const QString b = f.Destination + "/_THb.jpg";
+    const auto aBefore = StampOf(a);
+    const auto bBefore = StampOf(b);
+    ASSERT_NE(std::get<0>(aBefore), 0u);
+
+    run = RunTool({"--newer", f.Source, f.Destination});
+    EXPECT_EQ(run.Exit, 0);
+    EXPECT_EQ(run.Out, QString("Completed 0 of 3 images (3 up to date)\n"));
+    EXPECT_EQ(StampOf(a), aBefore);
+    EXPECT_EQ(StampOf(b), bBefore);
+
+    SetModified(f.Source + "/a.jpg", 60);
+    run = RunTool({"--newer", f.Source, f.Destination});
+    EXPECT_EQ(run.Exit, 0);
+    EXPECT_EQ(run.Out, QString("Completed 2 of 3 images (1 up to date)\n"));
+    EXPECT_NE(StampOf(a), aBefore);
+    EXPECT_EQ(StampOf(b), bBefore);
+    EXPECT_LE(pixquill::test::ColourDistance(QImage(a).pixel(5, 5), qRgb(0, 0, 255)), 12);
+
+    // An output that is one of the images (a.jpg for a.png here) is never
+    // taken for an up-to-date thumbnail: it is refused as ever.
+    run = RunTool({"--newer", "--prefix", "", f.Source, f.Source});
+    EXPECT_EQ(run.Out, QString("Completed 1 of 3 images (2 failed)\n"));
+}
+
+// Ctrl+C reaches the whole process group, decode workers included. The run
+// ends after the images in hand, every one of which is written whole and
+// reported; a second Ctrl+C ends it at once, even with a worker stuck on an
+// image, and still leaves no file behind but whole thumbnails.
+struct InterruptCase {
+    const char* Name;
+    QStringList Options;
+    int Signal;
+    int Times;
+    const char* HangOn;
+    int Exit;
+};
+
+void PrintTo(const InterruptCase& c, std::ostream* os) { *os << c.Name; }
+
+class Interrupted : public ::testing::TestWithParam<InterruptCase> {};
+
+TEST_P(Interrupted, LeavesOnlyWholeThumbnails)
+{
+    const InterruptCase& c = GetParam();
+    Folders f;
+    constexpr int kImages = 30;
+    f.Draw("p01.png", pixquill::test::GradientImage(1600, 1200));
+    for (int i = 2; i <= kImages; ++i)
+        ASSERT_TRUE(QFile::copy(f.Source + "/p01.png", f.Source + QStringLiteral("/p%1.png").arg(i, 2, 10, QChar('0'))));
+    const QStringList common{"--jobs", "2", "--filter", "lanczos3"};
+    const QString reference = f.Root.filePath("reference");
+    ASSERT_EQ(RunTool(QStringList(common) << f.Source << reference << "p01.png").Exit, 0);
+    const QByteArray expected = ReadFileBytes(reference + "/_THp01.jpg");
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PIXQUILL_WORKER_HANG_ON"), QString::fromLatin1(c.HangOn));
+    process.setProcessEnvironment(environment);
+    // A group of its own, as a terminal's foreground job has.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    const QString report = f.Root.filePath("report.jsonl");
+    process.start(QStringLiteral(PIXQUILL_BATCH_BINARY),
+                  QStringList(c.Options) << common << "--report" << report << f.Source << f.Destination);
+    ASSERT_TRUE(process.waitForStarted());
+    process.setReadChannel(QProcess::StandardError);
+    const pid_t group = static_cast<pid_t>(process.processId());
+    QByteArray progress;
+    while (!progress.contains("Processing ") && process.waitForReadyRead(30000))
+        progress += process.readAllStandardError();
+    if (!progress.contains("Processing ")) {
+        ::kill(-group, SIGKILL);
+        process.waitForFinished();
+        FAIL() << "no progress: " << progress.toStdString();
+    }
+    for (int i = 0; i < c.Times; ++i) {
+        if (i > 0) { // still waiting for the image in hand
+            EXPECT_FALSE(process.waitForFinished(500));
+        }
+        ::kill(-group, c.Signal);
+    }
+    if (!process.waitForFinished(60000))
+        ::kill(-group, SIGKILL);
+    process.waitForFinished();
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), c.Exit);
+
+    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    const QRegularExpressionMatch caption =
+        QRegularExpression("^Stopped after (\\d+) of 30 images \\((\\d+) written\\)\n$").match(out);
+    ASSERT_TRUE(caption.hasMatch()) << out.toStdString();
+    const int written = caption.captured(2).toInt();
+    EXPECT_EQ(caption.captured(1).toInt(), written);
+    EXPECT_LT(written, kImages);
+    const QStringList files = QDir(f.Destination).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(files.size(), written) << files.join(' ').toStdString();
+    for (const QString& name : files)
+        EXPECT_EQ(ReadFileBytes(f.Destination + "/" + name), expected) << name.toStdString();
+    const QList<QByteArray> lines = ReadFileBytes(report).split('\n');
+    EXPECT_EQ(lines.size(), written + 1);
+    for (const QByteArray& line : lines.mid(0, lines.size() - 1))
+        EXPECT_TRUE(QJsonDocument::fromJson(line).isObject()) << line.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Interrupted,
+    ::testing::Values(InterruptCase{"CtrlC", {}, SIGINT, 1, "", 130},
+                      InterruptCase{"CtrlCInProcess", {"--in-process"}, SIGINT, 1, "", 130},
+                      InterruptCase{"Terminated", {}, SIGTERM, 1, "", 143},
+                      InterruptCase{"TwiceWithAWorkerStuck", {"--timeout", "0"}, SIGINT, 2, "p01.png", 130}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Workers deaf to Ctrl+C still go with a batch killed outright, even one
+// stuck in a decoder (the hang hook leaves a temporary file named after it).
+TEST(BatchCli, KilledBatchTakesItsWorkersAlong)
+{
+    Folders f;
+    f.Draw("stuck.png", pixquill::test::GradientImage(40, 30));
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PIXQUILL_WORKER_HANG_ON"), QStringLiteral("stuck.png"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), {"--timeout", "0", f.Source, f.Destination});
+    QStringList left;
+    for (int i = 0; i < 300 && left.isEmpty(); ++i) {
+        QThread::msleep(20);
+        left = QDir(f.Destination).entryList({".pixquill-*.tmp"}, QDir::Files | QDir::Hidden);
+    }
+    ASSERT_EQ(left.size(), 1);
+    const QString worker = left.front().section('-', 1, 1);
+    process.kill();
+    ASSERT_TRUE(process.waitForFinished());
+    // Gone, or a zombie waiting for a reaper: either way no longer running.
+    const auto running = [&worker] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(worker));
+        return stat.open(QIODevice::ReadOnly)
+            && !QString::fromLatin1(stat.readAll()).section(')', 1).trimmed().startsWith('Z');
+    };
+    for (int i = 0; i < 250 && running(); ++i)
+        QThread::msleep(20);
+    EXPECT_FALSE(running()) << "worker " << worker.toStdString();
+}
+
+// One folder split into shares run side by side by GNU parallel, as over
+// several machines: together they write the same bytes as one run, the
+// images sharing a thumbnail name (a.b.png, a.jpg, a.png) included.
+TEST(BatchCli, SharesThroughGnuParallelMatchOneRun)
+{
+    const QString parallel = QStandardPaths::findExecutable(QStringLiteral("parallel"));
+    ASSERT_FALSE(parallel.isEmpty()) << "GNU parallel is missing: bash scripts/install-deps.sh";
+    Folders f;
+    for (int i = 0; i < 10; ++i)
+        f.Draw(QStringLiteral("g%1.png").arg(i), pixquill::test::GradientImage(120 + 13 * i, 80 + 7 * i));
+    f.Draw("a.b.png", Solid(Qt::green));
+    f.Draw("a.jpg", Solid(Qt::red), "JPG");
+    f.Draw("a.png", Solid(Qt::blue));
+    f.Draw("with space.png", Solid(Qt::yellow));
+    const QString one = f.Root.filePath("one");
+    ASSERT_EQ(RunTool({"--format", "png", "--quiet", f.Source, one}).Exit, 0);
+
+    QProcess jobs;
+    jobs.start(parallel, {"--will-cite", "-S", ":", "-q", PIXQUILL_BATCH_BINARY, "--format", "png", "--quiet",
+                          "--share", "{}/3", f.Source, f.Destination, ":::", "1", "2", "3"});
+    ASSERT_TRUE(jobs.waitForFinished(120000));
+    EXPECT_EQ(jobs.exitCode(), 0) << jobs.readAllStandardError().toStdString();
+    ASSERT_EQ(f.Written(one).size(), 12);
+    EXPECT_EQ(f.Written(), f.Written(one));
+    for (const QString& name : f.Written(one))
+        EXPECT_EQ(ReadFileBytes(f.Destination + "/" + name), ReadFileBytes(one + "/" + name)) << name.toStdString();
+    EXPECT_LE(pixquill::test::ColourDistance(QImage(one + "/_THa.png").pixel(5, 5), qRgb(0, 0, 255)), 4);
 }
 
 } // namespace

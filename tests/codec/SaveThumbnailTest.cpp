@@ -1,3 +1,5 @@
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -155,6 +157,30 @@ TEST(SaveThumbnailTest, EmptySurfaceGivesNoCaptureAndWritesNothing)
     EXPECT_EQ(kSaveNoCapture, SaveThumbnail(thumb, dir.filePath(QStringLiteral("t.png")), kFifPng, &reason));
     EXPECT_FALSE(reason.isEmpty());
     EXPECT_TRUE(FolderEntries(dir.path()).isEmpty());
+}
+
+// A process about to end at once refuses every save from then on, touching
+// nothing. The refusal is for good, so it runs in a child process.
+TEST(SaveThumbnailDeathTest, RefusedSavesTouchNothing)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            bool ok = false;
+            {
+                QTemporaryDir dir;
+                Surface thumb;
+                DrawInto(thumb, test::QuadrantImage(20, 10));
+                const int before = SaveThumbnail(thumb, dir.filePath(QStringLiteral("before.png")), kFifPng);
+                RefuseFurtherSaves();
+                QString reason;
+                const int after = SaveThumbnail(thumb, dir.filePath(QStringLiteral("after.png")), kFifPng, &reason);
+                ok = before == kSaveWritten && after == kSaveFailed && reason == QStringLiteral("saving was stopped")
+                    && FolderEntries(dir.path()) == QStringList{QStringLiteral("before.png")};
+            }
+            std::exit(ok ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SaveThumbnailTest, ReplacesAnExistingFile)

@@ -173,6 +173,13 @@ TEST(BatchRun, CompletionCaptions)
     EXPECT_EQ(BatchRun::CompletionCaption(0, 0), QString("Completed 0 of 0 images"));
     EXPECT_EQ(BatchRun::CompletionCaption(7, 7), QString("Completed 7 of 7 images"));
     EXPECT_EQ(BatchRun::CompletionCaption(0, 3), QString("Completed 0 of 3 images (3 failed)"));
+    EXPECT_EQ(BatchRun::CompletionCaption(3, 250, 247), QString("Completed 3 of 250 images (247 up to date)"));
+    EXPECT_EQ(BatchRun::CompletionCaption(2, 250, 247),
+              QString("Completed 2 of 250 images (1 failed, 247 up to date)"));
+    EXPECT_EQ(BatchRun::StoppedCaption(4, 250, 3, 0), QString("Stopped after 4 of 250 images (3 written, 1 failed)"));
+    EXPECT_EQ(BatchRun::StoppedCaption(0, 9, 0, 0), QString("Stopped after 0 of 9 images (0 written)"));
+    EXPECT_EQ(BatchRun::StoppedCaption(12, 30, 2, 10),
+              QString("Stopped after 12 of 30 images (2 written, 10 up to date)"));
 }
 
 TEST(BatchRun, EmptyDestinationIsRefused)

@@ -19,16 +19,33 @@ WorkerJob SampleJob()
     job.Settings.ResampleFilter = 5;
     job.Settings.OutputFormat = -1;
     job.Settings.FastDecode = true;
+    job.Settings.JpegQuality = 42;
     job.ListedNames = {QStringLiteral("a.jpg"), QStringLiteral("名前.png"), QString()};
     return job;
 }
 
 // A reply reaches the batch in pieces of any size: until the last byte is in,
 // the frame stays incomplete and nothing is taken off the buffer.
+// Every field away from its default, so a field the protocol forgets shows.
+ImageResult SampleResult()
+{
+    ImageResult result{QStringLiteral("b.tif"), QStringLiteral("/out/_THb.jpg"), false,
+                       QStringLiteral("cannot decode the image (TIFF: bad strip)")};
+    result.UpToDate = true;
+    result.Interrupted = true;
+    result.SourceBytes = 5'000'000'000;
+    result.SourceWidth = 6000;
+    result.SourceHeight = 4000;
+    result.ThumbnailWidth = 150;
+    result.ThumbnailHeight = 100;
+    result.ThumbnailBytes = 4321;
+    result.Milliseconds = 1234;
+    return result;
+}
+
 TEST(WorkerProtocolTest, FramesSurviveAnySplit)
 {
-    const ImageResult sent{QStringLiteral("b.tif"), QStringLiteral("/out/_THb.jpg"), false,
-                           QStringLiteral("cannot decode the image (TIFF: bad strip)")};
+    const ImageResult sent = SampleResult();
     const QByteArray bytes = PackFrame(WorkerMessage::Result, EncodeResult(sent))
         + PackFrame(WorkerMessage::Image, EncodeImageName(QStringLiteral("next.png")));
     const qsizetype firstEnd = PackFrame(WorkerMessage::Result, EncodeResult(sent)).size();
@@ -42,10 +59,7 @@ TEST(WorkerProtocolTest, FramesSurviveAnySplit)
         EXPECT_EQ(WorkerMessage::Result, frame.Kind);
         const std::optional<ImageResult> got = DecodeResult(frame.Payload);
         ASSERT_TRUE(got);
-        EXPECT_EQ(sent.Name, got->Name);
-        EXPECT_EQ(sent.OutputPath, got->OutputPath);
-        EXPECT_EQ(sent.Written, got->Written);
-        EXPECT_EQ(sent.Reason, got->Reason);
+        EXPECT_TRUE(sent == *got);
         ASSERT_EQ(FrameStatus::Complete, TakeFrame(buffer, frame));
         EXPECT_EQ(std::optional<QString>(QStringLiteral("next.png")), DecodeImageName(frame.Payload));
         EXPECT_TRUE(buffer.isEmpty());
