@@ -179,6 +179,10 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // Under a file-size limit (a scheduler's, a quota's) a write past it
+    // would kill the process; ignored, the write fails with EFBIG and the
+    // image is reported "File too large" like any other failed save.
+    std::signal(SIGXFSZ, SIG_IGN);
     qInstallMessageHandler(DropQtMessages);
     // The application object also sets the C locale from the environment, so
     // a worker decodes under the same locale as the batch that started it.

@@ -1,3 +1,5 @@
+#include <csignal>
+
 #include <QApplication>
 #include <QCoreApplication>
 
@@ -18,6 +20,9 @@ constexpr int kWindowDecodeTimeoutSeconds = 120;
 
 int main(int argc, char** argv)
 {
+    // A write past a file-size limit fails (EFBIG, "File too large") instead
+    // of killing the window or its decode worker.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc == 2 && qstrcmp(argv[1], pixquill::kDecodeWorkerOption) == 0) {
         QCoreApplication worker(argc, argv);
         return pixquill::RunDecodeWorker();
