@@ -105,8 +105,10 @@ int main(int argc, char* argv[])
     };
     int written = 0;
     if (jobs <= 0) {
+        // As in the window's decode worker, which runs the window's batch.
         Surface picLoad;
         Surface picThumb;
+        picLoad.SetScratch(true);
         FixedBatchSettings fixed(settings);
         BatchCallbacks callbacks;
         callbacks.Progress = [&](int value, int) {

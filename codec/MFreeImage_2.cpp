@@ -816,6 +816,17 @@ LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
         result.ok = true;
         return result;
     }
+    if (picLoad.IsScratch()) {
+        picLoad.ResizeForOverwrite(width + 2 * picLoad.BorderWidth(), height + 2 * picLoad.BorderWidth());
+        QImage& fresh = picLoad.Image();
+        if (fresh.width() != width || fresh.height() != height) {
+            result.error = QStringLiteral("not enough memory for the image");
+            return result;
+        }
+        CopyBlock(reader, 0, 0, width, height, fresh, 0, 0);
+        result.ok = true;
+        return result;
+    }
     QImage image(width, height, QImage::Format_RGB32);
     if (image.isNull()) {
         result.error = QStringLiteral("not enough memory for the image");

@@ -45,6 +45,15 @@ public:
     // is never held twice.
     void ResizeForOverwrite(int width, int height);
 
+    // A scratch surface is one whose drawing nobody looks at after a failed
+    // load (a batch worker's own load surface: the next image replaces it
+    // anyway). A load into it frees the old image before taking the new one,
+    // so a large photo is never held twice; a failure for lack of memory then
+    // leaves it empty. Off by default: a surface a person sees keeps its
+    // picture when the next one cannot be loaded.
+    void SetScratch(bool scratch) { m_scratch = scratch; }
+    bool IsScratch() const { return m_scratch; }
+
     int ScaleWidth() const { return m_image.width(); }
     int ScaleHeight() const { return m_image.height(); }
 
@@ -88,6 +97,7 @@ private:
     int m_height = 0;
     int m_border = 0;
     bool m_autoSize = false;
+    bool m_scratch = false;
     QColor m_backColor;
     QImage m_image;
     QImage m_picture;

@@ -130,6 +130,7 @@ int RunDecodeWorker()
     // One pair of surfaces for the worker's whole life, as a worker thread has.
     Surface picLoad;
     Surface picThumb;
+    picLoad.SetScratch(true);
     for (;;) {
         bool ended = false;
         const std::optional<WorkerFrame> frame = ReadFrame(STDIN_FILENO, buffer, ended);

@@ -162,6 +162,7 @@ struct Shared {
         // Each worker draws on surfaces of its own; nothing else is shared.
         Surface picLoad;
         Surface picThumb;
+        picLoad.SetScratch(true);
         RunGroups([&](const QString& name) {
             return ProcessImage(name, Settings, picLoad, picThumb, ListedNames);
         });

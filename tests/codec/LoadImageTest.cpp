@@ -243,11 +243,13 @@ rlim_t CurrentVirtualSize()
 }
 
 // Loads with the address space limited to what the process uses now plus
-// 100 MB; 0 when the load failed for lack of memory and the surface kept
-// the earlier image.
-int LoadWithLittleMemoryLeft(const QString& path)
+// 100 MB; 0 when the load failed for lack of memory and left the surface as
+// promised: an ordinary surface keeps the earlier image, a scratch one is
+// empty (never half drawn).
+int LoadWithLittleMemoryLeft(const QString& path, bool scratch)
 {
     Surface surface;
+    surface.SetScratch(scratch);
     surface.Resize(13, 7);
     surface.Image() = test::QuadrantImage(13, 7);
     const QImage earlier = surface.Image();
@@ -256,15 +258,18 @@ int LoadWithLittleMemoryLeft(const QString& path)
     limit.rlim_max = RLIM_INFINITY;
     setrlimit(RLIMIT_AS, &limit);
     const LoadResult result = LoadImageToSurface(path, surface);
-    const bool untouched = surface.Width() == 13 && surface.Height() == 7 && surface.Image() == earlier;
+    const bool asPromised = scratch ? surface.Image().isNull()
+                                    : surface.Width() == 13 && surface.Height() == 7 && surface.Image() == earlier;
     std::fprintf(stderr, "[%s]\n", result.error.toUtf8().constData());
-    return !result.ok && untouched ? 0 : 1;
+    return !result.ok && asPromised ? 0 : 1;
 }
 
 // The decoded bitmap fits in what is left (36 MB of grey), the 32-bit
-// picture made from it does not (144 MB): the load fails for lack of memory
-// and the surface keeps the earlier image. Runs in a child process.
-TEST(LoadImageMemoryTest, RunningOutOfMemoryLeavesTheSurfaceAsItWas)
+// picture made from it does not (144 MB): the load fails for lack of memory.
+// Runs in a child process.
+class LoadImageMemoryTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LoadImageMemoryTest, RunningOutOfMemoryFailsCleanly)
 {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer reserves more address space than any limit allows";
@@ -275,9 +280,30 @@ TEST(LoadImageMemoryTest, RunningOutOfMemoryLeavesTheSurfaceAsItWas)
     QImage grey(6000, 6000, QImage::Format_Grayscale8);
     grey.fill(128);
     ASSERT_TRUE(grey.save(path));
-    EXPECT_EXIT(std::_Exit(LoadWithLittleMemoryLeft(path)), ::testing::ExitedWithCode(0),
+    EXPECT_EXIT(std::_Exit(LoadWithLittleMemoryLeft(path, GetParam())), ::testing::ExitedWithCode(0),
                 "\\[not enough memory for the image\\]");
 #endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Surfaces, LoadImageMemoryTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Scratch" : "KeepsTheEarlierImage"; });
+
+// A batch worker's scratch load surface frees before it allocates; what it
+// ends up holding must be what an ordinary surface holds, through size
+// changes up and down and a reload at the same size.
+TEST_F(LoadImageTest, ScratchSurfaceHoldsWhatAnOrdinaryOneHolds)
+{
+    Surface scratch;
+    scratch.SetScratch(true);
+    const QSize sizes[] = {{30, 20}, {12, 40}, {12, 40}, {50, 50}};
+    for (const QSize& size : sizes) {
+        const QString path = Path(QStringLiteral("g%1x%2.png").arg(size.width()).arg(size.height()));
+        ASSERT_TRUE(test::QuadrantImage(size.width(), size.height()).save(path));
+        ASSERT_TRUE(LoadImageToSurface(path, m_surface).ok);
+        ASSERT_TRUE(LoadImageToSurface(path, scratch).ok);
+        EXPECT_EQ(QSize(m_surface.Width(), m_surface.Height()), QSize(scratch.Width(), scratch.Height()));
+        EXPECT_EQ(m_surface.Image(), scratch.Image());
+    }
 }
 
 } // namespace
