@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <QBuffer>
 #include <QFile>
 
 #include <FreeImage.h>
@@ -74,31 +73,6 @@ QByteArray PngHeaderOnly(std::uint32_t width, std::uint32_t height)
     AppendChunk(out, "IDAT", QByteArray("\x78\x9c\x63\x60", 4));
     AppendChunk(out, "IEND", {});
     return out;
-}
-
-QByteArray JpegWithOrientation(const QImage& image, int orientation)
-{
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    // EXIF: little-endian TIFF header, one directory with one entry,
-    // Orientation (0x0112), SHORT, count 1.
-    QByteArray tiff("II*\0\x08\0\0\0", 8);
-    tiff.append("\x01\x00", 2); // one entry
-    tiff.append("\x12\x01\x03\x00\x01\x00\x00\x00", 8);
-    tiff.append(static_cast<char>(orientation));
-    tiff.append("\0\0\0", 3);
-    tiff.append("\0\0\0\0", 4); // no next directory
-    QByteArray payload("Exif\0\0", 6);
-    payload.append(tiff);
-    QByteArray app1("\xFF\xE1", 2);
-    const int length = static_cast<int>(payload.size()) + 2;
-    app1.append(static_cast<char>(length >> 8));
-    app1.append(static_cast<char>(length & 0xFF));
-    app1.append(payload);
-    // Right after the start-of-image marker.
-    return jpeg.left(2) + app1 + jpeg.mid(2);
 }
 
 ReadBack ReadWithFreeImage(const QString& path)

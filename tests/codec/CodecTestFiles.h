@@ -19,9 +19,6 @@ bool WriteFileBytes(const QString& path, const QByteArray& bytes);
 // (8-bit RGB), then a few bytes of compressed data, far from enough, and IEND.
 QByteArray PngHeaderOnly(std::uint32_t width, std::uint32_t height);
 
-// A JPEG of the image with an EXIF block whose orientation tag is set.
-QByteArray JpegWithOrientation(const QImage& image, int orientation);
-
 // What FreeImage reads back from a written file.
 struct ReadBack {
     bool ok = false;

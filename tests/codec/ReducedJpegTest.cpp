@@ -42,17 +42,6 @@ QByteArray Encode(const QImage& image, bool progressive)
     return jpeg;
 }
 
-// An APP1 EXIF block holding one directory entry, after the start marker.
-QByteArray WithExif(const QByteArray& jpeg, const QByteArray& tiff)
-{
-    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
-    const int length = static_cast<int>(payload.size()) + 2;
-    QByteArray app1("\xFF\xE1", 2);
-    app1.append(static_cast<char>(length >> 8));
-    app1.append(static_cast<char>(length & 0xFF));
-    return jpeg.left(2) + app1 + payload + jpeg.mid(2);
-}
-
 QByteArray FileFor(const HeaderCase& c)
 {
     const QImage image = test::GradientImage(c.Width, c.Height);
@@ -60,19 +49,20 @@ QByteArray FileFor(const HeaderCase& c)
     case Layout::Baseline:
         return test::JpegWithOrientation(image, c.Orientation);
     case Layout::Progressive:
-        return WithExif(Encode(image, true), test::JpegWithOrientation(QImage(1, 1, QImage::Format_RGB32), c.Orientation)
-                                                  .mid(12, 26));
+        // The orientation block of a baseline file, moved onto a progressive one.
+        return test::WithExif(Encode(image, true),
+                              test::JpegWithOrientation(QImage(1, 1, QImage::Format_RGB32), c.Orientation).mid(12, 26));
     case Layout::BigEndianExif: {
         QByteArray tiff("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01", 18);
         tiff.append('\0');
         tiff.append(static_cast<char>(c.Orientation));
         tiff.append(QByteArray(6, '\0'));
-        return WithExif(Encode(image, false), tiff);
+        return test::WithExif(Encode(image, false), tiff);
     }
     case Layout::ExifWithoutOrientation: {
         // One entry: ImageDescription (0x010E), ASCII, 2 bytes "x".
         QByteArray tiff("II*\0\x08\0\0\0\x01\0\x0E\x01\x02\0\x02\0\0\0x\0\0\0\0\0\0\0", 26);
-        return WithExif(Encode(image, false), tiff);
+        return test::WithExif(Encode(image, false), tiff);
     }
     case Layout::Truncated:
         return Encode(image, false).left(20);

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <ostream>
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -38,24 +37,6 @@ QImage WavePicture(int width, int height)
                           255 * (x + 2 * y) / std::max(1, width + 2 * height - 3));
     }
     return image;
-}
-
-// A JPEG whose EXIF block holds only the orientation tag.
-QByteArray JpegWithExifOrientation(const QImage& image, int orientation)
-{
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    QByteArray tiff("II*\0\x08\0\0\0\x01\x00\x12\x01\x03\x00\x01\x00\x00\x00", 18);
-    tiff.append(static_cast<char>(orientation));
-    tiff.append("\0\0\0\0\0\0\0", 7);
-    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
-    const int length = static_cast<int>(payload.size()) + 2;
-    QByteArray app1("\xFF\xE1", 2);
-    app1.append(static_cast<char>(length >> 8));
-    app1.append(static_cast<char>(length & 0xFF));
-    return jpeg.left(2) + app1 + payload + jpeg.mid(2);
 }
 
 double Psnr(const QImage& a, const QImage& b)
@@ -101,7 +82,7 @@ TEST_P(FastRoad, WritesTheFullRoadsSizeFromTheReducedDecode)
     QDir().mkdir(source);
     QFile file(source + "/cam.jpg");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(JpegWithExifOrientation(WavePicture(c.StoredWidth, c.StoredHeight), c.Orientation));
+    file.write(test::JpegWithOrientation(WavePicture(c.StoredWidth, c.StoredHeight), c.Orientation));
     file.close();
 
     JobSettings settings;
@@ -188,7 +169,7 @@ TEST(ParallelBatch, WritesWhatTheOneAtATimeRunWrites)
         ASSERT_TRUE(test::GradientImage(150 + 37 * i, 110 + 23 * i).save(source + QStringLiteral("/g%1.png").arg(i)));
     QFile turned(source + "/turned.jpg");
     ASSERT_TRUE(turned.open(QIODevice::WriteOnly));
-    turned.write(JpegWithExifOrientation(WavePicture(333, 201), 6));
+    turned.write(test::JpegWithOrientation(WavePicture(333, 201), 6));
     turned.close();
     ASSERT_TRUE(WavePicture(90, 60).save(source + "/small.jpg", "JPG"));
     const QStringList names = QDir(source).entryList(QDir::Files, QDir::Name);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <QBuffer>
 #include <QFile>
 #include <QPainter>
 
@@ -37,6 +38,33 @@ int ColourDistance(QRgb a, QRgb b)
 {
     return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
                      std::abs(qBlue(a) - qBlue(b))});
+}
+
+QByteArray WithExif(const QByteArray& jpeg, const QByteArray& tiff)
+{
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    const int length = static_cast<int>(payload.size()) + 2;
+    QByteArray app1("\xFF\xE1", 2);
+    app1.append(static_cast<char>(length >> 8));
+    app1.append(static_cast<char>(length & 0xFF));
+    return jpeg.left(2) + app1 + payload + jpeg.mid(2);
+}
+
+QByteArray JpegWithOrientation(const QImage& image, int orientation)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    // Little-endian TIFF header, one directory with one entry: Orientation
+    // (0x0112), SHORT, count 1; no next directory.
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    tiff.append("\x01\x00", 2);
+    tiff.append("\x12\x01\x03\x00\x01\x00\x00\x00", 8);
+    tiff.append(static_cast<char>(orientation));
+    tiff.append("\0\0\0", 3);
+    tiff.append("\0\0\0\0", 4);
+    return WithExif(jpeg, tiff);
 }
 
 QByteArray ReadFileBytes(const QString& path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QColor>
 #include <QImage>
 #include <QString>
@@ -16,6 +17,14 @@ QImage QuadrantImage(int width, int height);
 
 // Colour distance: the largest difference over the three channels.
 int ColourDistance(QRgb a, QRgb b);
+
+// The JPEG with an APP1 EXIF block holding the TIFF bytes, put right after
+// the start-of-image marker.
+QByteArray WithExif(const QByteArray& jpeg, const QByteArray& tiff);
+
+// A JPEG of the image (quality 95) with an EXIF block whose only tag is the
+// orientation.
+QByteArray JpegWithOrientation(const QImage& image, int orientation);
 
 // Whole file contents (empty when unreadable).
 QByteArray ReadFileBytes(const QString& path);
