@@ -565,13 +565,13 @@ QByteArray XbmOf(const QImage& image)
     return out + "};\n";
 }
 
-struct CutSpec {
+struct CutSource {
     const char* Stem;
     const char* Extension;
     std::function<QByteArray()> Good;
 };
 
-std::vector<CutSpec> CutSources()
+std::vector<CutSource> CutSources()
 {
     return {
         {"jpeg", "jpg", [] { return EncodeWithCodec(Picture(), kFifJpeg); }},
@@ -607,13 +607,13 @@ std::vector<BrokenInput> MakeTable()
 
     // Cut inside the header (nothing to decode) and later (a decoder may
     // still make a picture of what is there, or refuse).
-    for (const CutSpec& spec : CutSources()) {
+    for (const CutSource& cut : CutSources()) {
         for (const int permille : {-1, -8, -17, -40, 250, 500, 900, 999}) {
             const bool early = permille < 0;
-            const QString name = early ? QStringLiteral("cut-%1-at-%2.%3").arg(spec.Stem).arg(-permille).arg(spec.Extension)
-                                       : QStringLiteral("cut-%1-at-%2permille.%3").arg(spec.Stem).arg(permille).arg(spec.Extension);
+            const QString name = early ? QStringLiteral("cut-%1-at-%2.%3").arg(cut.Stem).arg(-permille).arg(cut.Extension)
+                                       : QStringLiteral("cut-%1-at-%2permille.%3").arg(cut.Stem).arg(permille).arg(cut.Extension);
             add(BrokenKind::Cut, name, early ? Expect::Fails : Expect::LoadsOrFails, cannotDecode, true,
-                [good = spec.Good, permille] {
+                [good = cut.Good, permille] {
                     const QByteArray bytes = good();
                     const qsizetype length = permille < 0 ? -permille : bytes.size() * permille / 1000;
                     return bytes.left(std::max<qsizetype>(1, std::min(length, bytes.size() - 1)));
