@@ -12,17 +12,18 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "bench/ProcStatus.h"
 #include "engine/DecodeWorker.h"
 #include "engine/OptionTables.h"
 #include "engine/ParallelBatch.h"
 
 using namespace pixquill;
+using bench::PeakResidentKiB;
 
 namespace {
 
@@ -45,21 +46,6 @@ long ChildrenPeakKiB()
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
     return usage.ru_maxrss;
-}
-
-// The high-water mark of this process's own address space (VmHWM). Unlike
-// getrusage's ru_maxrss, it starts afresh at exec, so the parent's size at
-// the time it spawned the child does not leak into the child's figure.
-long PeakResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
 }
 
 // A photo-like picture: gradients, shapes and fine detail, so that decoders

@@ -12,26 +12,15 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "bench/ProcStatus.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "tests/support/BrokenInputs.h"
 
 using namespace pixquill;
+using bench::PeakResidentKiB;
 
 namespace {
-
-// This process's high-water mark (VmHWM, KiB); it starts afresh at exec.
-long PeakResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
 
 // Child: load one file, print "milliseconds peak-KiB-added reason".
 int RunChild(const QString& path)

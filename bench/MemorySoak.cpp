@@ -19,28 +19,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "bench/ProcStatus.h"
 #include "codec/Surface.h"
 #include "engine/BatchRun.h"
 #include "engine/OptionTables.h"
 #include "engine/ParallelBatch.h"
 
 using namespace pixquill;
-
-namespace {
-
-long StatusKiB(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(static_cast<int>(qstrlen(field))).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
-} // namespace
+using bench::StatusKiB;
 
 int main(int argc, char* argv[])
 {
