@@ -46,6 +46,13 @@ constexpr std::array<FileMaskEntry, kFileMaskCount> kFileMasks{{
     {"X11 Bitmap Format(*.xbm)", "*.xbm"},
     {"X PIxMap Format definition(*.xpm)", "*.xpm"},
     {"All Files(*.*)", "*.*"},
+    // Ours, after the design's list.
+    {"Today's Photos(*.heic,*.heif,*.avif,*.jxl,*.webp)", "*.heic;*.heif;*.hif;*.avif;*.jxl;*.webp"},
+    {"All Readable Formats",
+     "*.avif;*.bmp;*.bw;*.cur;*.dds;*.dib;*.emf;*.exr;*.gg;*.gif;*.hdr;*.heic;*.heif;*.hif;*.ico;*.iff;"
+     "*.j2c;*.j2k;*.jfif;*.jif;*.jng;*.jp2;*.jpeg;*.jpg;*.jxl;*.koala;*.lbm;*.mng;*.pbm;*.pcd;*.pct;"
+     "*.pcx;*.pfm;*.pgm;*.pic;*.pict;*.png;*.ppm;*.psd;*.ras;*.rgb;*.rgba;*.rle;*.sgi;*.tga;*.tif;"
+     "*.tiff;*.wbmp;*.webp;*.wmf;*.xbm;*.xpm"},
 }};
 
 constexpr std::array<OutputFormatEntry, kOutputFormatCount> kOutputFormats{{

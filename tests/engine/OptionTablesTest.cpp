@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -29,13 +30,27 @@ TEST(FileMasks, ListHasItsEntriesInOrder)
     EXPECT_STREQ(masks[28].Text, "All Files(*.*)");
     EXPECT_STREQ(masks[28].Mask, "*.*");
     // Every single-type entry's text names its own patterns.
-    for (int i = 1; i < kFileMaskCount - 1; ++i) {
+    for (int i = 1; i < kFileMaskCount; ++i) {
+        if (i == kFileMaskAllReadable)
+            continue;
         const QString text = QString::fromLatin1(masks[static_cast<std::size_t>(i)].Text);
         const QString first = FileMaskAt(i)->split(u';').first().mid(1);
         EXPECT_TRUE(text.contains(first)) << i;
     }
     EXPECT_FALSE(FileMaskAt(-1).has_value());
-    EXPECT_FALSE(FileMaskAt(29).has_value());
+    EXPECT_FALSE(FileMaskAt(kFileMaskCount).has_value());
+}
+
+TEST(FileMasks, AllReadableHoldsEveryOtherEntrysPatterns)
+{
+    const QStringList all = FileMaskAt(kFileMaskAllReadable)->split(u';');
+    for (int i = 0; i < kFileMaskCount; ++i) {
+        if (i == kFileMaskAllFiles)
+            continue;
+        for (const QString& pattern : FileMaskAt(i)->split(u';'))
+            EXPECT_TRUE(all.contains(pattern)) << pattern.toStdString() << " of entry " << i;
+    }
+    EXPECT_EQ(all.size(), QSet<QString>(all.begin(), all.end()).size()) << "a pattern twice";
 }
 
 TEST(FileMasks, AllSupportedIsNotTheUnionOfTheOthers)
@@ -83,7 +98,12 @@ INSTANTIATE_TEST_SUITE_P(
                       MaskCase{"README", kFileMaskAllFiles, true},
                       MaskCase{"a.b.c", kFileMaskAllFiles, true},
                       MaskCase{"Ünïcödé.BMP", 1, true},
-                      MaskCase{"x.bmpx", 1, false}));
+                      MaskCase{"x.bmpx", 1, false},
+                      MaskCase{"IMG_0001.HEIC", kFileMaskTodaysPhotos, true},
+                      MaskCase{"a.webp", kFileMaskAllSupported, false},
+                      MaskCase{"a.avif", kFileMaskAllReadable, true},
+                      MaskCase{"a.jpeg", kFileMaskAllReadable, true},
+                      MaskCase{"notes.txt", kFileMaskAllReadable, false}));
 
 TEST(MaskMatching, WildcardsAndSeparators)
 {

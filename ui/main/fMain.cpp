@@ -142,7 +142,7 @@ QString DroppedFolder(const QMimeData* mime)
     const QFileInfo info(url.toLocalFile());
     if (info.isDir())
         return info.absoluteFilePath();
-    if (info.isFile() && MatchesMask(info.fileName(), *FileMaskAt(kFileMaskAllSupported)))
+    if (info.isFile() && MatchesMask(info.fileName(), *FileMaskAt(kFileMaskAllReadable)))
         return info.absolutePath();
     return {};
 }

@@ -407,6 +407,7 @@ TEST_P(fMainDrop, SetsTheSourceBoxOrIsRefused)
 {
     Picture("a.png", 20, 10);
     Bytes("notes.txt", "x");
+    Bytes("phone.heic", "x");
     ASSERT_TRUE(QDir(m_dir.path()).mkdir("sub"));
     const QString what = QString::fromUtf8(GetParam().What);
     QMimeData mime;
@@ -426,7 +427,7 @@ TEST_P(fMainDrop, SetsTheSourceBoxOrIsRefused)
     if (enter.isAccepted()) {
         QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_window, &drop);
-        EXPECT_EQ(m_window->txtImgDir()->text(), what == QLatin1String("a.png") ? m_dir.path() : m_dir.filePath(what));
+        EXPECT_EQ(m_window->txtImgDir()->text(), what.contains(u'.') ? m_dir.path() : m_dir.filePath(what));
         EXPECT_FALSE(m_window->fbImages()->Path().startsWith(QLatin1String("/before")));
     } else {
         EXPECT_EQ(m_window->txtImgDir()->text(), QStringLiteral("/before"));
@@ -436,7 +437,7 @@ TEST_P(fMainDrop, SetsTheSourceBoxOrIsRefused)
 
 INSTANTIATE_TEST_SUITE_P(Drops, fMainDrop,
                          ::testing::Values(DropCase{"sub", true}, DropCase{"a.png", true},
-                                           DropCase{"notes.txt", false}, DropCase{"missing", false},
+                                           DropCase{"phone.heic", true}, DropCase{"notes.txt", false}, DropCase{"missing", false},
                                            DropCase{"text", false}, DropCase{"web", false}),
                          [](const auto& info) { return QString::fromUtf8(info.param.What).remove('.').toStdString(); });
 
