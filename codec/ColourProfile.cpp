@@ -80,23 +80,26 @@ Profile OpenProfile(const QByteArray& bytes)
     return Profile(cmsOpenProfileFromMemTHR(Context(), bytes.constData(), static_cast<cmsUInt32Number>(bytes.size())));
 }
 
-// IEC 61966-2.1: the encoded value of a linear one.
-double LinearToSrgb(double v)
-{
-    return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
-}
-
 // Grey on sRGB's tone curve, the white of the profile connection space: what
 // grey pictures are converted to, so that they stay one channel.
-Profile SrgbGreyProfile()
+struct CurveDeleter {
+    void operator()(cmsToneCurve* curve) const noexcept { cmsFreeToneCurve(curve); }
+};
+using Curve = std::unique_ptr<cmsToneCurve, CurveDeleter>;
+
+// sRGB's tone curve (IEC 61966-2.1) as LittleCMS's parametric type 4.
+Curve SrgbCurve()
 {
     const cmsFloat64Number parameters[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
-    cmsToneCurve* curve = cmsBuildParametricToneCurve(Context(), 4, parameters);
+    return Curve(cmsBuildParametricToneCurve(Context(), 4, parameters));
+}
+
+Profile SrgbGreyProfile()
+{
+    const Curve curve = SrgbCurve();
     if (!curve)
         return nullptr;
-    Profile profile(cmsCreateGrayProfileTHR(Context(), cmsD50_xyY(), curve));
-    cmsFreeToneCurve(curve);
-    return profile;
+    return Profile(cmsCreateGrayProfileTHR(Context(), cmsD50_xyY(), curve.get()));
 }
 
 bool NearXyz(const cmsCIEXYZ& a, const cmsCIEXYZ& b)
@@ -118,11 +121,16 @@ bool NearXyzTag(cmsHPROFILE profile, cmsHPROFILE reference, cmsTagSignature tag)
 bool IsSrgbCurve(cmsHPROFILE profile, cmsTagSignature tag)
 {
     const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, tag));
-    if (!curve)
+    static const Curve srgbInverse = [] {
+        const Curve srgb = SrgbCurve();
+        return Curve(srgb ? cmsReverseToneCurve(srgb.get()) : nullptr);
+    }();
+    if (!curve || !srgbInverse)
         return false;
     for (int i = 0; i <= 255; i += 3) {
         const double encoded = i / 255.0;
-        const double shown = LinearToSrgb(std::clamp<double>(cmsEvalToneCurveFloat(curve, static_cast<cmsFloat32Number>(encoded)), 0.0, 1.0));
+        const float linear = std::clamp(cmsEvalToneCurveFloat(curve, static_cast<cmsFloat32Number>(encoded)), 0.0f, 1.0f);
+        const double shown = cmsEvalToneCurveFloat(srgbInverse.get(), linear);
         if (std::abs(shown - encoded) > 1.0 / 255.0)
             return false;
     }
@@ -190,153 +198,6 @@ ProfileKind Classify(const QByteArray& bytes)
     }
 }
 
-// The conversion of a matrix-and-curves RGB profile (Adobe RGB, ProPhoto,
-// Display P3, the swapped-primaries kind) done here with tables and a fixed-
-// point matrix: LittleCMS's general pipeline runs at ~50 megapixels a second,
-// too slow next to decoding, where this runs several times faster. The same
-// arithmetic LittleCMS does for such a pair without black-point compensation,
-// which changes nothing when the profile's black is zero, the only case taken.
-class MatrixShaper {
-public:
-    // Null when the profile is not of that kind (tables, a black above zero,
-    // a matrix too wide for the fixed-point sums).
-    static std::unique_ptr<MatrixShaper> Make(cmsHPROFILE profile)
-    {
-        for (cmsTagSignature table : {cmsSigAToB0Tag, cmsSigAToB1Tag, cmsSigAToB2Tag, cmsSigDToB0Tag, cmsSigDToB1Tag})
-            if (cmsIsTag(profile, table))
-                return nullptr;
-        if (cmsGetColorSpace(profile) != cmsSigRgbData || !cmsIsMatrixShaper(profile))
-            return nullptr;
-        const Profile srgb(cmsCreate_sRGBProfileTHR(Context()));
-        if (!srgb)
-            return nullptr;
-        const cmsTagSignature colorants[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
-        double from[3][3]; // source RGB to PCS XYZ, and sRGB's
-        double to[3][3];
-        for (int c = 0; c < 3; ++c) {
-            const auto* a = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, colorants[c]));
-            const auto* b = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb.get(), colorants[c]));
-            if (!a || !b)
-                return nullptr;
-            from[0][c] = a->X, from[1][c] = a->Y, from[2][c] = a->Z;
-            to[0][c] = b->X, to[1][c] = b->Y, to[2][c] = b->Z;
-        }
-        double inverse[3][3];
-        if (!Invert(to, inverse))
-            return nullptr;
-        auto shaper = std::make_unique<MatrixShaper>();
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 3; ++c) {
-                double sum = 0;
-                for (int k = 0; k < 3; ++k)
-                    sum += inverse[r][k] * from[k][c];
-                if (!(std::abs(sum) <= kMaxCoefficient))
-                    return nullptr;
-                shaper->m_matrix[r][c] = static_cast<std::int32_t>(std::lround(sum * (1 << kMatrixBits)));
-            }
-        const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
-        for (int c = 0; c < 3; ++c) {
-            const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, curves[c]));
-            if (!curve || cmsEvalToneCurveFloat(curve, 0.0f) > 1e-6f)
-                return nullptr;
-            for (int v = 0; v < 256; ++v)
-                shaper->m_linear8[c][v] = static_cast<std::uint16_t>(
-                    std::lround(kLinear8Max * std::clamp<double>(cmsEvalToneCurveFloat(curve, v / 255.0f), 0.0, 1.0)));
-            shaper->m_linear16[c].resize(65536);
-            for (int v = 0; v < 65536; ++v)
-                shaper->m_linear16[c][v] = cmsEvalToneCurve16(curve, static_cast<cmsUInt16Number>(v));
-        }
-        for (int i = 0; i <= kLinear8Max; ++i)
-            shaper->m_encode8[i] = static_cast<std::uint8_t>(std::lround(255 * LinearToSrgb(i / double(kLinear8Max))));
-        shaper->m_encode16.resize(65536);
-        for (int i = 0; i < 65536; ++i)
-            shaper->m_encode16[i] = static_cast<std::uint16_t>(std::lround(65535 * LinearToSrgb(i / 65535.0)));
-        return shaper;
-    }
-
-    // 8-bit pixels of `step` bytes (3 or 4; a fourth is left alone), in place.
-    // Everything the loop reads is copied into locals first: the byte stores
-    // could alias any memory, and would otherwise make the compiler reload
-    // the matrix and the tables' addresses for every pixel.
-    void Convert8(BYTE* __restrict p, unsigned count, unsigned step) const
-    {
-        const std::uint16_t* __restrict red = m_linear8[0].data();
-        const std::uint16_t* __restrict green = m_linear8[1].data();
-        const std::uint16_t* __restrict blue = m_linear8[2].data();
-        const std::uint8_t* __restrict encode = m_encode8.data();
-        const auto m = m_matrix;
-        for (unsigned i = 0; i < count; ++i, p += step) {
-            const std::int32_t r = red[p[FI_RGBA_RED]];
-            const std::int32_t g = green[p[FI_RGBA_GREEN]];
-            const std::int32_t b = blue[p[FI_RGBA_BLUE]];
-            const std::uint8_t outRed = encode[Index8(m[0], r, g, b)];
-            const std::uint8_t outGreen = encode[Index8(m[1], r, g, b)];
-            const std::uint8_t outBlue = encode[Index8(m[2], r, g, b)];
-            p[FI_RGBA_RED] = outRed;
-            p[FI_RGBA_GREEN] = outGreen;
-            p[FI_RGBA_BLUE] = outBlue;
-        }
-    }
-
-    // 16-bit red, green, blue of `step` words (3 or 4; a fourth is left alone), in place.
-    void Convert16(WORD* __restrict p, unsigned count, unsigned step) const
-    {
-        const std::uint16_t* __restrict red = m_linear16[0].data();
-        const std::uint16_t* __restrict green = m_linear16[1].data();
-        const std::uint16_t* __restrict blue = m_linear16[2].data();
-        const std::uint16_t* __restrict encode = m_encode16.data();
-        const auto m = m_matrix;
-        for (unsigned i = 0; i < count; ++i, p += step) {
-            const std::int64_t r = red[p[0]];
-            const std::int64_t g = green[p[1]];
-            const std::int64_t b = blue[p[2]];
-            const std::uint16_t outRed = encode[Index16(m[0], r, g, b)];
-            const std::uint16_t outGreen = encode[Index16(m[1], r, g, b)];
-            const std::uint16_t outBlue = encode[Index16(m[2], r, g, b)];
-            p[0] = outRed;
-            p[1] = outGreen;
-            p[2] = outBlue;
-        }
-    }
-
-private:
-    static constexpr int kMatrixBits = 12;
-    static constexpr double kMaxCoefficient = 4.0; // keeps the 8-bit sums within 32 bits
-    static constexpr int kLinear8Max = (1 << 14) - 1; // linear light of 8-bit input, 14 bits
-
-    static bool Invert(const double m[3][3], double out[3][3])
-    {
-        const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0])
-                           + m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-        if (!(std::abs(det) > 1e-9))
-            return false;
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 3; ++c) {
-                const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
-                out[r][c] = (m[r1][c1] * m[r2][c2] - m[r1][c2] * m[r2][c1]) / det;
-            }
-        return true;
-    }
-
-    static int Index8(const std::array<std::int32_t, 3>& row, std::int32_t r, std::int32_t g, std::int32_t b)
-    {
-        const std::int32_t v = (row[0] * r + row[1] * g + row[2] * b + (1 << (kMatrixBits - 1))) >> kMatrixBits;
-        return std::clamp(v, 0, kLinear8Max);
-    }
-
-    static int Index16(const std::array<std::int32_t, 3>& row, std::int64_t r, std::int64_t g, std::int64_t b)
-    {
-        const std::int64_t v = (row[0] * r + row[1] * g + row[2] * b + (1 << (kMatrixBits - 1))) >> kMatrixBits;
-        return static_cast<int>(std::clamp<std::int64_t>(v, 0, 65535));
-    }
-
-    std::array<std::array<std::int32_t, 3>, 3> m_matrix {};
-    std::array<std::array<std::uint16_t, 256>, 3> m_linear8 {};
-    std::array<std::vector<std::uint16_t>, 3> m_linear16;
-    std::array<std::uint8_t, kLinear8Max + 1> m_encode8 {};
-    std::vector<std::uint16_t> m_encode16;
-};
-
 // One profile seen in a file: what it is and the transforms made from it so
 // far, each made on first use and then shared by every thread (a LittleCMS
 // transform only reads its own state while it runs).
@@ -346,15 +207,9 @@ public:
         : m_bytes(TrimmedProfile(bytes))
         , m_kind(m_bytes.isEmpty() ? ProfileKind::Unusable : Classify(m_bytes))
     {
-        if (m_kind == ProfileKind::Rgb)
-            if (const Profile profile = OpenProfile(m_bytes))
-                m_shaper = MatrixShaper::Make(profile.get());
     }
 
     ProfileKind Kind() const { return m_kind; }
-
-    // The fast conversion for 8- and 16-bit RGB, when the profile allows it.
-    const MatrixShaper* Shaper() const { return m_shaper.get(); }
 
     // From this profile's pixels in `input` layout to sRGB (grey on sRGB's
     // curve when `output` is a grey layout); null when none can be made.
@@ -417,7 +272,6 @@ private:
     std::vector<std::pair<std::uint64_t, Transform>> m_transforms;
     GreyLevels m_levels;
     bool m_levelsTried = false;
-    std::unique_ptr<MatrixShaper> m_shaper;
 };
 
 // Profiles by their bytes. A batch sees a handful (the camera's, Adobe RGB,
@@ -523,70 +377,21 @@ Bitmap RgbLike(FIBITMAP* source, bool sixteen)
     return made;
 }
 
-// CMYK ink amounts without a usable profile: the plain formula FreeImage's own
-// JPEG reader applies (each colour's absence of ink times the absence of black),
-// so a CMYK bitmap never reaches a surface as if it were RGB.
-template <typename Sample, typename Pixel>
-void PlainCmykLine(const Sample* cmyk, Pixel* rgb, unsigned width, unsigned maximum)
-{
-    for (unsigned x = 0; x < width; ++x, cmyk += 4) {
-        const unsigned white = maximum - cmyk[3];
-        const auto channel = [&](Sample ink) { return static_cast<Sample>((maximum - ink) * white / maximum); };
-        if constexpr (sizeof(Sample) == 1) {
-            rgb[x * 3 + FI_RGBA_RED] = channel(cmyk[0]);
-            rgb[x * 3 + FI_RGBA_GREEN] = channel(cmyk[1]);
-            rgb[x * 3 + FI_RGBA_BLUE] = channel(cmyk[2]);
-        } else {
-            rgb[x] = FIRGB16{channel(cmyk[0]), channel(cmyk[1]), channel(cmyk[2])};
-        }
-    }
-}
-
 Bitmap ConvertCmyk(Bitmap image, ProfileEntry* entry)
 {
     FIBITMAP* source = image.get();
     const bool sixteen = FreeImage_GetImageType(source) == FIT_RGBA16;
-    Bitmap rgb = RgbLike(source, sixteen);
-    if (!rgb)
-        return image;
     cmsHTRANSFORM transform = entry && entry->Kind() == ProfileKind::Cmyk
                                   ? entry->TransformTo(sixteen ? TYPE_CMYK_16 : TYPE_CMYK_8, sixteen ? TYPE_RGB_16 : kFormat24)
                                   : nullptr;
-    const unsigned width = FreeImage_GetWidth(source);
-    const unsigned height = FreeImage_GetHeight(source);
-    if (transform) {
-        cmsDoTransformLineStride(transform, FreeImage_GetBits(source), FreeImage_GetBits(rgb.get()), width, height,
-                                 FreeImage_GetPitch(source), FreeImage_GetPitch(rgb.get()), 0, 0);
-        return rgb;
-    }
-    for (unsigned y = 0; y < height; ++y) {
-        const BYTE* in = FreeImage_GetScanLine(source, static_cast<int>(y));
-        BYTE* out = FreeImage_GetScanLine(rgb.get(), static_cast<int>(y));
-        if (sixteen)
-            PlainCmykLine(reinterpret_cast<const WORD*>(in), reinterpret_cast<FIRGB16*>(out), width, 65535);
-        else
-            PlainCmykLine(in, out, width, 255);
-    }
+    // Ink amounts are no colours: without a transform there is nothing to show.
+    Bitmap rgb = transform ? RgbLike(source, sixteen) : nullptr;
+    if (!rgb)
+        return nullptr;
+    cmsDoTransformLineStride(transform, FreeImage_GetBits(source), FreeImage_GetBits(rgb.get()),
+                             FreeImage_GetWidth(source), FreeImage_GetHeight(source), FreeImage_GetPitch(source),
+                             FreeImage_GetPitch(rgb.get()), 0, 0);
     return rgb;
-}
-
-// 24/32-bit and 16-bit RGB(A) through the fast path; false for other types.
-bool ConvertByShaper(FIBITMAP* image, const MatrixShaper& shaper)
-{
-    const FREE_IMAGE_TYPE type = FreeImage_GetImageType(image);
-    const unsigned bpp = FreeImage_GetBPP(image);
-    const bool eight = type == FIT_BITMAP && (bpp == 24 || bpp == 32);
-    if (!eight && type != FIT_RGB16 && type != FIT_RGBA16)
-        return false;
-    const unsigned width = FreeImage_GetWidth(image);
-    for (unsigned y = 0, height = FreeImage_GetHeight(image); y < height; ++y) {
-        BYTE* line = FreeImage_GetScanLine(image, static_cast<int>(y));
-        if (eight)
-            shaper.Convert8(line, width, bpp / 8);
-        else
-            shaper.Convert16(reinterpret_cast<WORD*>(line), width, type == FIT_RGB16 ? 3 : 4);
-    }
-    return true;
 }
 
 } // namespace
@@ -606,8 +411,6 @@ Bitmap ConvertToSrgb(Bitmap image, const QByteArray& iccProfile)
     const bool rgb = kind == ProfileKind::Rgb;
 
     FIBITMAP* bitmap = image.get();
-    if (const MatrixShaper* shaper = entry->Shaper(); shaper && ConvertByShaper(bitmap, *shaper))
-        return Converted(std::move(image));
     cmsUInt32Number layout = 0;
     switch (FreeImage_GetImageType(bitmap)) {
     case FIT_BITMAP:

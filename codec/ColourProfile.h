@@ -19,8 +19,9 @@ namespace pixquill {
 // - 16-bit and float grey, and palette pictures (grey levels included), have
 //   their levels or palette entries converted; grey stays grey;
 // - 32-bit CMYK (FreeImage's FIC_CMYK, ink amounts with 0 for no ink) becomes
-//   a new 24-bit RGB bitmap, converted through a CMYK profile, or by the plain
-//   formula FreeImage itself uses when the profile cannot be used.
+//   a new 24-bit RGB bitmap (16-bit CMYK a 16-bit one) through its CMYK
+//   profile; null when the profile cannot be used (ask for CMYK samples only
+//   when IsCmykProfile says yes) or memory runs out.
 // The very same bitmap comes back, untouched, when the profile is empty,
 // describes sRGB (compared by its colorants, white point and tone curves, not
 // its name), is broken, lies about its size, is of another class or colour
