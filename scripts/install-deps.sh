@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6
-  libfreeimage-dev libtiff-dev
+  libfreeimage-dev libtiff-dev liblcms2-dev libjpeg-dev
   libgtest-dev googletest
   help2man
   xvfb x11-apps imagemagick xauth
