@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include <QColorSpace>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -60,18 +61,36 @@ QRgb PixelAt(FIBITMAP* bitmap, int x, int y)
 
 // --- files made by the libraries' own encoders ---------------------------
 
-QImage Quadrants() { return test::QuadrantImage(64, 48); }
+QImage Quadrants(QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image = test::QuadrantImage(64, 48).convertToFormat(format);
+    for (int y = 0; image.hasAlphaChannel() && y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) // translucent, colours unchanged
+            image.setPixel(x, y, (image.pixel(x, y) & 0xffffffu) | 0xc8000000u);
+    }
+    return image;
+}
 
-QByteArray RunEncoder(const QString& program, QStringList arguments, const QImage& image, const QString& suffix)
+QImage InDisplayP3()
+{
+    QImage image = Quadrants();
+    image.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
+    return image;
+}
+
+// The picture saved as PNG (with its colour space as an ICC profile), then
+// encoded by the program; empty when the program failed.
+QByteArray Encoded(const QString& program, QStringList arguments, const QImage& image, const QString& suffix)
 {
     QTemporaryDir dir;
     const QString png = dir.filePath(QStringLiteral("in.png"));
     const QString out = dir.filePath(QStringLiteral("out.") + suffix);
     if (!image.save(png))
         return {};
-    arguments << png << out;
+    arguments << png;
     if (program == QLatin1String("heif-enc"))
-        arguments.insert(arguments.size() - 1, QStringLiteral("-o"));
+        arguments << QStringLiteral("-o");
+    arguments << out;
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForFinished(60000) || process.exitCode() != 0)
@@ -81,71 +100,41 @@ QByteArray RunEncoder(const QString& program, QStringList arguments, const QImag
 
 struct HeifSpec {
     int Orientation = 1;
-    int Bits = 8;
-    bool Alpha = false;
-    int ThumbnailBox = 0;    // a thumbnail image fitting this square
+    int ThumbnailBox = 0;   // a thumbnail image fitting this square
     QSize OtherThumbnail {}; // or one of another picture and aspect
-    QByteArray Icc {};
-    int Primaries = 0;       // nclx written when set
-    int Transfer = 2;
 };
 
-heif_image* HeifImage(const QImage& picture, int bits, bool alpha)
+heif_image* HeifImage(const QImage& picture)
 {
-    const heif_chroma chroma = bits > 8 ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
-                                        : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     heif_image* image = nullptr;
-    heif_image_create(picture.width(), picture.height(), heif_colorspace_RGB, chroma, &image);
-    heif_image_add_plane(image, heif_channel_interleaved, picture.width(), picture.height(), bits);
+    heif_image_create(picture.width(), picture.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, picture.width(), picture.height(), 8);
     int stride = 0;
     std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
-    const QImage rgba = picture.convertToFormat(QImage::Format_RGBA64);
-    const int channels = alpha ? 4 : 3;
-    for (int y = 0; y < picture.height(); ++y) {
-        const auto* in = reinterpret_cast<const quint16*>(rgba.constScanLine(y));
-        std::uint8_t* out = plane + y * stride;
-        for (int x = 0; x < picture.width(); ++x) {
-            for (int c = 0; c < channels; ++c) {
-                const int v = in[4 * x + c] >> (16 - bits);
-                if (bits > 8) {
-                    out[2 * (channels * x + c)] = std::uint8_t(v);
-                    out[2 * (channels * x + c) + 1] = std::uint8_t(v >> 8);
-                } else {
-                    out[channels * x + c] = std::uint8_t(v);
-                }
-            }
-        }
-    }
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    for (int y = 0; y < picture.height(); ++y)
+        std::memcpy(plane + y * stride, rgb.constScanLine(y), std::size_t(3 * picture.width()));
     return image;
 }
 
+// HEVC through libheif, for what heif-enc cannot be asked: a stored
+// orientation, a thumbnail of another picture.
 QByteArray EncodeHeic(const QImage& picture, const HeifSpec& spec)
 {
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder);
     heif_encoder_set_lossy_quality(encoder, 90);
-    heif_image* image = HeifImage(picture, spec.Bits, spec.Alpha);
-    if (!spec.Icc.isEmpty())
-        heif_image_set_raw_color_profile(image, "prof", spec.Icc.constData(), std::size_t(spec.Icc.size()));
+    heif_image* image = HeifImage(picture);
     heif_encoding_options* options = heif_encoding_options_alloc();
     options->image_orientation = heif_orientation(spec.Orientation);
-    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
-    if (spec.Primaries) {
-        heif_nclx_color_profile_set_color_primaries(nclx, std::uint16_t(spec.Primaries));
-        heif_nclx_color_profile_set_transfer_characteristics(nclx, std::uint16_t(spec.Transfer));
-        heif_nclx_color_profile_set_matrix_coefficients(nclx, 6);
-        heif_image_set_nclx_color_profile(image, nclx);
-        options->output_nclx_profile = nclx;
-        options->macOS_compatibility_workaround_no_nclx_profile = 0;
-    }
     heif_image_handle* handle = nullptr;
     heif_context_encode_image(context, image, encoder, options, &handle);
     heif_image_handle* thumbnail = nullptr;
     if (spec.ThumbnailBox > 0)
         heif_context_encode_thumbnail(context, image, handle, encoder, options, spec.ThumbnailBox, &thumbnail);
     if (spec.OtherThumbnail.isValid()) {
-        heif_image* other = HeifImage(test::GradientImage(spec.OtherThumbnail.width(), spec.OtherThumbnail.height()), 8, false);
+        heif_image* other = HeifImage(test::GradientImage(spec.OtherThumbnail.width(), spec.OtherThumbnail.height()));
         heif_context_encode_image(context, other, encoder, nullptr, &thumbnail);
         heif_context_assign_thumbnail(context, handle, thumbnail);
         heif_image_release(other);
@@ -158,7 +147,6 @@ QByteArray EncodeHeic(const QImage& picture, const HeifSpec& spec)
     heif_context_write(context, &writer, &bytes);
     heif_image_handle_release(thumbnail);
     heif_image_handle_release(handle);
-    heif_nclx_color_profile_free(nclx);
     heif_encoding_options_free(options);
     heif_image_release(image);
     heif_encoder_release(encoder);
@@ -166,89 +154,40 @@ QByteArray EncodeHeic(const QImage& picture, const HeifSpec& spec)
     return bytes;
 }
 
-struct JxlSpec {
-    int Orientation = 1;
-    int Bits = 8;
-    bool Float = false;
-    bool Alpha = false;
-    bool Grey = false;
-    bool Lossless = true;
-    QByteArray Icc {};
-};
-
-QByteArray EncodeJxl(const QImage& picture, const JxlSpec& spec)
+// Lossless JPEG XL through libjxl, with a stored orientation and 8-bit or
+// float samples.
+QByteArray EncodeJxl(const QImage& picture, int orientation, bool floats = false)
 {
     JxlEncoder* encoder = JxlEncoderCreate(nullptr);
     JxlBasicInfo info;
     JxlEncoderInitBasicInfo(&info);
     info.xsize = std::uint32_t(picture.width());
     info.ysize = std::uint32_t(picture.height());
-    info.bits_per_sample = spec.Float ? 32 : std::uint32_t(spec.Bits);
-    info.exponent_bits_per_sample = spec.Float ? 8 : 0;
-    info.num_color_channels = spec.Grey ? 1 : 3;
-    info.num_extra_channels = spec.Alpha ? 1 : 0;
-    info.alpha_bits = spec.Alpha ? info.bits_per_sample : 0;
-    info.alpha_exponent_bits = spec.Alpha ? info.exponent_bits_per_sample : 0;
-    info.orientation = JxlOrientation(spec.Orientation);
-    info.uses_original_profile = spec.Lossless;
+    info.bits_per_sample = floats ? 32 : 8;
+    info.exponent_bits_per_sample = floats ? 8 : 0;
+    info.orientation = JxlOrientation(orientation);
+    info.uses_original_profile = JXL_TRUE;
     JxlEncoderSetBasicInfo(encoder, &info);
-    if (spec.Icc.isEmpty()) {
-        JxlColorEncoding srgb;
-        JxlColorEncodingSetToSRGB(&srgb, spec.Grey);
-        JxlEncoderSetColorEncoding(encoder, &srgb);
-    } else {
-        JxlEncoderSetICCProfile(encoder, reinterpret_cast<const std::uint8_t*>(spec.Icc.constData()), std::size_t(spec.Icc.size()));
-    }
+    JxlColorEncoding srgb;
+    JxlColorEncodingSetToSRGB(&srgb, JXL_FALSE);
+    JxlEncoderSetColorEncoding(encoder, &srgb);
     JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder, nullptr);
-    if (spec.Lossless)
-        JxlEncoderSetFrameLossless(settings, JXL_TRUE);
-
-    const std::uint32_t channels = info.num_color_channels + info.num_extra_channels;
-    const JxlPixelFormat format{channels, spec.Float ? JXL_TYPE_FLOAT : spec.Bits > 8 ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8,
-                                JXL_NATIVE_ENDIAN, 0};
+    JxlEncoderSetFrameLossless(settings, JXL_TRUE);
     std::vector<float> samples;
-    const QImage rgba = picture.convertToFormat(QImage::Format_RGBA8888);
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb c = rgba.pixel(x, y);
-            if (spec.Grey)
-                samples.push_back(qGray(c) / 255.0f);
-            else
-                samples.insert(samples.end(), {qRed(c) / 255.0f, qGreen(c) / 255.0f, qBlue(c) / 255.0f});
-            if (spec.Alpha)
-                samples.push_back(qAlpha(c) / 255.0f);
-        }
-    }
-    QByteArray pixels;
-    for (const float s : samples) {
-        if (spec.Float)
-            pixels.append(reinterpret_cast<const char*>(&s), 4);
-        else if (spec.Bits > 8) {
-            const quint16 v = quint16(s * 65535.0f + 0.5f);
-            pixels.append(reinterpret_cast<const char*>(&v), 2);
-        } else
-            pixels.append(char(quint8(s * 255.0f + 0.5f)));
-    }
-    JxlEncoderAddImageFrame(settings, &format, pixels.constData(), std::size_t(pixels.size()));
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            for (const int c : {qRed(picture.pixel(x, y)), qGreen(picture.pixel(x, y)), qBlue(picture.pixel(x, y))})
+                samples.push_back(float(c) / 255.0f);
+    const JxlPixelFormat format{3, JXL_TYPE_FLOAT, JXL_NATIVE_ENDIAN, 0};
+    JxlEncoderAddImageFrame(settings, &format, samples.data(), samples.size() * sizeof(float));
     JxlEncoderCloseInput(encoder);
-    QByteArray bytes(4096, '\0');
-    std::uint8_t* next = reinterpret_cast<std::uint8_t*>(bytes.data());
+    QByteArray bytes(1 << 20, '\0');
+    auto* next = reinterpret_cast<std::uint8_t*>(bytes.data());
     std::size_t available = std::size_t(bytes.size());
-    while (JxlEncoderProcessOutput(encoder, &next, &available) == JXL_ENC_NEED_MORE_OUTPUT) {
-        const qsizetype used = qsizetype(next - reinterpret_cast<std::uint8_t*>(bytes.data()));
-        bytes.resize(bytes.size() * 2);
-        next = reinterpret_cast<std::uint8_t*>(bytes.data()) + used;
-        available = std::size_t(bytes.size() - used);
-    }
-    bytes.resize(qsizetype(next - reinterpret_cast<std::uint8_t*>(bytes.data())));
+    const bool done = JxlEncoderProcessOutput(encoder, &next, &available) == JXL_ENC_SUCCESS;
+    bytes.resize(done ? bytes.size() - qsizetype(available) : 0);
     JxlEncoderDestroy(encoder);
     return bytes;
-}
-
-const QByteArray& DisplayP3() // an ICC profile that is not sRGB
-{
-    static const QByteArray icc = IccProfileFromNclx(12, 13);
-    return icc;
 }
 
 DecodedImage Decode(const QByteArray& file, int wantedWidth = 0, int wantedHeight = 0)
@@ -257,19 +196,27 @@ DecodedImage Decode(const QByteArray& file, int wantedWidth = 0, int wantedHeigh
                                             : DecodeHeif(MemoryReader(file), file.size(), wantedWidth, wantedHeight);
 }
 
-// --- each format, size, quadrant colours and colour profile --------------
+QSize SizeOf(FIBITMAP* bitmap)
+{
+    return QSize(int(FreeImage_GetWidth(bitmap)), int(FreeImage_GetHeight(bitmap)));
+}
+
+// --- each format: size, depth, quadrant colours, colour profile -----------
 
 struct Made {
     const char* Name;
     std::function<QByteArray()> Make;
-    bool HasProfile;
-    int Tolerance;
+    FREE_IMAGE_TYPE Type = FIT_BITMAP;
+    unsigned Bpp = 24;
+    bool HasProfile = false;
+    int Tolerance = 24;
+    bool Grey = false;
 };
 void PrintTo(const Made& made, std::ostream* os) { *os << made.Name; }
 
 class MadeFileTest : public ::testing::TestWithParam<Made> {};
 
-TEST_P(MadeFileTest, DecodesUprightWithItsColoursAndProfile)
+TEST_P(MadeFileTest, DecodesWithItsDepthColoursAndProfile)
 {
     const QByteArray file = GetParam().Make();
     ASSERT_FALSE(file.isEmpty());
@@ -279,27 +226,36 @@ TEST_P(MadeFileTest, DecodesUprightWithItsColoursAndProfile)
     ASSERT_TRUE(decoded.Image) << decoded.Error.toStdString();
     EXPECT_TRUE(decoded.Error.isEmpty());
     FIBITMAP* bitmap = decoded.Image.get();
-    ASSERT_EQ(QSize(64, 48), QSize(int(FreeImage_GetWidth(bitmap)), int(FreeImage_GetHeight(bitmap))));
-    const QImage expected = Quadrants();
+    ASSERT_EQ(QSize(64, 48), SizeOf(bitmap));
+    EXPECT_EQ(GetParam().Type, FreeImage_GetImageType(bitmap));
+    EXPECT_EQ(GetParam().Bpp, FreeImage_GetBPP(bitmap));
+    // Deep samples fill the 16-bit range: their high byte is the colour.
+    const QImage expected = Quadrants(GetParam().Grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
     for (const QPoint at : {QPoint(12, 10), QPoint(52, 10), QPoint(12, 38), QPoint(52, 38)})
-        EXPECT_LE(test::ColourDistance(expected.pixel(at), PixelAt(bitmap, at.x(), at.y())), GetParam().Tolerance) << at.x() << "," << at.y();
+        EXPECT_LE(test::ColourDistance(expected.pixel(at), PixelAt(bitmap, at.x(), at.y())), GetParam().Tolerance)
+            << at.x() << "," << at.y();
     EXPECT_EQ(GetParam().HasProfile, !decoded.IccProfile.isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Encoders, MadeFileTest, ::testing::Values(
-    Made{"heif-enc HEVC", [] { return RunEncoder("heif-enc", {}, Quadrants(), "heic"); }, false, 24},
-    Made{"heif-enc AV1", [] { return RunEncoder("heif-enc", {"-A"}, Quadrants(), "avif"); }, false, 24},
-    Made{"avifenc", [] { return RunEncoder("avifenc", {}, Quadrants(), "avif"); }, false, 24},
-    Made{"avifenc Display P3 nclx", [] { return RunEncoder("avifenc", {"--cicp", "12/13/6"}, Quadrants(), "avif"); }, true, 24},
-    Made{"avifenc BT.709 nclx", [] { return RunEncoder("avifenc", {"--cicp", "1/1/1"}, Quadrants(), "avif"); }, true, 24},
-    Made{"cjxl lossless", [] { return RunEncoder("cjxl", {"-d", "0"}, Quadrants(), "jxl"); }, false, 0},
-    Made{"cjxl lossy", [] { return RunEncoder("cjxl", {"-d", "1"}, Quadrants(), "jxl"); }, false, 24},
-    Made{"HEVC with ICC", [] { return EncodeHeic(Quadrants(), {.Icc = DisplayP3()}); }, true, 24},
-    Made{"HEVC Display P3 nclx", [] { return EncodeHeic(Quadrants(), {.Primaries = 12, .Transfer = 13}); }, true, 24},
-    Made{"HEVC sRGB nclx", [] { return EncodeHeic(Quadrants(), {.Primaries = 1, .Transfer = 13}); }, false, 24},
-    Made{"HEVC PQ nclx", [] { return EncodeHeic(Quadrants(), {.Primaries = 9, .Transfer = 16}); }, false, 24},
-    Made{"JXL lossless with ICC", [] { return EncodeJxl(Quadrants(), {.Icc = DisplayP3()}); }, true, 0},
-    Made{"JXL lossy with ICC, asked as sRGB", [] { return EncodeJxl(Quadrants(), {.Lossless = false, .Icc = DisplayP3()}); }, false, 48}));
+    Made{"HEVC", [] { return Encoded("heif-enc", {}, Quadrants(), "heic"); }},
+    Made{"HEVC 10-bit", [] { return Encoded("heif-enc", {"-b", "10"}, Quadrants(QImage::Format_RGBX64), "heic"); }, FIT_RGB16, 48},
+    Made{"HEVC alpha", [] { return Encoded("heif-enc", {}, Quadrants(QImage::Format_ARGB32), "heic"); }, FIT_BITMAP, 32},
+    Made{"HEVC 10-bit alpha", [] { return Encoded("heif-enc", {"-b", "10"}, Quadrants(QImage::Format_RGBA64), "heic"); }, FIT_RGBA16, 64},
+    Made{"HEVC with ICC", [] { return Encoded("heif-enc", {}, InDisplayP3(), "heic"); }, FIT_BITMAP, 24, true},
+    Made{"AV1 by avifenc", [] { return Encoded("avifenc", {}, Quadrants(), "avif"); }},
+    Made{"AV1 10-bit", [] { return Encoded("avifenc", {"-d", "10"}, Quadrants(), "avif"); }, FIT_RGB16, 48},
+    Made{"AV1 Display P3 nclx", [] { return Encoded("avifenc", {"--cicp", "12/13/6"}, Quadrants(), "avif"); }, FIT_BITMAP, 24, true},
+    Made{"AV1 BT.709 nclx", [] { return Encoded("avifenc", {"--cicp", "1/1/1"}, Quadrants(), "avif"); }, FIT_BITMAP, 24, true},
+    Made{"JXL lossless", [] { return Encoded("cjxl", {"-d", "0"}, Quadrants(), "jxl"); }, FIT_BITMAP, 24, false, 0},
+    Made{"JXL lossy", [] { return Encoded("cjxl", {"-d", "1"}, Quadrants(), "jxl"); }},
+    Made{"JXL 16-bit", [] { return Encoded("cjxl", {"-d", "0"}, Quadrants(QImage::Format_RGBX64), "jxl"); }, FIT_RGB16, 48, false, 0},
+    Made{"JXL float", [] { return EncodeJxl(Quadrants(), 1, true); }, FIT_RGB16, 48, false, 1},
+    Made{"JXL alpha", [] { return Encoded("cjxl", {"-d", "0"}, Quadrants(QImage::Format_ARGB32), "jxl"); }, FIT_BITMAP, 32, false, 0},
+    Made{"JXL grey", [] { return Encoded("cjxl", {"-d", "0"}, Quadrants(QImage::Format_Grayscale8), "jxl"); }, FIT_BITMAP, 8, false, 1, true},
+    Made{"JXL 16-bit grey", [] { return Encoded("cjxl", {"-d", "0"}, Quadrants(QImage::Format_Grayscale16), "jxl"); }, FIT_UINT16, 16, false, 1, true},
+    Made{"JXL lossless with ICC", [] { return Encoded("cjxl", {"-d", "0"}, InDisplayP3(), "jxl"); }, FIT_BITMAP, 24, true, 0},
+    Made{"JXL lossy with ICC, asked as sRGB", [] { return Encoded("cjxl", {"-d", "1"}, InDisplayP3(), "jxl"); }, FIT_BITMAP, 24, false, 48}));
 
 // --- stored orientation --------------------------------------------------
 
@@ -317,13 +273,13 @@ class OrientationTest : public ::testing::TestWithParam<std::tuple<bool, Turn>> 
 TEST_P(OrientationTest, StoredTurnAndMirrorAreApplied)
 {
     const auto [jxl, turn] = GetParam();
-    const QByteArray file = jxl ? EncodeJxl(Quadrants(), {.Orientation = turn.Orientation})
+    const QByteArray file = jxl ? EncodeJxl(Quadrants(), turn.Orientation)
                                 : EncodeHeic(Quadrants(), {.Orientation = turn.Orientation});
     const DecodedImage decoded = Decode(file);
     ASSERT_TRUE(decoded.Image) << decoded.Error.toStdString();
     const QSize upright = turn.Orientation >= 5 ? QSize(48, 64) : QSize(64, 48);
     FIBITMAP* bitmap = decoded.Image.get();
-    ASSERT_EQ(upright, QSize(int(FreeImage_GetWidth(bitmap)), int(FreeImage_GetHeight(bitmap))));
+    ASSERT_EQ(upright, SizeOf(bitmap));
     if (!jxl) {
         const HeifInfo info = ReadHeifInfo(MemoryReader(file), file.size());
         EXPECT_TRUE(info.Ok);
@@ -343,50 +299,6 @@ INSTANTIATE_TEST_SUITE_P(Turns, OrientationTest, ::testing::Combine(::testing::B
     Turn{4, BottomLeft, BottomRight}, Turn{5, TopLeft, BottomLeft}, Turn{6, TopRight, BottomRight},
     Turn{7, BottomRight, TopRight}, Turn{8, BottomLeft, TopLeft})));
 
-// --- sample depth, alpha and grey -----------------------------------------
-
-struct Depth {
-    const char* Name;
-    std::function<QByteArray()> Make;
-    FREE_IMAGE_TYPE Type;
-    unsigned Bpp;
-    bool Grey = false;
-};
-void PrintTo(const Depth& depth, std::ostream* os) { *os << depth.Name; }
-
-class DepthTest : public ::testing::TestWithParam<Depth> {};
-
-TEST_P(DepthTest, KeepsTheDepthAndFillsTheRange)
-{
-    const DecodedImage decoded = Decode(GetParam().Make());
-    ASSERT_TRUE(decoded.Image) << decoded.Error.toStdString();
-    FIBITMAP* bitmap = decoded.Image.get();
-    EXPECT_EQ(GetParam().Type, FreeImage_GetImageType(bitmap));
-    EXPECT_EQ(GetParam().Bpp, FreeImage_GetBPP(bitmap));
-    // Bright samples reach the top of the range, whatever the stored depth.
-    const QRgb white = PixelAt(bitmap, 52, 38);
-    const QRgb red = PixelAt(bitmap, 12, 10);
-    EXPECT_GE(qRed(white), 240);
-    if (GetParam().Grey) {
-        EXPECT_NEAR(qGray(255, 0, 0), qRed(red), 4);
-    } else {
-        EXPECT_GE(qRed(red), 240);
-        EXPECT_LE(qGreen(red), 16);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Depths, DepthTest, ::testing::Values(
-    Depth{"HEVC 10-bit", [] { return EncodeHeic(Quadrants(), {.Bits = 10}); }, FIT_RGB16, 48},
-    Depth{"HEVC 12-bit", [] { return EncodeHeic(Quadrants(), {.Bits = 12}); }, FIT_RGB16, 48},
-    Depth{"HEVC alpha", [] { return EncodeHeic(Quadrants(), {.Alpha = true}); }, FIT_BITMAP, 32},
-    Depth{"HEVC 10-bit alpha", [] { return EncodeHeic(Quadrants(), {.Bits = 10, .Alpha = true}); }, FIT_RGBA16, 64},
-    Depth{"avifenc 10-bit", [] { return RunEncoder("avifenc", {"-d", "10"}, Quadrants(), "avif"); }, FIT_RGB16, 48},
-    Depth{"JXL 16-bit", [] { return EncodeJxl(Quadrants(), {.Bits = 16}); }, FIT_RGB16, 48},
-    Depth{"JXL float", [] { return EncodeJxl(Quadrants(), {.Float = true}); }, FIT_RGB16, 48},
-    Depth{"JXL alpha", [] { return EncodeJxl(Quadrants(), {.Alpha = true}); }, FIT_BITMAP, 32},
-    Depth{"JXL grey", [] { return EncodeJxl(Quadrants(), {.Grey = true}); }, FIT_BITMAP, 8, true},
-    Depth{"JXL 16-bit grey", [] { return EncodeJxl(Quadrants(), {.Bits = 16, .Grey = true}); }, FIT_UINT16, 16, true}));
-
 // --- the thumbnail a HEIF file carries -----------------------------------
 
 struct ThumbnailCase {
@@ -405,7 +317,7 @@ TEST_P(ThumbnailTest, TakenOnlyWhenTwiceTheWantedSizeWithTheSameAspect)
     const QByteArray file = EncodeHeic(test::QuadrantImage(256, 192), GetParam().Spec);
     const DecodedImage decoded = Decode(file, GetParam().Wanted.width(), GetParam().Wanted.height());
     ASSERT_TRUE(decoded.Image) << decoded.Error.toStdString();
-    EXPECT_EQ(GetParam().Decoded, QSize(int(FreeImage_GetWidth(decoded.Image.get())), int(FreeImage_GetHeight(decoded.Image.get()))));
+    EXPECT_EQ(GetParam().Decoded, SizeOf(decoded.Image.get()));
     EXPECT_LE(test::ColourDistance(GetParam().BottomLeft, PixelAt(decoded.Image.get(), 2, GetParam().Decoded.height() - 3)), 40);
 }
 
@@ -503,9 +415,9 @@ class HostileFileTest : public ::testing::TestWithParam<Hostile> {};
 
 TEST_P(HostileFileTest, RefusedWithAReasonAndNothingPrinted)
 {
-    static const QByteArray heic = RunEncoder("heif-enc", {}, Quadrants(), "heic");
-    static const QByteArray avif = RunEncoder("avifenc", {}, Quadrants(), "avif");
-    static const QByteArray jxl = RunEncoder("cjxl", {"-d", "1"}, Quadrants(), "jxl");
+    static const QByteArray heic = Encoded("heif-enc", {}, Quadrants(), "heic");
+    static const QByteArray avif = Encoded("avifenc", {}, Quadrants(), "avif");
+    static const QByteArray jxl = Encoded("cjxl", {"-d", "1"}, Quadrants(), "jxl");
     ASSERT_FALSE(heic.isEmpty() || avif.isEmpty() || jxl.isEmpty());
     const QByteArray file = GetParam().Make(heic, avif, jxl);
     test::StderrCapture stderrCapture;
@@ -529,14 +441,6 @@ INSTANTIATE_TEST_SUITE_P(Files, HostileFileTest, ::testing::Values(
     Hostile{"JXL cut in half", [](auto&, auto&, auto& j) { return j.left(j.size() / 2); }, "cannot decode the image ("},
     Hostile{"JXL header then noise", [](auto&, auto&, auto& j) { return WithNoise(j, 12); }, "cannot decode the image ("},
     Hostile{"JXL declaring 100000 x 100000", [](auto&, auto&, auto&) { return JxlHeaderDeclaring(100000); }, "image too large"}));
-
-TEST(HeifInfoTest, ReportsAHostileSizeAsDeclared)
-{
-    const QByteArray file = HeifDeclaring(RunEncoder("heif-enc", {}, Quadrants(), "heic"), 100000);
-    const HeifInfo info = ReadHeifInfo(MemoryReader(file), file.size());
-    EXPECT_TRUE(info.Ok) << info.Error.toStdString();
-    EXPECT_EQ(QSize(100000, 100000), QSize(info.Width, info.Height));
-}
 
 struct Sniff {
     QByteArray Start;
@@ -564,10 +468,8 @@ INSTANTIATE_TEST_SUITE_P(Starts, SniffTest, ::testing::Values(
     Sniff{Ftyp(QByteArray("avif\0\0\0\0", 8)), true, false},
     Sniff{Ftyp(QByteArray("isom\0\0\0\0mp41avis", 16)), true, false}, // a compatible brand names it
     Sniff{Ftyp(QByteArray("isom\0\0\0\0mp41", 12)), false, false},    // an MP4 video
-    Sniff{Ftyp(QByteArray("crx \0\0\0\0", 8)), false, false},
     Sniff{QByteArray("\0\0\0\x0cJXL \r\n\x87\n", 12), false, true},
     Sniff{QByteArray("\xff\x0a\xfa", 3), false, true},
-    Sniff{QByteArray("\xff\xd8\xff\xe0", 4), false, false},
     Sniff{QByteArray(), false, false}));
 
 } // namespace
