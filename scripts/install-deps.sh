@@ -10,13 +10,17 @@ set -euo pipefail
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6
-  libfreeimage-dev libtiff-dev liblcms2-dev libjpeg-dev
+  libfreeimage-dev libtiff-dev libjpeg-dev
+  libheif-dev libjxl-dev liblcms2-dev
   libgtest-dev googletest
   help2man
   xvfb x11-apps imagemagick xauth
   fonts-dejavu-core fonts-liberation
   valgrind
 )
+# The libraries' own encoders make the HEIF, AVIF and JPEG XL files the
+# tests and the fuzzer's seeds start from.
+packages+=(libheif-examples libavif-bin libjxl-tools)
 # setpriv (util-linux) runs the read-only save cases as nobody under root.
 packages+=(util-linux)
 # GNU parallel runs shares of one folder side by side in the command line's

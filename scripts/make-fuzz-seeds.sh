@@ -3,7 +3,8 @@
 # few variants: palettes, alpha, 16 bits, compression, interlacing) into
 # tests/data/fuzz-seeds/. The files are committed; run this again only to
 # change the set. Needs ImageMagick's convert and Python 3 (EXR is written
-# through FreeImage itself).
+# through FreeImage itself), and the encoders of libheif-examples,
+# libavif-bin and libjxl-tools for HEIC, AVIF and JPEG XL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=tests/data/fuzz-seeds
@@ -64,6 +65,26 @@ seed tiny.wbmp base.png
 seed tiny.pict base.png
 seed tiny.jng base.png
 seed tiny.mng base.png
+
+# HEIC, AVIF and JPEG XL, made by the libraries' own encoders: 8 and 10 bits,
+# alpha, a thumbnail image, a stored rotation, an nclx colour description,
+# lossy and lossless JPEG XL in both the bare and the container form.
+convert -size 16x12 gradient:red-blue -depth 16 "$work/deep.png"
+convert "$work/base.png" -resize 32x24\! -depth 8 "$work/base32.png"
+# libaom's encoder (through heif-enc) stops at an assertion on palette PNGs.
+convert "$work/base.png" "PNG24:$work/base24.png"
+heif-enc -q 50 -o "$out/tiny.heic" "$work/base.png" >/dev/null
+heif-enc -q 50 -b 10 -o "$out/deep.heic" "$work/deep.png" >/dev/null
+heif-enc -q 50 -o "$out/alpha.heic" "$work/alpha.png" >/dev/null
+heif-enc -q 50 -t 8 -o "$out/thumbnail.heic" "$work/base32.png" >/dev/null
+heif-enc -A -q 50 -o "$out/tiny.avif" "$work/base24.png" >/dev/null
+avifenc --min 20 --max 40 --irot 1 --imir 0 "$work/base.png" "$out/rotated.avif" >/dev/null
+avifenc --min 20 --max 40 -d 10 --cicp 12/13/6 "$work/base.png" "$out/p3.avif" >/dev/null
+avifenc --min 20 --max 40 "$work/alpha.png" "$out/alpha.avif" >/dev/null
+cjxl -q 50 "$work/base.png" "$out/tiny.jxl" >/dev/null 2>&1
+cjxl -d 0 "$work/deep.png" "$out/deep.jxl" >/dev/null 2>&1
+cjxl -d 0 "$work/alpha.png" "$out/alpha.jxl" >/dev/null 2>&1
+cjxl -d 1 --container=1 "$work/base.png" "$out/container.jxl" >/dev/null 2>&1
 
 python3 - "$out" <<'PY'
 import ctypes, sys

@@ -1,0 +1,54 @@
+#pragma once
+
+// HEIC/HEIF and AVIF files, read with libheif (its HEVC and AV1 decoders).
+// What comes out is the file's primary image, upright as its stored rotation
+// and mirroring say, as a FreeImage bitmap in the colours the file stored,
+// with an ICC profile whenever those colours are not sRGB. Thread-safe: every
+// call has a libheif context of its own. Nothing is ever printed; libheif's
+// words go into the error.
+
+#include <cstdint>
+
+#include <QByteArray>
+#include <QString>
+
+#include "codec/DecodedImage.h"
+#include "codec/ImageHeader.h"
+
+namespace pixquill {
+
+// True when the file begins with an ISO-BMFF 'ftyp' box whose major or
+// compatible brands name a HEIF, HEIC or AVIF image (heic heix hevc hevx heim
+// heis mif1 msf1 avif avis). Reads the box alone, at most a few hundred bytes.
+bool LooksLikeHeif(const ByteReader& read);
+
+struct HeifInfo {
+    bool Ok = false;
+    int Width = 0;  // the primary image's size as it is shown: rotation applied
+    int Height = 0;
+    QString Error;  // why the file could not be read; empty when Ok
+};
+
+// The primary image's upright size from the file's boxes, no pixel decoded.
+// The size is reported as declared, however large; the caller refuses it.
+HeifInfo ReadHeifInfo(const ByteReader& read, std::int64_t size);
+
+// Decodes the primary image, turned upright. 8-bit images come out as 24-bit
+// bitmaps (32 with alpha), deeper ones as FIT_RGB16 / FIT_RGBA16 scaled to
+// the full 16-bit range. Images declaring more than 2^28 pixels are refused
+// ("image too large") before any pixel is decoded.
+// With a wanted size (both sides > 0), a thumbnail image the file carries is
+// decoded instead when it is at least twice the wanted size in both
+// directions and has the primary image's aspect within one pixel; the caller
+// then keeps the primary image's size (ReadHeifInfo) for its output.
+DecodedImage DecodeHeif(const ByteReader& read, std::int64_t size, int wantedWidth = 0,
+                        int wantedHeight = 0);
+
+// An ICC profile for colours described by ITU-T H.273 code points (HEIF's
+// and AV1's nclx description): the primaries with their white point and the
+// transfer as a tone curve. Empty for sRGB (primaries 1 with transfer 13; an
+// unspecified side, 2, counts as sRGB's) and for what a tone curve cannot
+// describe or we do not know: those pictures are taken as sRGB.
+QByteArray IccProfileFromNclx(int primaries, int transfer);
+
+} // namespace pixquill
