@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "engine/BatchRules.h"
 #include "engine/BatchRun.h"
 #include "engine/OptionTables.h"
 #include "tests/support/BrokenInputs.h"
@@ -390,7 +391,7 @@ TEST_F(fMainIsolated, BrokenAndHostileFilesRunAndPreview)
             EXPECT_TRUE(input.ReasonMatches(result.Reason)) << input.Name.toStdString() << ": " << result.Reason.toStdString();
         }
     }
-    EXPECT_EQ(Caption(), BatchRun::CompletionCaption(written, int(listed.size())));
+    EXPECT_EQ(Caption(), CompletionCaption(written, int(listed.size())));
     EXPECT_EQ(fingerprints(), before);
     for (const QString& name : Written())
         EXPECT_FALSE(name.startsWith(QLatin1Char('.'))) << name.toStdString();
