@@ -16,6 +16,7 @@ struct BatchRun::State {
     QStringList WorkList;
     QString Caption;
     std::vector<ImageResult> Results;
+    BatchTally Tally; // of Results
 };
 
 BatchRun::BatchRun(BatchSettings& settings, std::shared_ptr<ImageStep> step, BatchCallbacks callbacks)
@@ -61,13 +62,14 @@ BatchOutcome BatchRun::Start(QStringList workList)
     state->Running = true;
     state->StopRequested = false;
     state->Results.clear();
+    state->Tally = {};
     const int n = static_cast<int>(workList.size());
     step->BeginRun(QSet<QString>(workList.begin(), workList.end()));
     state->WorkList = std::move(workList);
     if (!setProgress(0, n))
         return BatchOutcome::Abandoned;
 
-    BatchTally tally;
+
     for (int i = 1; i <= n; ++i) {
         // Every way of dropping the list also ends the run, so this holds;
         // checked all the same, since a callback may do anything.
@@ -78,7 +80,7 @@ BatchOutcome BatchRun::Start(QStringList workList)
         }
         const JobSettings current = settings.ReadJobSettings();
         ImageResult result = step->Process(state->WorkList[i - 1], current);
-        tally.Count(result);
+        state->Tally.Count(result);
         state->Results.push_back(std::move(result));
         if (!setProgress(i, n)
             || !setCaption(QStringLiteral("Processing %1 of %2").arg(i).arg(n)))
@@ -99,7 +101,7 @@ BatchOutcome BatchRun::Start(QStringList workList)
     }
 
     state->WorkList.clear();
-    if (!setCaption(tally.CompletionCaption(n)) || !setProgress(0, n))
+    if (!setCaption(state->Tally.CompletionCaption(n)) || !setProgress(0, n))
         return BatchOutcome::Abandoned;
     if (callbacks.Completed)
         callbacks.Completed();
@@ -129,6 +131,7 @@ void BatchRun::Abandon()
     auto fresh = std::make_shared<State>();
     fresh->Caption = m_state->Caption;
     fresh->Results = m_state->Results;
+    fresh->Tally = m_state->Tally;
     m_state = std::move(fresh);
 }
 
@@ -159,15 +162,12 @@ const std::vector<ImageResult>& BatchRun::Results() const
 
 int BatchRun::WrittenCount() const
 {
-    int written = 0;
-    for (const ImageResult& result : m_state->Results)
-        written += result.Written ? 1 : 0;
-    return written;
+    return m_state->Tally.Written;
 }
 
 int BatchRun::FailedCount() const
 {
-    return static_cast<int>(m_state->Results.size()) - WrittenCount();
+    return m_state->Tally.Failed;
 }
 
 QString BatchRun::FailureReport() const

@@ -20,7 +20,7 @@
 namespace pixquill {
 
 enum class WorkerMessage : std::uint8_t {
-    Job = 1,    // settings and listed names, fixed for the batch
+    Job = 1,    // settings and listed names, at the start of a run
     Image = 2,  // one file name (without folder)
     Result = 3, // the ImageResult for the last Image or Probe
     Probe = 4,  // a full path, only to be loaded: a window tries a file here
@@ -33,7 +33,7 @@ struct WorkerFrame {
     QByteArray Payload;
 };
 
-// What a worker needs before its first image.
+// What a worker needs before the first image of a run.
 struct WorkerJob {
     JobSettings Settings;
     QSet<QString> ListedNames;
