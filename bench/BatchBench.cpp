@@ -89,9 +89,9 @@ int RunChild(const QStringList& args)
     const ParallelBatchResult result = RunParallelBatch(names, settings, args[2].toInt(), {}, workers);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%d %.3f %ld %ld %.3f %ld\n", result.Written, seconds, before, PeakResidentKiB(),
+    std::printf("%d %.3f %ld %ld %.3f %ld\n", result.Tally.Written, seconds, before, PeakResidentKiB(),
                 CpuSeconds() - cpuBefore, ChildrenPeakKiB());
-    return result.Failed == 0 ? 0 : 1;
+    return result.Tally.Failed == 0 ? 0 : 1;
 }
 
 } // namespace

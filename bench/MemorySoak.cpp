@@ -101,14 +101,14 @@ int main(int argc, char* argv[])
             if (value > 0)
                 sample(value);
         };
-        BatchRun run(fixed, BatchRun::SurfaceStep(picLoad, picThumb), callbacks);
+        BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb), callbacks);
         run.Start(names);
         written = run.WrittenCount();
     } else {
         QDir().mkdir(settings.DestinationFolder);
         written = RunParallelBatch(names, settings, jobs,
                                    [&](const ImageResult&, int done, int) { sample(done); })
-                      .Written;
+                      .Tally.Written;
     }
     const long after = every50.back();
     std::printf("images %d (a cycle of %d) written %d road %s\n", count, cycle, written,

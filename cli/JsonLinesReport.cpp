@@ -58,7 +58,7 @@ JsonLinesReport::~JsonLinesReport()
         ::close(m_fd);
 }
 
-QString JsonLinesReport::Open(const QString& path)
+Outcome<> JsonLinesReport::Open(const QString& path)
 {
     if (path == QStringLiteral("-")) {
         m_fd = STDOUT_FILENO;
@@ -66,7 +66,7 @@ QString JsonLinesReport::Open(const QString& path)
     }
     m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_fd < 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return Failure{QString::fromLocal8Bit(std::strerror(errno))};
     m_ownsFd = true;
     return {};
 }

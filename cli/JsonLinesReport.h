@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include "codec/Outcome.h"
 #include "engine/ProcessImage.h"
 
 namespace pixquill {
@@ -20,8 +21,8 @@ public:
     JsonLinesReport& operator=(const JsonLinesReport&) = delete;
 
     // Creates (or empties) the file; "-" is standard output. The system's
-    // reason when it cannot, empty on success.
-    QString Open(const QString& path);
+    // reason when it cannot.
+    Outcome<> Open(const QString& path);
 
     // One line for the image. After the first write that fails, nothing more
     // is written and Problem() says why.

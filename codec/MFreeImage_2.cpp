@@ -32,6 +32,7 @@
 #include "codec/IcoWriter.h"
 #include "codec/ImageHeader.h"
 #include "codec/LibraryMessages.h"
+#include "codec/OutputFormats.h"
 #include "codec/ReducedJpeg.h"
 #include "codec/Rounding.h"
 #include "codec/Surface.h"
@@ -1035,32 +1036,27 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
         return Fail(reason, kSaveFailed, QStringLiteral("icons are at most 256 × 256"));
 
     LibraryMessages messages;
-    int flags = 0;
-    switch (format) {
-    case kFifJpeg:
+    // The conversion and the flags come from the format's row; a code no row
+    // has is written as captured, if its encoder can.
+    const std::optional<OutputFormatEntry> entry = OutputFormatOfCode(format);
+    int flags = entry ? entry->SaveFlags : 0;
+    if (format == kFifJpeg && jpegQuality >= 1 && jpegQuality <= 100)
+        flags = jpegQuality;
+    switch (entry ? entry->Conversion : FormatConversion::AsCaptured) {
+    case FormatConversion::To24Bits:
         current.reset(FreeImage_ConvertTo24Bits(current.get()));
-        if (jpegQuality >= 1 && jpegQuality <= 100)
-            flags = jpegQuality;
         break;
-    case kFifPng:
-    case kFifIco:
-        current.reset(FreeImage_ConvertTo24Bits(current.get()));
-        break;
-    case kFifTiff:
-        current.reset(FreeImage_ConvertTo24Bits(current.get()));
-        flags = TIFF_NONE;
-        break;
-    case kFifGif:
+    case FormatConversion::To24BitsWuPalette:
         current.reset(FreeImage_ConvertTo24Bits(current.get()));
         if (current)
             current.reset(FreeImage_ColorQuantize(current.get(), FIQ_WUQUANT));
         break;
-    case kFifTarga:
+    case FormatConversion::AsCapturedOpaque:
         // Readers take the fourth byte as alpha: make the thumbnail opaque.
         SetFourthByte(current.get(), 0xFF);
         break;
-    default:
-        break; // BMP: the capture as it is, fourth byte 0
+    case FormatConversion::AsCaptured:
+        break; // the fourth byte stays 0
     }
     if (!current)
         return Fail(reason, kSaveConversionFailed,

@@ -1,8 +1,8 @@
 #include "engine/BatchRun.h"
 
-#include <QFileInfo>
+#include <QSet>
 
-#include "engine/FolderListing.h"
+#include "engine/BatchRules.h"
 
 namespace pixquill {
 
@@ -16,17 +16,10 @@ struct BatchRun::State {
     QStringList WorkList;
     QString Caption;
     std::vector<ImageResult> Results;
+    BatchTally Tally; // of Results
 };
 
-BatchRun::ImageStep BatchRun::SurfaceStep(Surface& picLoad, Surface& picThumb, RenderOps& ops)
-{
-    return [&picLoad, &picThumb, &ops](const QString& name, const JobSettings& settings,
-                                       const QSet<QString>& listedNames) {
-        return ProcessImage(name, settings, picLoad, picThumb, listedNames, ops);
-    };
-}
-
-BatchRun::BatchRun(BatchSettings& settings, ImageStep step, BatchCallbacks callbacks)
+BatchRun::BatchRun(BatchSettings& settings, std::shared_ptr<ImageStep> step, BatchCallbacks callbacks)
     : m_state(std::make_shared<State>())
     , m_settings(settings)
     , m_step(std::move(step))
@@ -39,30 +32,6 @@ BatchRun::~BatchRun()
     m_state->Abandoned = true;
 }
 
-QString BatchRun::CompletionCaption(int written, int total, int upToDate)
-{
-    QString caption = QStringLiteral("Completed %1 of %2 images").arg(written).arg(total);
-    const int failed = total - written - upToDate;
-    if (failed > 0 && upToDate > 0)
-        caption += QStringLiteral(" (%1 failed, %2 up to date)").arg(failed).arg(upToDate);
-    else if (failed > 0)
-        caption += QStringLiteral(" (%1 failed)").arg(failed);
-    else if (upToDate > 0)
-        caption += QStringLiteral(" (%1 up to date)").arg(upToDate);
-    return caption;
-}
-
-QString BatchRun::StoppedCaption(int handled, int total, int written, int upToDate)
-{
-    QString caption =
-        QStringLiteral("Stopped after %1 of %2 images (%3 written").arg(handled).arg(total).arg(written);
-    if (const int failed = handled - written - upToDate; failed > 0)
-        caption += QStringLiteral(", %1 failed").arg(failed);
-    if (upToDate > 0)
-        caption += QStringLiteral(", %1 up to date").arg(upToDate);
-    return caption + QLatin1Char(')');
-}
-
 BatchOutcome BatchRun::Start(QStringList workList)
 {
     if (m_state->Running)
@@ -71,7 +40,7 @@ BatchOutcome BatchRun::Start(QStringList workList)
     // Locals only from here on: a callback may destroy *this.
     const std::shared_ptr<State> state = m_state;
     const BatchCallbacks callbacks = m_callbacks;
-    const ImageStep step = m_step;
+    const std::shared_ptr<ImageStep> step = m_step;
     BatchSettings& settings = m_settings;
     auto setCaption = [&](const QString& caption) {
         state->Caption = caption;
@@ -85,31 +54,22 @@ BatchOutcome BatchRun::Start(QStringList workList)
         return !state->Abandoned;
     };
 
-    const QString destination = TrimSetting(settings.ReadJobSettings().DestinationFolder);
-    if (destination.isEmpty()) {
-        setCaption(QStringLiteral("Choose a destination folder"));
+    if (const Outcome<QString> destination = PrepareDestination(settings.ReadJobSettings()); !destination) {
+        setCaption(DestinationCaption(destination.Error()));
         return BatchOutcome::Refused;
-    }
-    // An existing file of that name is left alone; its images then fail one
-    // by one with the saver's reason.
-    if (!QFileInfo::exists(destination)) {
-        const QString problem = CreateOneFolder(destination);
-        if (!problem.isEmpty()) {
-            setCaption(QStringLiteral("Cannot create the destination folder (%1)").arg(problem));
-            return BatchOutcome::Refused;
-        }
     }
 
     state->Running = true;
     state->StopRequested = false;
     state->Results.clear();
-    const QSet<QString> listedNames(workList.begin(), workList.end());
+    state->Tally = {};
     const int n = static_cast<int>(workList.size());
+    step->BeginRun(QSet<QString>(workList.begin(), workList.end()));
     state->WorkList = std::move(workList);
     if (!setProgress(0, n))
         return BatchOutcome::Abandoned;
 
-    int written = 0;
+
     for (int i = 1; i <= n; ++i) {
         // Every way of dropping the list also ends the run, so this holds;
         // checked all the same, since a callback may do anything.
@@ -119,9 +79,8 @@ BatchOutcome BatchRun::Start(QStringList workList)
             return BatchOutcome::Stopped;
         }
         const JobSettings current = settings.ReadJobSettings();
-        ImageResult result = step(state->WorkList[i - 1], current, listedNames);
-        if (result.Written)
-            ++written;
+        ImageResult result = step->Process(state->WorkList[i - 1], current);
+        state->Tally.Count(result);
         state->Results.push_back(std::move(result));
         if (!setProgress(i, n)
             || !setCaption(QStringLiteral("Processing %1 of %2").arg(i).arg(n)))
@@ -142,7 +101,7 @@ BatchOutcome BatchRun::Start(QStringList workList)
     }
 
     state->WorkList.clear();
-    if (!setCaption(CompletionCaption(written, n)) || !setProgress(0, n))
+    if (!setCaption(state->Tally.CompletionCaption(n)) || !setProgress(0, n))
         return BatchOutcome::Abandoned;
     if (callbacks.Completed)
         callbacks.Completed();
@@ -172,6 +131,7 @@ void BatchRun::Abandon()
     auto fresh = std::make_shared<State>();
     fresh->Caption = m_state->Caption;
     fresh->Results = m_state->Results;
+    fresh->Tally = m_state->Tally;
     m_state = std::move(fresh);
 }
 
@@ -202,15 +162,12 @@ const std::vector<ImageResult>& BatchRun::Results() const
 
 int BatchRun::WrittenCount() const
 {
-    int written = 0;
-    for (const ImageResult& result : m_state->Results)
-        written += result.Written ? 1 : 0;
-    return written;
+    return m_state->Tally.Written;
 }
 
 int BatchRun::FailedCount() const
 {
-    return static_cast<int>(m_state->Results.size()) - WrittenCount();
+    return m_state->Tally.Failed;
 }
 
 QString BatchRun::FailureReport() const

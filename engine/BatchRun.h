@@ -8,16 +8,14 @@
 #include <memory>
 #include <vector>
 
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include "engine/ImageStep.h"
 #include "engine/JobSettings.h"
 #include "engine/ProcessImage.h"
 
 namespace pixquill {
-
-class Surface;
 
 // What the owner wants to hear about. Every member may be empty. A callback
 // may call Stop(), Abandon() or even destroy the BatchRun; the run notices on
@@ -38,16 +36,9 @@ enum class BatchOutcome {
 
 class BatchRun {
 public:
-    // Handles one image; the run hands it the settings read for that image
-    // and the names of the whole list (to keep originals from being overwritten).
-    using ImageStep = std::function<ImageResult(const QString& name, const JobSettings& settings,
-                                                const QSet<QString>& listedNames)>;
-
-    // The usual step: ProcessImage with the owner's load and thumbnail surfaces.
-    static ImageStep SurfaceStep(Surface& picLoad, Surface& picThumb,
-                                 RenderOps& ops = RenderOps::Default());
-
-    BatchRun(BatchSettings& settings, ImageStep step, BatchCallbacks callbacks = {});
+    // Every image of a run goes through step (shared with the owner, who may
+    // also load previews through it between two images).
+    BatchRun(BatchSettings& settings, std::shared_ptr<ImageStep> step, BatchCallbacks callbacks = {});
     ~BatchRun(); // ends a run in progress as Abandon() does
 
     BatchRun(const BatchRun&) = delete;
@@ -55,9 +46,9 @@ public:
 
     // Runs the whole list (file names without folder, in list order) and
     // returns when it is done, stopped or abandoned. Creates the destination
-    // folder (one level) when missing. Refused while a run is in progress,
-    // and with an empty destination ("Choose a destination folder"). The
-    // list is the run's own from here on (see WorkList).
+    // folder (one level) when missing (PrepareDestination). Refused while a
+    // run is in progress, and without a usable destination (the caption says
+    // why). The list is the run's own from here on (see WorkList).
     BatchOutcome Start(QStringList workList);
 
     // Ends the run after the image in hand and drops the work list; the
@@ -88,19 +79,11 @@ public:
     // "NAME: reason" for every image not written, one per line.
     QString FailureReport() const;
 
-    // "Completed W of N images", with " (F failed)" when some were not
-    // written. Images skipped as up to date (the command line's --newer) are
-    // neither: " (U up to date)", or " (F failed, U up to date)" with both.
-    static QString CompletionCaption(int written, int total, int upToDate = 0);
-    // For a run ended before its last image: "Stopped after H of N images
-    // (W written)", with ", F failed" and ", U up to date" where not zero.
-    static QString StoppedCaption(int handled, int total, int written, int upToDate);
-
 private:
     struct State;
     std::shared_ptr<State> m_state;
     BatchSettings& m_settings;
-    ImageStep m_step;
+    std::shared_ptr<ImageStep> m_step;
     BatchCallbacks m_callbacks;
 };
 

@@ -142,6 +142,13 @@ int RunDecodeWorker()
             if (!job)
                 return kWorkerBroken;
             break;
+        case WorkerMessage::Settings: {
+            std::optional<JobSettings> settings = DecodeSettings(frame->Payload);
+            if (!job || !settings)
+                return kWorkerBroken;
+            job->Settings = std::move(*settings);
+            break;
+        }
         case WorkerMessage::Image: {
             const std::optional<QString> name = DecodeImageName(frame->Payload);
             if (!job || !name)

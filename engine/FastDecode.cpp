@@ -46,13 +46,13 @@ void TrimPartialBlocks(const JpegHeader& header, int scale, Surface& picLoad)
 
 } // namespace
 
-bool RenderFromReducedJpeg(const QString& sourcePath, int resizeMode, int resampleFilter,
-                           std::int32_t w, std::int32_t h, Surface& picLoad, Surface& picThumb,
-                           RenderResult& rendered, RenderOps& ops)
+std::optional<RenderResult> RenderFromReducedJpeg(const QString& sourcePath, int resizeMode,
+                                                  int resampleFilter, std::int32_t w, std::int32_t h,
+                                                  Surface& picLoad, Surface& picThumb, RenderOps& ops)
 {
     const JpegHeader header = ReadJpegHeader(sourcePath);
     if (!header.Ok)
-        return false;
+        return std::nullopt;
     // A full decode would leave a borderless load surface of exactly the
     // upright size, inner and outer alike.
     const float width = static_cast<float>(header.Width);
@@ -60,14 +60,14 @@ bool RenderFromReducedJpeg(const QString& sourcePath, int resizeMode, int resamp
     const ThumbnailSize size = ComputeThumbnailSize(resizeMode, {width, height, width, height}, w, h);
     const int scale = ChooseJpegScale(header, size.Width, size.Height);
     if (scale == 1)
-        return false;
+        return std::nullopt;
     if (!LoadReducedJpegToSurface(sourcePath, header, scale, picLoad).ok)
-        return false;
+        return std::nullopt;
     TrimPartialBlocks(header, scale, picLoad);
-    rendered = DrawThumbnail(picLoad, picThumb, size, resampleFilter, ops);
+    RenderResult rendered = DrawThumbnail(picLoad, picThumb, size, resampleFilter, ops);
     rendered.SourceWidth = header.Width;
     rendered.SourceHeight = header.Height;
-    return true;
+    return rendered;
 }
 
 } // namespace pixquill

@@ -6,6 +6,7 @@
 // size, so every output has the size the full decode gives it.
 
 #include <cstdint>
+#include <optional>
 
 #include <QString>
 
@@ -15,13 +16,15 @@ namespace pixquill {
 
 class Surface;
 
-// Renders the JPEG at sourcePath into picThumb from a reduced decode and
-// returns true, or returns false having touched neither surface when the
-// fast road does not apply: not a JPEG, a resize mode or thumbnail that
-// shrinks less than half, or a reduced decode that failed (the full road
-// then loads the file and says what is wrong with it).
-bool RenderFromReducedJpeg(const QString& sourcePath, int resizeMode, int resampleFilter,
-                           std::int32_t w, std::int32_t h, Surface& picLoad, Surface& picThumb,
-                           RenderResult& rendered, RenderOps& ops = RenderOps::Default());
+// Renders the JPEG at sourcePath into picThumb from a reduced decode, or
+// gives nothing, having touched neither surface, when the fast road does not
+// apply: not a JPEG, a resize mode or thumbnail that shrinks less than half,
+// or a reduced decode that failed (the full road then loads the file and
+// says what is wrong with it). Not applying is no failure, so there is no
+// reason to give.
+std::optional<RenderResult> RenderFromReducedJpeg(const QString& sourcePath, int resizeMode,
+                                                  int resampleFilter, std::int32_t w, std::int32_t h,
+                                                  Surface& picLoad, Surface& picThumb,
+                                                  RenderOps& ops = RenderOps::Default());
 
 } // namespace pixquill

@@ -159,24 +159,22 @@ void SortFileNames(QStringList& names)
               [](const QString& a, const QString& b) { return CompareFileNames(a, b) < 0; });
 }
 
-FolderListing ReadFolderListing(const QString& folder, const QString& mask)
+Outcome<QStringList> ReadFolderListing(const QString& folder, const QString& mask)
 {
-    FolderListing listing;
+    QStringList names;
     const CompiledMask compiled(mask);
     const bool read = ForEachOrdinaryFile(folder, [&](QByteArrayView raw) {
         QString name = QFile::decodeName(raw.toByteArray());
         if (compiled.Matches(name))
-            listing.Names.append(std::move(name));
+            names.append(std::move(name));
     });
-    if (!read) {
-        listing.Problem = ProblemOf(folder);
-        return listing;
-    }
-    SortFileNames(listing.Names);
-    return listing;
+    if (!read)
+        return Failure{ProblemOf(folder)};
+    SortFileNames(names);
+    return names;
 }
 
-QString CreateOneFolder(const QString& folder)
+Outcome<> CreateOneFolder(const QString& folder)
 {
     if (QFileInfo(folder).isDir())
         return {};
@@ -187,9 +185,11 @@ QString CreateOneFolder(const QString& folder)
     // Another process (a second share of the same run) made it meanwhile.
     if (error == EEXIST && QFileInfo(folder).isDir())
         return {};
-    return QString::fromLocal8Bit(std::strerror(error));
+    return Failure{QString::fromLocal8Bit(std::strerror(error))};
 #else
-    return QDir().mkdir(folder) ? QString() : QStringLiteral("the folder could not be created");
+    if (QDir().mkdir(folder))
+        return {};
+    return Failure{QStringLiteral("the folder could not be created")};
 #endif
 }
 

@@ -5,7 +5,6 @@
 
 #include <QDir>
 
-#include "codec/MFreeImage_2.h"
 #include "codec/Rounding.h"
 #include "engine/FolderListing.h"
 
@@ -53,16 +52,6 @@ constexpr std::array<FileMaskEntry, kFileMaskCount> kFileMasks{{
      "*.j2c;*.j2k;*.jfif;*.jif;*.jng;*.jp2;*.jpeg;*.jpg;*.jxl;*.koala;*.lbm;*.mng;*.pbm;*.pcd;*.pct;"
      "*.pcx;*.pfm;*.pgm;*.pic;*.pict;*.png;*.ppm;*.psd;*.ras;*.rgb;*.rgba;*.rle;*.sgi;*.tga;*.tif;"
      "*.tiff;*.wbmp;*.webp;*.wmf;*.xbm;*.xpm"},
-}};
-
-constexpr std::array<OutputFormatEntry, kOutputFormatCount> kOutputFormats{{
-    {"Windows or OS2 BMP(*.bmp)", kFifBmp, ".bmp", FormatConversion::AsCaptured32},
-    {"Compuserve GIF(*.gif)", kFifGif, ".gif", FormatConversion::To24BitsWuPalette},
-    {"Icon File(*.ico)", kFifIco, ".ico", FormatConversion::To24Bits},
-    {"JPEG(*.jpg)", kFifJpeg, ".jpg", FormatConversion::To24Bits},
-    {"Portable Network Graphics(*.png)", kFifPng, ".png", FormatConversion::To24Bits},
-    {"Truevision Targa(*.tga)", kFifTarga, ".tga", FormatConversion::AsCaptured32},
-    {"Tagged Image File Format(*.tif)", kFifTiff, ".tif", FormatConversion::To24BitsUncompressed},
 }};
 
 using S = SizeControl;
@@ -203,25 +192,8 @@ bool CompiledMask::Matches(const QString& fileName) const
 
 QStringList ListMatchingFiles(const QString& folder, const QString& mask)
 {
-    return ReadFolderListing(folder, mask).Names;
-}
-
-const std::array<OutputFormatEntry, kOutputFormatCount>& OutputFormats()
-{
-    return kOutputFormats;
-}
-
-std::optional<OutputFormatEntry> OutputFormatAt(int index)
-{
-    if (index < 0 || index >= kOutputFormatCount)
-        return std::nullopt;
-    return kOutputFormats[static_cast<std::size_t>(index)];
-}
-
-QString OutputExtensionAt(int index)
-{
-    const auto entry = OutputFormatAt(index);
-    return entry ? QString::fromLatin1(entry->Extension) : QString();
+    Outcome<QStringList> listing = ReadFolderListing(folder, mask);
+    return listing ? std::move(listing).Value() : QStringList();
 }
 
 const std::array<ResizeModeEntry, kResizeModeCount>& ResizeModes()
@@ -266,20 +238,20 @@ QString FolderWithSeparator(const QString& text)
     return folder;
 }
 
-NumberSetting ReadNumberSetting(const QString& text)
+Outcome<std::int32_t> ReadNumberSetting(const QString& text)
 {
     const QString trimmed = TrimSetting(text);
     if (trimmed.isEmpty())
-        return {std::nullopt, QStringLiteral("is empty")};
+        return Failure{QStringLiteral("is empty")};
     bool ok = false;
     // C-locale decimal notation, the same whatever the user's locale.
     const double value = trimmed.toDouble(&ok);
     if (!ok || !std::isfinite(value))
-        return {std::nullopt, QStringLiteral("\"%1\" is not a number").arg(trimmed)};
+        return Failure{QStringLiteral("\"%1\" is not a number").arg(trimmed)};
     const auto rounded = RoundToInt32(value);
     if (!rounded)
-        return {std::nullopt, QStringLiteral("\"%1\" is out of range").arg(trimmed)};
-    return {rounded, QString()};
+        return Failure{QStringLiteral("\"%1\" is out of range").arg(trimmed)};
+    return *rounded;
 }
 
 } // namespace pixquill

@@ -14,6 +14,8 @@
 #include <QStringList>
 
 #include "codec/OleColor.h"
+#include "codec/Outcome.h"
+#include "codec/OutputFormats.h"
 
 namespace pixquill {
 
@@ -63,33 +65,9 @@ QStringList ListMatchingFiles(const QString& folder, const QString& mask);
 
 // ------------------------------------------------------------ output formats
 
-// What the saver does to the captured 32-bit thumbnail before writing.
-enum class FormatConversion {
-    AsCaptured32,         // BMP, TGA: written at 32 bits per pixel
-    To24Bits,             // ICO, JPEG, PNG
-    To24BitsUncompressed, // TIFF, no compression
-    To24BitsWuPalette,    // GIF: 24 bits, then Wu's quantiser to an 8-bit palette
-};
-
-struct OutputFormatEntry {
-    const char* Text;
-    int FormatCode;        // FreeImage format code passed to the saver
-    const char* Extension; // with its dot
-    FormatConversion Conversion;
-};
-
-inline constexpr int kOutputFormatCount = 7;
-inline constexpr int kOutputFormatJpeg = 3; // selected at start-up
-
-// The output format list in list order (not FreeImage's numbering).
-const std::array<OutputFormatEntry, kOutputFormatCount>& OutputFormats();
-
-// The entry for a list index; nothing when no entry is selected (-1) or the
-// index is outside the list: then there is no extension and nothing is written.
-std::optional<OutputFormatEntry> OutputFormatAt(int index);
-
-// The extension to append for a list index: empty when no entry is selected.
-QString OutputExtensionAt(int index);
+// The output format list (OutputFormatEntry, OutputFormats, OutputFormatAt,
+// OutputExtensionAt) is the codec's table in codec/OutputFormats.h, since the
+// saver reads it too.
 
 // -------------------------------------------------------------- resize modes
 
@@ -171,11 +149,9 @@ QString TrimSetting(const QString& text);
 QString FolderWithSeparator(const QString& text);
 
 // A number typed into a size box, read and rounded to the nearest whole
-// number, halves to the even neighbour, into a 32-bit signed value.
-struct NumberSetting {
-    std::optional<std::int32_t> Value; // nothing when the text is not usable
-    QString Error;                     // why, e.g. "\"abc\" is not a number"
-};
-NumberSetting ReadNumberSetting(const QString& text);
+// number, halves to the even neighbour, into a 32-bit signed value; or why
+// the text is not usable ("is empty", "\"abc\" is not a number", "\"1e12\" is
+// out of range").
+Outcome<std::int32_t> ReadNumberSetting(const QString& text);
 
 } // namespace pixquill

@@ -13,14 +13,14 @@
 #include <thread>
 #include <utility>
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
+#include "engine/BatchRules.h"
+#include "engine/ImageStep.h"
 
 namespace pixquill {
 
@@ -68,9 +68,7 @@ std::optional<std::vector<ImageResult>> UpToDateResults(const std::vector<int>& 
         return std::nullopt;
     // An output that is itself an image of the list is no thumbnail:
     // ProcessImage refuses to replace it and says so.
-    const QFileInfo outputFile(outputPath);
-    if (listedNames.contains(outputFile.fileName())
-        && outputFile.absoluteDir().canonicalPath() == QDir(TrimSetting(settings.SourceFolder)).canonicalPath())
+    if (!CheckReplacesNoSource(BuildImageNames(names[group.front()], settings), settings, listedNames))
         return std::nullopt;
     std::vector<ImageResult> results;
     for (int index : group) {
@@ -150,22 +148,19 @@ struct Shared {
 
     void RunWorker()
     {
-        if (Options.Workers.IsSet()) {
-            // The process, started on the first image, belongs to this thread.
-            WorkerProcess process(Options.Workers, WorkerJob{Settings, ListedNames});
-            process.SetStopNow(Options.StopNow);
-            RunGroups([&process](const QString& name) { return process.Process(name); });
-            if (!process.Finish())
-                ++EndedBadly;
-            return;
-        }
-        // Each worker draws on surfaces of its own; nothing else is shared.
+        // Each worker thread draws on surfaces of its own, or feeds a decode
+        // worker process of its own (started on the first image); nothing
+        // else is shared.
         Surface picLoad;
         Surface picThumb;
         picLoad.SetScratch(true);
-        RunGroups([&](const QString& name) {
-            return ProcessImage(name, Settings, picLoad, picThumb, ListedNames);
-        });
+        ImageStep step(picLoad, picThumb);
+        step.SetWorker(Options.Workers);
+        step.SetStopNow(Options.StopNow);
+        step.BeginRun(ListedNames);
+        RunGroups([&](const QString& name) { return step.Process(name, Settings); });
+        if (!step.Finish())
+            ++EndedBadly;
     }
 };
 
@@ -257,10 +252,9 @@ ParallelBatchResult RunParallelBatch(const QStringList& names, const JobSettings
         for (auto& [index, result] : finished) {
             ImageResult& kept = batch.Results[static_cast<std::size_t>(index)];
             kept = std::move(result);
-            ++batch.Handled;
-            (kept.Written ? batch.Written : kept.UpToDate ? batch.UpToDate : batch.Failed)++;
+            batch.Tally.Count(kept);
             if (progress)
-                progress(kept, batch.Handled, total);
+                progress(kept, batch.Tally.Handled(), total);
         }
         if (allEnded)
             break;

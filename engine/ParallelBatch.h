@@ -7,7 +7,7 @@
 // name are handled by one worker in list order, so the later one wins.
 //
 // Given a worker command, each worker thread instead hands its images to a
-// decode worker process of its own (WorkerProcess), so that a crash inside
+// decode worker process of its own (ImageStep), so that a crash inside
 // FreeImage costs the run only the file in hand: it is reported as "the
 // decoder crashed on this file" and the next image goes to a fresh process.
 
@@ -17,6 +17,7 @@
 
 #include <QStringList>
 
+#include "engine/BatchRules.h"
 #include "engine/JobSettings.h"
 #include "engine/ProcessImage.h"
 #include "engine/WorkerProcess.h"
@@ -27,11 +28,8 @@ struct ParallelBatchResult {
     // In list order. An image the batch did not reach (it was stopped) has
     // an empty Name.
     std::vector<ImageResult> Results;
-    int Written = 0;
-    int Failed = 0;
-    int UpToDate = 0;
-    // Written + Failed + UpToDate; below the number of names when stopped.
-    int Handled = 0;
+    // Its Handled() is below the number of names when stopped.
+    BatchTally Tally;
     // Decode worker processes that did not end cleanly when the batch let
     // them go (a nonzero status: in a sanitizer build, a leak report).
     int WorkersEndedBadly = 0;

@@ -1,12 +1,14 @@
 #include "engine/ProcessImage.h"
 
-#include <QDir>
+#include <optional>
+
 #include <QElapsedTimer>
 #include <QFileInfo>
 
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "codec/VectorUnit.h"
+#include "engine/BatchRules.h"
 #include "engine/FastDecode.h"
 
 namespace pixquill {
@@ -21,24 +23,6 @@ bool ModeUsesWidth(int mode)
 bool ModeUsesHeight(int mode)
 {
     return mode == kResizeMaintainAspect || mode == kResizeExact;
-}
-
-// Why writing the output would destroy an original, or empty. Only an
-// existing output can be an original, so the common case costs one stat.
-QString OverwriteReason(const ImageNames& names, const JobSettings& settings,
-                        const QSet<QString>& listedNames)
-{
-    const QFileInfo output(names.OutputPath);
-    if (!output.exists())
-        return {};
-    const QString outputPath = output.canonicalFilePath();
-    if (outputPath == QFileInfo(names.SourcePath).canonicalFilePath())
-        return QStringLiteral("would overwrite the source image");
-    if (listedNames.contains(output.fileName())
-        && output.absoluteDir().canonicalPath()
-               == QDir(TrimSetting(settings.SourceFolder)).canonicalPath())
-        return QStringLiteral("would overwrite the source image %1").arg(output.fileName());
-    return {};
 }
 
 } // namespace
@@ -69,28 +53,32 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     std::int32_t w = 0;
     std::int32_t h = 0;
     if (ModeUsesWidth(settings.ResizeMode)) {
-        const NumberSetting width = ReadNumberSetting(settings.WidthText);
-        if (!width.Value)
-            return refuse(QStringLiteral("width %1").arg(width.Error));
-        w = *width.Value;
+        const Outcome<std::int32_t> width = ReadNumberSetting(settings.WidthText);
+        if (!width)
+            return refuse(QStringLiteral("width %1").arg(width.Reason()));
+        w = *width;
     }
     if (ModeUsesHeight(settings.ResizeMode)) {
-        const NumberSetting height = ReadNumberSetting(settings.HeightText);
-        if (!height.Value)
-            return refuse(QStringLiteral("height %1").arg(height.Error));
-        h = *height.Value;
+        const Outcome<std::int32_t> height = ReadNumberSetting(settings.HeightText);
+        if (!height)
+            return refuse(QStringLiteral("height %1").arg(height.Reason()));
+        h = *height;
     }
 
-    if (QString overwrite = OverwriteReason(names, settings, listedNames); !overwrite.isEmpty())
-        return refuse(std::move(overwrite));
+    if (const Outcome<> kept = CheckReplacesNoSource(names, settings, listedNames); !kept)
+        return refuse(kept.Reason());
 
     // The previous image's drawing ran through Qt; decoding runs through
     // FreeImage and our own row copies.
     ClearUpperVectorState();
+    std::optional<RenderResult> fast;
+    if (settings.FastDecode)
+        fast = RenderFromReducedJpeg(names.SourcePath, settings.ResizeMode, settings.ResampleFilter, w, h,
+                                     picLoad, picThumb, ops);
     RenderResult rendered;
-    if (!settings.FastDecode
-        || !RenderFromReducedJpeg(names.SourcePath, settings.ResizeMode, settings.ResampleFilter, w,
-                                  h, picLoad, picThumb, rendered, ops)) {
+    if (fast) {
+        rendered = *fast;
+    } else {
         const LoadResult loaded = LoadImageToSurface(names.SourcePath, picLoad);
         if (!loaded.ok)
             return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);

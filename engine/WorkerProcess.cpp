@@ -36,8 +36,7 @@ QString DecoderHungReason(int seconds)
 }
 
 WorkerProcess::WorkerProcess(WorkerCommand command, WorkerJob job)
-    : m_command(std::move(command)), m_job(std::move(job)),
-      m_jobFrame(PackFrame(WorkerMessage::Job, EncodeJob(m_job)))
+    : m_command(std::move(command)), m_job(std::move(job))
 {
 }
 
@@ -90,7 +89,7 @@ bool WorkerProcess::Start()
         return false;
     }
     m_pid = m_process->processId();
-    m_process->write(m_jobFrame);
+    m_process->write(PackFrame(WorkerMessage::Job, EncodeJob(m_job)));
     return true;
 }
 
@@ -126,16 +125,24 @@ ImageResult WorkerProcess::Probe(const QString& path)
     return Exchange(WorkerMessage::Probe, path, ImageResult{path, QString(), false, {}});
 }
 
-void WorkerProcess::SetJob(const WorkerJob& job)
+void WorkerProcess::SetSettings(const JobSettings& settings)
 {
-    QByteArray frame = PackFrame(WorkerMessage::Job, EncodeJob(job));
-    if (frame == m_jobFrame)
+    if (settings == m_job.Settings)
         return;
-    m_job = job;
-    m_jobFrame = std::move(frame);
-    // A worker started later gets the new job from Start().
+    m_job.Settings = settings;
+    SendToRunning(PackFrame(WorkerMessage::Settings, EncodeSettings(m_job.Settings)));
+}
+
+void WorkerProcess::SetListedNames(QSet<QString> listedNames)
+{
+    m_job.ListedNames = std::move(listedNames);
+    SendToRunning(PackFrame(WorkerMessage::Job, EncodeJob(m_job)));
+}
+
+void WorkerProcess::SendToRunning(const QByteArray& frame)
+{
     if (m_process && m_process->state() == QProcess::Running)
-        m_process->write(m_jobFrame);
+        m_process->write(frame);
 }
 
 ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument, ImageResult failed)

@@ -74,10 +74,15 @@ public:
     // Null (the default) never stops.
     void SetStopNow(const std::atomic<bool>* stopNow) { m_stopNow = stopNow; }
 
-    // The settings (and listed names) for the images that follow: a window
-    // reads its settings afresh for every image. Sent to a running worker
-    // only when they changed.
-    void SetJob(const WorkerJob& job);
+    // The settings for the images that follow: a window reads its settings
+    // afresh for every image. Sent to a running worker only when they
+    // changed, and without the listed names.
+    void SetSettings(const JobSettings& settings);
+
+    // The listed names of a new run (the names no output may replace). Sent
+    // to a running worker at once, with the settings; once per run, since a
+    // list of 100,000 names takes a while to send.
+    void SetListedNames(QSet<QString> listedNames);
 
     // Lets the worker in use leave (it ends at the end of its input) and
     // waits for it. False when it did not end cleanly: a nonzero status,
@@ -97,9 +102,12 @@ private:
     // in the folder of outputPath.
     void Bury(const QString& outputPath);
 
+    // Sends frame when a worker is running; one started later is sent the
+    // whole job by Start().
+    void SendToRunning(const QByteArray& frame);
+
     WorkerCommand m_command;
     WorkerJob m_job;
-    QByteArray m_jobFrame;
     std::unique_ptr<QProcess> m_process;
     qint64 m_pid = 0;
     QByteArray m_buffer;

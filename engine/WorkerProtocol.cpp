@@ -16,7 +16,7 @@ constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_0;
 bool KnownKind(std::uint8_t kind)
 {
     return kind >= static_cast<std::uint8_t>(WorkerMessage::Job)
-        && kind <= static_cast<std::uint8_t>(WorkerMessage::Probe);
+        && kind <= static_cast<std::uint8_t>(WorkerMessage::Settings);
 }
 
 template <typename Write>
@@ -40,6 +40,29 @@ std::optional<T> Decode(const QByteArray& payload, Read read)
     if (in.status() != QDataStream::Ok || !in.atEnd())
         return std::nullopt;
     return value;
+}
+
+// Every field of the settings; a Job carries the listed names after them.
+QDataStream& WriteSettings(QDataStream& out, const JobSettings& s)
+{
+    return out << s.SourceFolder << s.DestinationFolder << s.Prefix << s.WidthText << s.HeightText
+               << qint32(s.ResizeMode) << qint32(s.ResampleFilter) << qint32(s.OutputFormat) << s.FastDecode
+               << qint32(s.JpegQuality);
+}
+
+QDataStream& ReadSettings(QDataStream& in, JobSettings& s)
+{
+    qint32 mode = 0;
+    qint32 filter = 0;
+    qint32 format = 0;
+    qint32 quality = 0;
+    in >> s.SourceFolder >> s.DestinationFolder >> s.Prefix >> s.WidthText >> s.HeightText >> mode >> filter
+        >> format >> s.FastDecode >> quality;
+    s.ResizeMode = mode;
+    s.ResampleFilter = filter;
+    s.OutputFormat = format;
+    s.JpegQuality = quality;
+    return in;
 }
 
 } // namespace
@@ -77,29 +100,24 @@ FrameStatus TakeFrame(QByteArray& buffer, WorkerFrame& frame)
 
 QByteArray EncodeJob(const WorkerJob& job)
 {
-    return Encode([&job](QDataStream& out) {
-        const JobSettings& s = job.Settings;
-        out << s.SourceFolder << s.DestinationFolder << s.Prefix << s.WidthText << s.HeightText
-            << qint32(s.ResizeMode) << qint32(s.ResampleFilter) << qint32(s.OutputFormat) << s.FastDecode
-            << qint32(s.JpegQuality) << job.ListedNames;
-    });
+    return Encode([&job](QDataStream& out) { WriteSettings(out, job.Settings) << job.ListedNames; });
 }
 
 std::optional<WorkerJob> DecodeJob(const QByteArray& payload)
 {
     return Decode<WorkerJob>(payload, [](QDataStream& in, WorkerJob& job) {
-        JobSettings& s = job.Settings;
-        qint32 mode = 0;
-        qint32 filter = 0;
-        qint32 format = 0;
-        qint32 quality = 0;
-        in >> s.SourceFolder >> s.DestinationFolder >> s.Prefix >> s.WidthText >> s.HeightText >> mode
-            >> filter >> format >> s.FastDecode >> quality >> job.ListedNames;
-        s.ResizeMode = mode;
-        s.ResampleFilter = filter;
-        s.OutputFormat = format;
-        s.JpegQuality = quality;
+        ReadSettings(in, job.Settings) >> job.ListedNames;
     });
+}
+
+QByteArray EncodeSettings(const JobSettings& settings)
+{
+    return Encode([&settings](QDataStream& out) { WriteSettings(out, settings); });
+}
+
+std::optional<JobSettings> DecodeSettings(const QByteArray& payload)
+{
+    return Decode<JobSettings>(payload, [](QDataStream& in, JobSettings& settings) { ReadSettings(in, settings); });
 }
 
 QByteArray EncodeImageName(const QString& name)

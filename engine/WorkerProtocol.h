@@ -2,9 +2,10 @@
 
 // The messages between a batch and its decode worker processes. Each message
 // is a frame: a 4-byte big-endian payload length, a 1-byte kind, then the
-// payload as a QDataStream. The batch sends a Job, then one Image per file
-// (a new Job may come between two images); the worker answers every Image and
-// every Probe with one Result, in order.
+// payload as a QDataStream. The batch sends a Job (the settings and the
+// listed names), then one Image per file; between two images may come new
+// Settings (the listed names stay) or, for a new run, a new Job. The worker
+// answers every Image and every Probe with one Result, in order.
 
 #include <cstdint>
 #include <optional>
@@ -19,11 +20,12 @@
 namespace pixquill {
 
 enum class WorkerMessage : std::uint8_t {
-    Job = 1,    // settings and listed names, fixed for the batch
+    Job = 1,    // settings and listed names, at the start of a run
     Image = 2,  // one file name (without folder)
     Result = 3, // the ImageResult for the last Image or Probe
     Probe = 4,  // a full path, only to be loaded: a window tries a file here
                 // before it loads the file itself; answered with a Result
+    Settings = 5, // new settings for the images that follow, without the names
 };
 
 struct WorkerFrame {
@@ -31,7 +33,7 @@ struct WorkerFrame {
     QByteArray Payload;
 };
 
-// What a worker needs before its first image.
+// What a worker needs before the first image of a run.
 struct WorkerJob {
     JobSettings Settings;
     QSet<QString> ListedNames;
@@ -52,6 +54,9 @@ FrameStatus TakeFrame(QByteArray& buffer, WorkerFrame& frame);
 
 QByteArray EncodeJob(const WorkerJob& job);
 std::optional<WorkerJob> DecodeJob(const QByteArray& payload);
+
+QByteArray EncodeSettings(const JobSettings& settings);
+std::optional<JobSettings> DecodeSettings(const QByteArray& payload);
 
 QByteArray EncodeImageName(const QString& name);
 std::optional<QString> DecodeImageName(const QByteArray& payload);

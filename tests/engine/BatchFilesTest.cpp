@@ -66,7 +66,7 @@ struct Runner {
     explicit Runner(JobSettings settings) : Settings(std::move(settings)) {}
     BatchOutcome Start(const QStringList& names)
     {
-        Run = std::make_unique<BatchRun>(Settings, BatchRun::SurfaceStep(PicLoad, PicThumb), Callbacks);
+        Run = std::make_unique<BatchRun>(Settings, std::make_shared<ImageStep>(PicLoad, PicThumb), Callbacks);
         return Run->Start(names);
     }
 };
@@ -137,7 +137,7 @@ TEST(BatchFiles, StopDuringTheSecondOfFiveLeavesTwoFiles)
         Runner& m_r;
         int m_reads = 0;
     } settings(f.Settings(), r);
-    r.Run = std::make_unique<BatchRun>(settings, BatchRun::SurfaceStep(r.PicLoad, r.PicThumb));
+    r.Run = std::make_unique<BatchRun>(settings, std::make_shared<ImageStep>(r.PicLoad, r.PicThumb));
     EXPECT_EQ(r.Run->Start(names), BatchOutcome::Stopped);
     EXPECT_EQ(r.Run->Caption(), QString("Processing 2 of 5"));
     EXPECT_EQ(f.Written(), QStringList({"_THp1.jpg", "_THp2.jpg"}));

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/BatchRules.h"
 #include "engine/BatchRun.h"
 #include "tests/support/QtPrinters.h"
 
@@ -50,14 +51,15 @@ struct Harness {
         Settings.Settings().DestinationFolder = Root.filePath("thumbs");
         Run = std::make_unique<BatchRun>(
             Settings,
-            [this](const QString& name, const JobSettings& settings, const QSet<QString>&) {
+            std::make_shared<ImageStep>([this](const QString& name, const JobSettings& settings,
+                                               const QSet<QString>&) {
                 Processed.push_back({name, settings.OutputFormat});
                 if (DuringImage)
                     DuringImage(static_cast<int>(Processed.size()));
                 const bool fails = FailingNames.contains(name);
                 return ImageResult{name, "/out/" + name, !fails,
                                    fails ? QString("cannot be read") : QString()};
-            },
+            }),
             BatchCallbacks{[this](int value, int max) { Progress.emplace_back(value, max); },
                            [this](const QString& caption) { Captions.append(caption); },
                            [this] {
@@ -170,15 +172,15 @@ TEST(BatchRun, FailuresAreCountedAndNamed)
 
 TEST(BatchRun, CompletionCaptions)
 {
-    EXPECT_EQ(BatchRun::CompletionCaption(0, 0), QString("Completed 0 of 0 images"));
-    EXPECT_EQ(BatchRun::CompletionCaption(7, 7), QString("Completed 7 of 7 images"));
-    EXPECT_EQ(BatchRun::CompletionCaption(0, 3), QString("Completed 0 of 3 images (3 failed)"));
-    EXPECT_EQ(BatchRun::CompletionCaption(3, 250, 247), QString("Completed 3 of 250 images (247 up to date)"));
-    EXPECT_EQ(BatchRun::CompletionCaption(2, 250, 247),
+    EXPECT_EQ(CompletionCaption(0, 0), QString("Completed 0 of 0 images"));
+    EXPECT_EQ(CompletionCaption(7, 7), QString("Completed 7 of 7 images"));
+    EXPECT_EQ(CompletionCaption(0, 3), QString("Completed 0 of 3 images (3 failed)"));
+    EXPECT_EQ(CompletionCaption(3, 250, 247), QString("Completed 3 of 250 images (247 up to date)"));
+    EXPECT_EQ(CompletionCaption(2, 250, 247),
               QString("Completed 2 of 250 images (1 failed, 247 up to date)"));
-    EXPECT_EQ(BatchRun::StoppedCaption(4, 250, 3, 0), QString("Stopped after 4 of 250 images (3 written, 1 failed)"));
-    EXPECT_EQ(BatchRun::StoppedCaption(0, 9, 0, 0), QString("Stopped after 0 of 9 images (0 written)"));
-    EXPECT_EQ(BatchRun::StoppedCaption(12, 30, 2, 10),
+    EXPECT_EQ(StoppedCaption(4, 250, 3, 0), QString("Stopped after 4 of 250 images (3 written, 1 failed)"));
+    EXPECT_EQ(StoppedCaption(0, 9, 0, 0), QString("Stopped after 0 of 9 images (0 written)"));
+    EXPECT_EQ(StoppedCaption(12, 30, 2, 10),
               QString("Stopped after 12 of 30 images (2 written, 10 up to date)"));
 }
 
@@ -223,11 +225,11 @@ TEST(BatchRun, StartWhileAStoppedRunResetsItsProgressIsRefused)
     std::vector<BatchOutcome> inner;
     h.Run = std::make_unique<BatchRun>(
         h.Settings,
-        [&h](const QString& name, const JobSettings& settings, const QSet<QString>&) {
+        std::make_shared<ImageStep>([&h](const QString& name, const JobSettings& settings, const QSet<QString>&) {
             h.Processed.push_back({name, settings.OutputFormat});
             h.Run->Stop();
             return ImageResult{name, "/out/" + name, true, {}};
-        },
+        }),
         BatchCallbacks{[&h, &inner](int value, int max) {
                            if (value == 0 && max == 2 && !h.Processed.empty())
                                inner.push_back(h.Run->Start(Names(2)));

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/Surface.h"
+#include "engine/BatchRules.h"
 #include "engine/BatchRun.h"
 #include "engine/OptionTables.h"
 #include "tests/support/BrokenInputs.h"
@@ -62,7 +63,7 @@ TEST_P(BrokenBatch, CompletesAndCountsEveryBrokenImageWithItsReason)
     FixedBatchSettings fixed(settings);
     Surface picLoad;
     Surface picThumb;
-    BatchRun run(fixed, BatchRun::SurfaceStep(picLoad, picThumb));
+    BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb));
     QStringList names;
     for (const BrokenInput& input : inputs)
         names.append(input.Name);
@@ -93,7 +94,7 @@ TEST_P(BrokenBatch, CompletesAndCountsEveryBrokenImageWithItsReason)
     }
     EXPECT_EQ(withoutReason, 0);
     EXPECT_EQ(run.WrittenCount(), written);
-    EXPECT_EQ(run.Caption(), BatchRun::CompletionCaption(written, static_cast<int>(inputs.size())));
+    EXPECT_EQ(run.Caption(), CompletionCaption(written, static_cast<int>(inputs.size())));
     // Originals byte for byte; in the destination only whole thumbnails.
     EXPECT_EQ(before, Snapshot(source));
     expectedFiles.removeDuplicates();

@@ -123,7 +123,7 @@ TEST_P(FailingOutput, RunGoesOnAndLeavesNothingBehind)
     FixedBatchSettings fixed(settings);
     Surface picLoad;
     Surface picThumb;
-    BatchRun run(fixed, BatchRun::SurfaceStep(picLoad, picThumb));
+    BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb));
     BatchOutcome outcome;
     {
         // 64 KiB: enough for a and c, not for b's 480 KB.
@@ -185,7 +185,7 @@ TEST(FailingOutput, MissingParentRefusesTheRunWithTheSystemsWords)
     FixedBatchSettings fixed(settings);
     Surface picLoad;
     Surface picThumb;
-    BatchRun run(fixed, BatchRun::SurfaceStep(picLoad, picThumb));
+    BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb));
     EXPECT_EQ(run.Start({QStringLiteral("a.png")}), BatchOutcome::Refused);
     EXPECT_EQ(run.Caption(), QStringLiteral("Cannot create the destination folder (No such file or directory)"));
     EXPECT_FALSE(QFileInfo::exists(root.filePath(QStringLiteral("missing"))));

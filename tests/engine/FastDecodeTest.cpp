@@ -152,9 +152,8 @@ TEST(FastRoad, OtherFormatsTakeTheFullRoad)
     QTemporaryDir root;
     ASSERT_TRUE(WavePicture(800, 600).save(root.filePath("a.png")));
     Surface picLoad, picThumb;
-    RenderResult rendered;
     EXPECT_FALSE(RenderFromReducedJpeg(root.filePath("a.png"), kResizeMaintainAspect, kFilterHalftone, 100, 100,
-                                       picLoad, picThumb, rendered));
+                                       picLoad, picThumb));
     EXPECT_EQ(picLoad.Width(), 0);
 }
 
@@ -184,13 +183,13 @@ TEST(ParallelBatch, WritesWhatTheOneAtATimeRunWrites)
             settings.DestinationFolder = root.filePath("window-" + tag);
             Surface picLoad, picThumb;
             FixedBatchSettings fixed(settings);
-            BatchRun run(fixed, BatchRun::SurfaceStep(picLoad, picThumb));
+            BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb));
             ASSERT_EQ(run.Start(names), BatchOutcome::Completed);
             ASSERT_EQ(run.WrittenCount(), names.size());
 
             settings.DestinationFolder = root.filePath("parallel-" + tag);
             QDir().mkdir(settings.DestinationFolder);
-            ASSERT_EQ(RunParallelBatch(names, settings, 2).Written, names.size());
+            ASSERT_EQ(RunParallelBatch(names, settings, 2).Tally.Written, names.size());
 
             const QStringList written = QDir(root.filePath("window-" + tag)).entryList(QDir::Files, QDir::Name);
             ASSERT_EQ(written, QDir(settings.DestinationFolder).entryList(QDir::Files, QDir::Name));

@@ -136,7 +136,6 @@ struct FormatCase {
     const char* Text;
     int Code;
     const char* Extension;
-    FormatConversion Conversion;
 };
 
 std::ostream& operator<<(std::ostream& os, const FormatCase& c)
@@ -146,7 +145,7 @@ std::ostream& operator<<(std::ostream& os, const FormatCase& c)
 
 class OutputFormatTable : public ::testing::TestWithParam<FormatCase> {};
 
-TEST_P(OutputFormatTable, IndexGivesCodeExtensionAndConversion)
+TEST_P(OutputFormatTable, IndexGivesCodeAndExtension)
 {
     const FormatCase& c = GetParam();
     const auto entry = OutputFormatAt(c.Index);
@@ -154,21 +153,19 @@ TEST_P(OutputFormatTable, IndexGivesCodeExtensionAndConversion)
     EXPECT_STREQ(entry->Text, c.Text);
     EXPECT_EQ(entry->FormatCode, c.Code);
     EXPECT_STREQ(entry->Extension, c.Extension);
-    EXPECT_EQ(entry->Conversion, c.Conversion);
     EXPECT_EQ(OutputExtensionAt(c.Index), QString::fromLatin1(c.Extension));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, OutputFormatTable,
     ::testing::Values(
-        FormatCase{0, "Windows or OS2 BMP(*.bmp)", 0, ".bmp", FormatConversion::AsCaptured32},
-        FormatCase{1, "Compuserve GIF(*.gif)", 25, ".gif", FormatConversion::To24BitsWuPalette},
-        FormatCase{2, "Icon File(*.ico)", 1, ".ico", FormatConversion::To24Bits},
-        FormatCase{3, "JPEG(*.jpg)", 2, ".jpg", FormatConversion::To24Bits},
-        FormatCase{4, "Portable Network Graphics(*.png)", 13, ".png", FormatConversion::To24Bits},
-        FormatCase{5, "Truevision Targa(*.tga)", 17, ".tga", FormatConversion::AsCaptured32},
-        FormatCase{6, "Tagged Image File Format(*.tif)", 18, ".tif",
-                   FormatConversion::To24BitsUncompressed}));
+        FormatCase{0, "Windows or OS2 BMP(*.bmp)", 0, ".bmp"},
+        FormatCase{1, "Compuserve GIF(*.gif)", 25, ".gif"},
+        FormatCase{2, "Icon File(*.ico)", 1, ".ico"},
+        FormatCase{3, "JPEG(*.jpg)", 2, ".jpg"},
+        FormatCase{4, "Portable Network Graphics(*.png)", 13, ".png"},
+        FormatCase{5, "Truevision Targa(*.tga)", 17, ".tga"},
+        FormatCase{6, "Tagged Image File Format(*.tif)", 18, ".tif"}));
 
 TEST(OutputFormatTable, NoSelectedEntryMeansNoExtensionAndNoFormat)
 {
@@ -295,7 +292,7 @@ TEST(ResizeModeTable, PercentWritesOneHundredWhichStaysWhenAnotherModeFollows)
     boxes.Apply(kResizeMaintainAspect);
     EXPECT_EQ(boxes.WidthText, QString("100"));
     EXPECT_EQ(boxes.Label2Caption, QString("Width(Pixels):"));
-    EXPECT_EQ(ReadNumberSetting(boxes.WidthText).Value, std::optional<std::int32_t>(100));
+    EXPECT_EQ(ReadNumberSetting(boxes.WidthText).Value(), 100);
 }
 
 TEST(ResizeModeTable, OtherIndexChangesNothing)
@@ -328,9 +325,12 @@ class NumberReading : public ::testing::TestWithParam<NumberCase> {};
 TEST_P(NumberReading, RoundsHalfToEvenIntoThirtyTwoBits)
 {
     const NumberCase& c = GetParam();
-    const NumberSetting read = ReadNumberSetting(QString::fromUtf8(c.Text));
-    EXPECT_EQ(read.Value, c.Value) << c.Text;
-    EXPECT_EQ(read.Error.isEmpty(), c.Value.has_value()) << c.Text << ": " << read.Error.toStdString();
+    const Outcome<std::int32_t> read = ReadNumberSetting(QString::fromUtf8(c.Text));
+    ASSERT_EQ(read.Ok(), c.Value.has_value()) << c.Text << ": " << read.Reason().toStdString();
+    if (read)
+        EXPECT_EQ(*read, *c.Value) << c.Text;
+    else
+        EXPECT_FALSE(read.Reason().isEmpty()) << c.Text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -350,9 +350,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(NumberReading, ErrorQuotesTheText)
 {
-    EXPECT_EQ(ReadNumberSetting(" abc ").Error, QString("\"abc\" is not a number"));
-    EXPECT_EQ(ReadNumberSetting("1e12").Error, QString("\"1e12\" is out of range"));
-    EXPECT_EQ(ReadNumberSetting("").Error, QString("is empty"));
+    EXPECT_EQ(ReadNumberSetting(" abc ").Reason(), QString("\"abc\" is not a number"));
+    EXPECT_EQ(ReadNumberSetting("1e12").Reason(), QString("\"1e12\" is out of range"));
+    EXPECT_EQ(ReadNumberSetting("").Reason(), QString("is empty"));
 }
 
 } // namespace

@@ -66,7 +66,7 @@ TEST(WorkerProtocolTest, FramesSurviveAnySplit)
     }
 }
 
-TEST(WorkerProtocolTest, JobRoundTripsEveryField)
+TEST(WorkerProtocolTest, JobAndSettingsRoundTripEveryField)
 {
     const WorkerJob job = SampleJob();
     const std::optional<WorkerJob> back = DecodeJob(EncodeJob(job));
@@ -75,6 +75,9 @@ TEST(WorkerProtocolTest, JobRoundTripsEveryField)
     // protocol forgets shows here.
     EXPECT_TRUE(back->Settings == job.Settings);
     EXPECT_EQ(job.ListedNames, back->ListedNames);
+    const std::optional<JobSettings> settings = DecodeSettings(EncodeSettings(job.Settings));
+    ASSERT_TRUE(settings);
+    EXPECT_TRUE(*settings == job.Settings);
 }
 
 struct GarbageCase {
@@ -110,6 +113,9 @@ TEST(WorkerProtocolTest, PayloadsWithTrailingOrMissingBytesAreRefused)
     EXPECT_FALSE(DecodeResult(result + '\0'));
     EXPECT_FALSE(DecodeResult(result.left(result.size() - 1)));
     EXPECT_FALSE(DecodeJob(EncodeJob(SampleJob()).left(20)));
+    // Settings alone are no job, and a job is no settings.
+    EXPECT_FALSE(DecodeJob(EncodeSettings(SampleJob().Settings)));
+    EXPECT_FALSE(DecodeSettings(EncodeJob(SampleJob())));
     EXPECT_FALSE(DecodeImageName(QByteArray("\xFF\xFF\xFF\x00", 4)));
 }
 

@@ -21,12 +21,13 @@ FileListBox::FileListBox(QWidget* parent)
 
 void FileListBox::Refresh()
 {
-    const FolderListing listing = ReadFolderListing(m_path, m_pattern);
-    m_problem = listing.Problem;
+    const Outcome<QStringList> listing = ReadFolderListing(m_path, m_pattern);
+    m_problem = listing.Reason();
     // Thousands of rows: fill without repainting per row.
     setUpdatesEnabled(false);
     clear();
-    addItems(listing.Names);
+    if (listing)
+        addItems(*listing);
     setUpdatesEnabled(true);
     setToolTip(m_problem);
 }

@@ -22,6 +22,7 @@
 #include "codec/Rounding.h"
 #include "engine/BatchRun.h"
 #include "engine/FolderListing.h"
+#include "engine/ImageStep.h"
 #include "engine/OptionTables.h"
 #include "resources/Pictures.h"
 #include "ui/about/fAbout.h"
@@ -175,15 +176,8 @@ fMain::fMain(QWidget* parent)
     callbacks.Yield = [] { QCoreApplication::processEvents(); };
     // "Clear", as the button does it: no preview of every unselected row.
     callbacks.Completed = [this] { cmdselect_Click(1); };
-    BatchRun::ImageStep here = BatchRun::SurfaceStep(m_PicLoad, m_picThumb);
-    BatchRun::ImageStep step = [this, here](const QString& name, const JobSettings& settings,
-                                            const QSet<QString>& listedNames) {
-        if (!m_worker)
-            return here(name, settings, listedNames);
-        m_worker->SetJob({settings, listedNames});
-        return m_worker->Process(name);
-    };
-    m_run = std::make_unique<BatchRun>(*m_liveSettings, std::move(step), std::move(callbacks));
+    m_step = std::make_shared<ImageStep>(m_PicLoad, m_picThumb);
+    m_run = std::make_unique<BatchRun>(*m_liveSettings, m_step, std::move(callbacks));
 
     CreateControls();
     SetTabOrder();
@@ -499,18 +493,12 @@ void fMain::btnForm_Click(int index)
 
 void fMain::SetDecodeWorker(const WorkerCommand& command)
 {
+    m_step->SetWorker(command);
     if (!command.IsSet()) {
-        m_worker.reset();
         m_loadImage = LoadImageToSurface;
         return;
     }
-    m_worker = std::make_unique<WorkerProcess>(command, WorkerJob{});
-    m_loadImage = [this](const QString& path, Surface& picLoad) {
-        const ImageResult tried = m_worker->Probe(path);
-        if (!tried.Written)
-            return LoadResult{false, tried.Reason};
-        return LoadImageToSurface(path, picLoad);
-    };
+    m_loadImage = [step = m_step](const QString& path, Surface& picLoad) { return step->Load(path, picLoad); };
 }
 
 const QStringList& fMain::WorkList() const
@@ -609,8 +597,8 @@ void fMain::txtThumbDir_Enter()
     QString problem;
     if (folder.isEmpty())
         problem = QStringLiteral("Type the folder to create");
-    else if (const QString reason = CreateOneFolder(folder); !reason.isEmpty())
-        problem = QStringLiteral("Cannot create this folder (%1)").arg(reason);
+    else if (const Outcome<> created = CreateOneFolder(folder); !created)
+        problem = QStringLiteral("Cannot create this folder (%1)").arg(created.Reason());
     m_txtThumbDir->setToolTip(problem);
 }
 

@@ -25,6 +25,7 @@ class QPushButton;
 namespace pixquill {
 
 class BatchRun;
+class ImageStep;
 class FileListBox;
 class LiveSettings;
 class PictureButton;
@@ -222,8 +223,10 @@ private:
     // PicLoad still holds from before.
     bool m_previewFailed = false;
     std::unique_ptr<LiveSettings> m_liveSettings;
+    // Every batch image goes through it, and with a decode worker every
+    // preview load too.
+    std::shared_ptr<ImageStep> m_step;
     std::unique_ptr<BatchRun> m_run;
-    std::unique_ptr<WorkerProcess> m_worker;
     // Closed while a run was under way: the window outlives the close until
     // the run has left the Start handler, then deletes itself.
     bool m_closedDuringRun = false;

@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "engine/BatchRules.h"
 #include "engine/BatchRun.h"
 #include "engine/OptionTables.h"
 #include "tests/support/BrokenInputs.h"
@@ -139,7 +140,23 @@ TEST_F(fMainBatch, StopInsideTheProgressBarsEventsEndsAfterTheImageInHand)
 }
 
 // Between two images the window is live: settings, Start, the preview.
-TEST_F(fMainBatch, WhatHappensBetweenImagesAppliesFromTheNextImage)
+// The window's two roads for an image: decoding here, or in its decode
+// worker, which is sent the settings only when they change and the names of
+// a run once, at its start.
+class fMainBatchRoads : public fMainBatch, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        fMainBatch::SetUp();
+        if (GetParam())
+            m_window->SetDecodeWorker({QStringLiteral(PIXQUILL_GUI_BINARY), {QStringLiteral("--decode-worker")}, 60});
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Roads, fMainBatchRoads, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Worker" : "InProcess"); });
+
+TEST_P(fMainBatchRoads, WhatHappensBetweenImagesAppliesFromTheNextImage)
 {
     SelectAll();
     m_onImage = [&](int i, int) {
@@ -186,7 +203,7 @@ TEST_F(fMainBatch, EmptyDestinationWritesNothing)
 
 // The destination is the source folder, with no prefix and the images' own
 // format: every output would be its original, so nothing is written.
-TEST_F(fMainBatch, NeverWritesOverAnOriginal)
+TEST_P(fMainBatchRoads, NeverWritesOverAnOriginal)
 {
     QList<QByteArray> originals;
     for (int i = 1; i <= 5; ++i)
@@ -201,6 +218,35 @@ TEST_F(fMainBatch, NeverWritesOverAnOriginal)
         << m_window->lblCount()->toolTip().toStdString();
     for (int i = 1; i <= 5; ++i)
         EXPECT_TRUE(test::ReadFileBytes(Source(QStringLiteral("img_%1.png").arg(i))) == originals[i - 1]) << i;
+}
+
+// a.jpg's output a.bmp is an original only while a.bmp is among the names
+// of the run: each run protects its own list, not an earlier one's.
+TEST_P(fMainBatchRoads, OnlyTheRunsOwnNamesAreProtected)
+{
+    const QString pair = m_root.filePath("pair");
+    ASSERT_TRUE(QDir().mkdir(pair));
+    ASSERT_TRUE(test::GradientImage(40, 30).save(pair + QStringLiteral("/a.bmp"), "BMP"));
+    ASSERT_TRUE(test::GradientImage(400, 300).save(pair + QStringLiteral("/a.jpg"), "JPEG"));
+    const QByteArray original = test::ReadFileBytes(pair + QStringLiteral("/a.bmp"));
+    m_window->txtImgDir()->setText(pair);
+    m_window->txtThumbDir()->setText(pair);
+    m_window->txtSuffix()->clear();
+    m_window->ComboOutputFormat()->setCurrentIndex(0); // BMP
+    ASSERT_EQ(m_window->fbImages()->Names(), (QStringList{"a.bmp", "a.jpg"}));
+
+    SelectAll();
+    PressStart();
+    EXPECT_EQ(Caption(), QStringLiteral("Completed 0 of 2 images (2 failed)"));
+    EXPECT_EQ(m_window->lblCount()->toolTip(), QStringLiteral("a.bmp: would overwrite the source image\n"
+                                                              "a.jpg: would overwrite the source image a.bmp"));
+    EXPECT_TRUE(test::ReadFileBytes(pair + QStringLiteral("/a.bmp")) == original);
+
+    m_window->fbImages()->item(1)->setSelected(true);
+    ASSERT_EQ(m_window->fbImages()->SelectedNames(), QStringList{"a.jpg"});
+    PressStart();
+    EXPECT_EQ(Caption(), QStringLiteral("Completed 1 of 1 images"));
+    EXPECT_EQ(QImageReader(pair + QStringLiteral("/a.bmp")).size(), QSize(100, 75));
 }
 
 TEST_F(fMainBatch, AnUndecodableImageIsSkippedAndNamed)
@@ -390,7 +436,7 @@ TEST_F(fMainIsolated, BrokenAndHostileFilesRunAndPreview)
             EXPECT_TRUE(input.ReasonMatches(result.Reason)) << input.Name.toStdString() << ": " << result.Reason.toStdString();
         }
     }
-    EXPECT_EQ(Caption(), BatchRun::CompletionCaption(written, int(listed.size())));
+    EXPECT_EQ(Caption(), CompletionCaption(written, int(listed.size())));
     EXPECT_EQ(fingerprints(), before);
     for (const QString& name : Written())
         EXPECT_FALSE(name.startsWith(QLatin1Char('.'))) << name.toStdString();

@@ -1,0 +1,290 @@
+#include "cli/Options.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QThread>
+
+#include "codec/OutputFormats.h"
+#include "engine/OptionTables.h"
+#include "engine/ParallelBatch.h"
+
+namespace pixquill {
+
+namespace {
+
+// The command line's names of the resize modes and filters, in list order.
+const QStringList kResizeChoices{"aspect", "none", "exact", "percent"};
+const QStringList kFilterChoices{"none", "bspline", "bicubic", "bilinear", "box", "catmullrom", "lanczos3"};
+
+QStringList FormatChoices()
+{
+    QStringList names;
+    for (const OutputFormatEntry& entry : OutputFormats())
+        names.append(QString::fromLatin1(entry.Name));
+    return names;
+}
+
+// "bmp, gif, ... or tif (default jpg)."
+QString FormatHelp()
+{
+    QStringList names = FormatChoices();
+    const QString last = names.takeLast();
+    return QStringLiteral("%1 or %2 (default %3).")
+        .arg(names.join(QStringLiteral(", ")), last,
+             QString::fromLatin1(OutputFormats()[kOutputFormatJpeg].Name));
+}
+
+Failure UsageFailure(const QString& message)
+{
+    return Failure{message};
+}
+
+// The position of the option's value in choices.
+Outcome<int> Choice(const QCommandLineParser& parser, const QString& option, const QStringList& choices)
+{
+    const QString value = parser.value(option);
+    const int index = static_cast<int>(choices.indexOf(value.toLower()));
+    if (index < 0)
+        return UsageFailure(QStringLiteral("--%1: unknown value \"%2\", expected %3")
+                                .arg(option, value, choices.join(QLatin1Char('|'))));
+    return index;
+}
+
+Outcome<> CheckNumber(const QCommandLineParser& parser, const QString& option)
+{
+    if (const Outcome<std::int32_t> number = ReadNumberSetting(parser.value(option)); !number)
+        return UsageFailure(QStringLiteral("--%1: %2").arg(option, number.Reason()));
+    return {};
+}
+
+// A whole number from low to high.
+Outcome<int> WholeNumber(const QCommandLineParser& parser, const QString& option, int low, int high,
+                         const QString& expected)
+{
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    if (!ok || value < low || value > high)
+        return UsageFailure(QStringLiteral("--%1: \"%2\" is not %3").arg(option, parser.value(option), expected));
+    return value;
+}
+
+// The job's settings from SOURCE, DEST and the options that shape a thumbnail.
+Outcome<JobSettings> ReadJobSettings(const QCommandLineParser& parser)
+{
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() < 2)
+        return UsageFailure(QStringLiteral("SOURCE and DEST are required"));
+    JobSettings settings;
+    settings.SourceFolder = positional[0];
+    settings.DestinationFolder = positional[1];
+    settings.Prefix = parser.value("prefix");
+    settings.WidthText = parser.value("width");
+    settings.HeightText = parser.value("height");
+    const Outcome<int> mode = Choice(parser, "resize", kResizeChoices);
+    if (!mode)
+        return mode.Error();
+    settings.ResizeMode = *mode;
+    const Outcome<int> filter = Choice(parser, "filter", kFilterChoices);
+    if (!filter)
+        return filter.Error();
+    settings.ResampleFilter = *ResampleFilterCodeAt(*filter);
+    const Outcome<int> format = Choice(parser, "format", FormatChoices());
+    if (!format)
+        return format.Error();
+    settings.OutputFormat = *format;
+    settings.FastDecode = parser.isSet("fast");
+    for (const char* size : {"width", "height"}) {
+        if (const Outcome<> number = CheckNumber(parser, QString::fromLatin1(size)); !number)
+            return number.Error();
+    }
+    if (parser.isSet("quality")) {
+        const Outcome<int> quality =
+            WholeNumber(parser, "quality", 1, 100, QStringLiteral("a whole number from 1 to 100"));
+        if (!quality)
+            return quality.Error();
+        settings.JpegQuality = *quality;
+        if (settings.OutputFormat != kOutputFormatJpeg)
+            return UsageFailure(QStringLiteral("--quality: only JPEG output has a quality (--format jpg)"));
+    }
+    return settings;
+}
+
+struct Share {
+    int Index = 1; // 1..Count
+    int Count = 1;
+};
+
+Outcome<Share> ReadShare(const QCommandLineParser& parser)
+{
+    if (!parser.isSet("share"))
+        return Share{};
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^(\\d{1,9})/(\\d{1,9})$")).match(parser.value("share"));
+    const Share share{match.hasMatch() ? match.captured(1).toInt() : 0,
+                      match.hasMatch() ? match.captured(2).toInt() : 0};
+    if (share.Index < 1 || share.Index > share.Count)
+        return UsageFailure(
+            QStringLiteral("--share: \"%1\" is not K/N with 1 <= K <= N").arg(parser.value("share")));
+    return share;
+}
+
+// The names of a --files-from list: one per line, or NUL-separated. Empty
+// entries are skipped; nothing else is trimmed, since a blank or a "\r" can
+// be part of a name.
+Outcome<QStringList> ReadNameList(const QString& path, bool nulSeparated)
+{
+    QFile file;
+    const bool opened = path == QStringLiteral("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                    : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    const auto unreadable = [&] {
+        return UsageFailure(QStringLiteral("--files-from: cannot read \"%1\" (%2)").arg(path, file.errorString()));
+    };
+    if (!opened)
+        return unreadable();
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return unreadable();
+    QStringList names;
+    for (const QByteArray& entry : bytes.split(nulSeparated ? '\0' : '\n')) {
+        if (!entry.isEmpty())
+            names.append(QFile::decodeName(entry));
+    }
+    return names;
+}
+
+// The FILE arguments, the --files-from list, or SOURCE's files matching
+// --mask in name order.
+Outcome<QStringList> CollectNames(const QCommandLineParser& parser, const QString& source)
+{
+    QStringList names = parser.positionalArguments().mid(2);
+    QString namesFrom = QStringLiteral("FILE");
+    if (parser.isSet("null") && !parser.isSet("files-from"))
+        return UsageFailure(QStringLiteral("--null: only with --files-from"));
+    if (parser.isSet("files-from")) {
+        if (!names.isEmpty())
+            return UsageFailure(QStringLiteral("--files-from: FILE arguments as well"));
+        Outcome<QStringList> listed = ReadNameList(parser.value("files-from"), parser.isSet("null"));
+        if (!listed)
+            return listed.Error();
+        names = std::move(listed).Value();
+        namesFrom = QStringLiteral("--files-from");
+    }
+    for (const QString& name : names) {
+        if (name.isEmpty() || name.contains(QLatin1Char('/')))
+            return UsageFailure(
+                QStringLiteral("%1: \"%2\" is not a file name inside SOURCE").arg(namesFrom, name));
+    }
+    if (!parser.isSet("files-from") && names.isEmpty())
+        names = ListMatchingFiles(source, parser.value("mask"));
+    return names;
+}
+
+} // namespace
+
+void DescribeOptions(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Makes a thumbnail of every image in SOURCE (or of each FILE named) in DEST.\n"
+        "Ctrl+C (SIGINT) or SIGTERM ends the run once the images in hand are written; a second one "
+        "ends it at once. Either way no partial file is left.\n"
+        "Exit status: 0 every image written (or up to date), 1 some not written, 2 usage error, "
+        "130 ended by SIGINT, 143 ended by SIGTERM."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("SOURCE", "Folder holding the images.");
+    parser.addPositionalArgument("DEST", "Folder for the thumbnails (created, one level, when missing).");
+    parser.addPositionalArgument("FILE", "File names inside SOURCE; default: every file matching --mask, in name order.",
+                                 "[FILE...]");
+    parser.addOptions({
+        {"mask", "Wildcard patterns separated by \";\" (default: all supported formats).", "MASK",
+         *FileMaskAt(kFileMaskAllSupported)},
+        {"files-from", "Read the file names from LIST (\"-\": standard input) instead of FILE arguments: "
+                       "one per line, names inside SOURCE as FILE arguments are, so without \"/\" (a name "
+                       "with one is a usage error). Empty lines are skipped; nothing else is trimmed, a "
+                       "blank or a \"\\r\" being part of the name. The list is run in its own order.",
+         "LIST"},
+        {"null", "Names in --files-from are separated by NUL characters rather than lines, so any name "
+                 "works (find SOURCE -maxdepth 1 -type f -printf '%f\\0' makes such a list)."},
+        {"resize", "aspect, none, exact or percent (default aspect).", "MODE", "aspect"},
+        {"width", "Width in pixels, or the percentage in percent mode (default 100).", "N", "100"},
+        {"height", "Height in pixels (default 100).", "N", "100"},
+        {"filter", "none, bspline, bicubic, bilinear, box, catmullrom or lanczos3 (default none).",
+         "FILTER", "none"},
+        {"format", FormatHelp(), "FORMAT", QString::fromLatin1(OutputFormats()[kOutputFormatJpeg].Name)},
+        {"quality", "JPEG quality, 1 (smallest files) to 100 (best pictures); only with --format jpg "
+                    "(default: the image library's own, 75).",
+         "N"},
+        {"prefix", "Text put in front of every output name (default _TH).", "TEXT", "_TH"},
+        {"newer", "Skip an image whose thumbnail already exists and is newer than the image, counting it "
+                  "as up to date. Images that share a thumbnail are made again together when any of them "
+                  "changed."},
+        {"report", "Write one JSON object per image to REPORT (\"-\": standard output, which then "
+                   "carries nothing else; the caption goes to standard error), a line each as the images "
+                   "finish: name, source, output, written, up_to_date, reason (null when written), "
+                   "source_bytes, source_width, source_height, thumbnail_width, thumbnail_height, "
+                   "thumbnail_bytes, milliseconds (null where not known).",
+         "REPORT"},
+        {"share", "Make only share K of N of the list, for splitting one run over several machines: "
+                  "images that share a thumbnail name stay in one share, in list order, so the shares "
+                  "of the same list and options together write exactly what one run writes.",
+         "K/N"},
+        {"jobs", "Parallel workers (default: the number of cores).", "N",
+         QString::number(std::max(1, QThread::idealThreadCount()))},
+        {"fast", "Decode JPEGs at a reduced scale where the thumbnail is at most half the image: the same "
+                 "sizes, nearly the same pixels, much faster."},
+        {"quiet", "No progress and no completion caption; failures are still listed."},
+        {"timeout", "Seconds one image may take in a worker process before the worker is stopped "
+                    "and the file reported (default 300; 0: no limit).",
+         "SECONDS", "300"},
+        {"in-process", "Decode in this process rather than in worker processes: a little faster to "
+                       "start, but a file that crashes the image library ends the whole run."},
+    });
+}
+
+Outcome<BatchOptions> ReadOptions(const QCommandLineParser& parser)
+{
+    BatchOptions options;
+    Outcome<JobSettings> settings = ReadJobSettings(parser);
+    if (!settings)
+        return settings.Error();
+    options.Settings = std::move(settings).Value();
+
+    const Outcome<int> jobs =
+        WholeNumber(parser, "jobs", 1, INT_MAX, QStringLiteral("a whole number of at least 1"));
+    if (!jobs)
+        return jobs.Error();
+    options.Jobs = *jobs;
+    const Outcome<int> timeout =
+        WholeNumber(parser, "timeout", 0, INT_MAX, QStringLiteral("a whole number of seconds"));
+    if (!timeout)
+        return timeout.Error();
+    options.TimeoutSeconds = *timeout;
+    const Outcome<Share> share = ReadShare(parser);
+    if (!share)
+        return share.Error();
+
+    const QString source = TrimSetting(options.Settings.SourceFolder);
+    if (source.isEmpty() || !QFileInfo(source).isDir())
+        return UsageFailure(QStringLiteral("SOURCE: \"%1\" is not a folder").arg(options.Settings.SourceFolder));
+    Outcome<QStringList> names = CollectNames(parser, source);
+    if (!names)
+        return names.Error();
+    options.Names = std::move(names).Value();
+    if (share->Count > 1)
+        options.Names = ShareOfList(options.Names, options.Settings, share->Index, share->Count);
+
+    options.InProcess = parser.isSet("in-process");
+    options.SkipUpToDate = parser.isSet("newer");
+    options.Quiet = parser.isSet("quiet");
+    if (parser.isSet("report"))
+        options.ReportPath = parser.value("report");
+    return options;
+}
+
+} // namespace pixquill

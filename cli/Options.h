@@ -1,0 +1,40 @@
+#pragma once
+
+// pixquill-batch's command line: the options it offers, and what they ask
+// for once read and checked. A usage error comes back as a Failure whose
+// reason is the line to print (after the program's name).
+
+#include <optional>
+
+#include <QString>
+#include <QStringList>
+
+#include "codec/Outcome.h"
+#include "engine/JobSettings.h"
+
+class QCommandLineParser;
+
+namespace pixquill {
+
+struct BatchOptions {
+    JobSettings Settings;
+    // The images to make, in the order to make them: the FILE arguments, the
+    // --files-from list or SOURCE's listing, cut to the --share.
+    QStringList Names;
+    int Jobs = 1;
+    int TimeoutSeconds = 300;
+    bool InProcess = false;
+    bool SkipUpToDate = false; // --newer
+    bool Quiet = false;
+    std::optional<QString> ReportPath; // --report: "-" is standard output
+};
+
+// Puts the description, the positional arguments and every option into
+// parser, the output formats' names and help from their table.
+void DescribeOptions(QCommandLineParser& parser);
+
+// Reads the options of a parser that has parsed the command line, checks
+// them and collects the names; reads the --files-from list.
+Outcome<BatchOptions> ReadOptions(const QCommandLineParser& parser);
+
+} // namespace pixquill

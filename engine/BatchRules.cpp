@@ -1,0 +1,84 @@
+#include "engine/BatchRules.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "engine/FolderListing.h"
+#include "engine/ProcessImage.h"
+
+namespace pixquill {
+
+Outcome<QString> PrepareDestination(const JobSettings& settings)
+{
+    const QString destination = TrimSetting(settings.DestinationFolder);
+    if (destination.isEmpty())
+        return Failure{QStringLiteral("Choose a destination folder"), kNoDestination};
+    if (!QFileInfo::exists(destination)) {
+        if (const Outcome<> created = CreateOneFolder(destination); !created)
+            return Failure{created.Reason(), kDestinationNotCreated};
+    }
+    return destination;
+}
+
+QString DestinationCaption(const Failure& failure)
+{
+    if (failure.Code == kDestinationNotCreated)
+        return QStringLiteral("Cannot create the destination folder (%1)").arg(failure.Reason);
+    return failure.Reason;
+}
+
+Outcome<> CheckReplacesNoSource(const ImageNames& names, const JobSettings& settings,
+                                const QSet<QString>& listedNames)
+{
+    const QFileInfo output(names.OutputPath);
+    if (!output.exists())
+        return {};
+    const QString outputPath = output.canonicalFilePath();
+    if (outputPath == QFileInfo(names.SourcePath).canonicalFilePath())
+        return Failure{QStringLiteral("would overwrite the source image")};
+    if (listedNames.contains(output.fileName())
+        && output.absoluteDir().canonicalPath() == QDir(TrimSetting(settings.SourceFolder)).canonicalPath())
+        return Failure{QStringLiteral("would overwrite the source image %1").arg(output.fileName())};
+    return {};
+}
+
+void BatchTally::Count(const ImageResult& result)
+{
+    ++(result.Written ? Written : result.UpToDate ? UpToDate : Failed);
+}
+
+QString BatchTally::CompletionCaption(int total) const
+{
+    return pixquill::CompletionCaption(Written, total, UpToDate);
+}
+
+QString BatchTally::StoppedCaption(int total) const
+{
+    return pixquill::StoppedCaption(Handled(), total, Written, UpToDate);
+}
+
+QString CompletionCaption(int written, int total, int upToDate)
+{
+    QString caption = QStringLiteral("Completed %1 of %2 images").arg(written).arg(total);
+    const int failed = total - written - upToDate;
+    if (failed > 0 && upToDate > 0)
+        caption += QStringLiteral(" (%1 failed, %2 up to date)").arg(failed).arg(upToDate);
+    else if (failed > 0)
+        caption += QStringLiteral(" (%1 failed)").arg(failed);
+    else if (upToDate > 0)
+        caption += QStringLiteral(" (%1 up to date)").arg(upToDate);
+    return caption;
+}
+
+QString StoppedCaption(int handled, int total, int written, int upToDate)
+{
+    QString caption =
+        QStringLiteral("Stopped after %1 of %2 images (%3 written").arg(handled).arg(total).arg(written);
+    if (const int failed = handled - written - upToDate; failed > 0)
+        caption += QStringLiteral(", %1 failed").arg(failed);
+    if (upToDate > 0)
+        caption += QStringLiteral(", %1 up to date").arg(upToDate);
+    return caption + QLatin1Char(')');
+}
+
+} // namespace pixquill

@@ -1,0 +1,65 @@
+#include "engine/ImageStep.h"
+
+#include "codec/Surface.h"
+
+namespace pixquill {
+
+ImageStep::ImageStep(Surface& picLoad, Surface& picThumb, RenderOps& ops)
+    : m_local([&picLoad, &picThumb, &ops](const QString& name, const JobSettings& settings,
+                                          const QSet<QString>& listedNames) {
+          return ProcessImage(name, settings, picLoad, picThumb, listedNames, ops);
+      })
+{
+}
+
+ImageStep::ImageStep(LocalStep local) : m_local(std::move(local)) {}
+
+ImageStep::~ImageStep() = default;
+
+void ImageStep::SetWorker(const WorkerCommand& command)
+{
+    m_worker.reset();
+    if (!command.IsSet())
+        return;
+    m_worker = std::make_unique<WorkerProcess>(command, WorkerJob{JobSettings{}, m_listedNames});
+    m_worker->SetStopNow(m_stopNow);
+}
+
+void ImageStep::SetStopNow(const std::atomic<bool>* stopNow)
+{
+    m_stopNow = stopNow;
+    if (m_worker)
+        m_worker->SetStopNow(stopNow);
+}
+
+void ImageStep::BeginRun(QSet<QString> listedNames)
+{
+    m_listedNames = std::move(listedNames);
+    if (m_worker)
+        m_worker->SetListedNames(m_listedNames);
+}
+
+ImageResult ImageStep::Process(const QString& name, const JobSettings& settings)
+{
+    if (!m_worker)
+        return m_local(name, settings, m_listedNames);
+    m_worker->SetSettings(settings);
+    return m_worker->Process(name);
+}
+
+LoadResult ImageStep::Load(const QString& path, Surface& into)
+{
+    if (m_worker) {
+        const ImageResult tried = m_worker->Probe(path);
+        if (!tried.Written)
+            return LoadResult{false, tried.Reason};
+    }
+    return LoadImageToSurface(path, into);
+}
+
+bool ImageStep::Finish()
+{
+    return !m_worker || m_worker->Finish();
+}
+
+} // namespace pixquill
