@@ -202,8 +202,9 @@ void DescribeOptions(QCommandLineParser& parser)
     parser.addPositionalArgument("FILE", "File names inside SOURCE; default: every file matching --mask, in name order.",
                                  "[FILE...]");
     parser.addOptions({
-        {"mask", "Wildcard patterns separated by \";\" (default: all supported formats).", "MASK",
-         *FileMaskAt(kFileMaskAllSupported)},
+        {"mask", "Wildcard patterns separated by \";\" (default: every format pixquill-batch reads, the "
+                 "phones' HEIC and HEIF, AVIF, JPEG XL and WebP among them).",
+         "MASK", *FileMaskAt(kFileMaskAllReadable)},
         {"files-from", "Read the file names from LIST (\"-\": standard input) instead of FILE arguments: "
                        "one per line, names inside SOURCE as FILE arguments are, so without \"/\" (a name "
                        "with one is a usage error). Empty lines are skipped; nothing else is trimmed, a "

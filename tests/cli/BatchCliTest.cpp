@@ -362,7 +362,8 @@ TEST(BatchCli, MaskQuietAndEmptyFolder)
     EXPECT_EQ(run.Exit, 0);
     EXPECT_TRUE(run.Out.isEmpty());
     EXPECT_TRUE(run.Err.isEmpty());
-    EXPECT_EQ(f.Written(), QStringList({"_THb.jpg"}));
+    // The default lists every readable format, ".tif" as well as ".tiff".
+    EXPECT_EQ(f.Written(), QStringList({"_THa.jpg", "_THb.jpg"}));
 
     run = RunTool({"--mask", "*.tif", f.Source, f.Root.filePath("masked")});
     EXPECT_EQ(f.Written(f.Root.filePath("masked")), QStringList({"_THa.jpg"}));
