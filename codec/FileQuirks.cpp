@@ -563,32 +563,20 @@ QuirkFix QuirksBeforeSizeCheck(int format, const ByteReader& read, std::int64_t 
 {
     QuirkFix fix;
     fix.Format = format;
-    const auto damaged = [&fix] {
-        fix.Refusal = QStringLiteral("cannot decode the image (damaged bitmap header)");
-        return std::move(fix);
-    };
-    if (format == FIF_BMP) {
-        const auto size = ReadBmpSize(read);
-        if (size && TooLarge(size->Width, size->Height)) {
-            fix.Refusal = QStringLiteral("image too large");
-            return fix;
-        }
-        if (HasLargeBmpInfoHeader(read) || HasFinalEndOfLine(read, fileSize)) {
-            fix.Rebuilt = PlainBmp(read, fileSize);
-            if (!fix.Rebuilt)
-                return damaged();
-        }
-    } else if (format == FIF_UNKNOWN && IsHeaderlessDib(read)) {
-        const auto size = ReadBmpSize(read, true);
-        if (size && TooLarge(size->Width, size->Height)) {
-            fix.Refusal = QStringLiteral("image too large");
-            return fix;
-        }
-        fix.Rebuilt = PlainBmp(read, fileSize, true);
-        if (!fix.Rebuilt)
-            return damaged();
-        fix.Format = FIF_BMP;
+    const bool headerless = format == FIF_UNKNOWN && IsHeaderlessDib(read);
+    if (format != FIF_BMP && !headerless)
+        return fix;
+    const auto size = ReadBmpSize(read, headerless);
+    if (size && TooLarge(size->Width, size->Height)) {
+        fix.Refusal = QStringLiteral("image too large");
+        return fix;
     }
+    if (headerless || HasLargeBmpInfoHeader(read) || HasFinalEndOfLine(read, fileSize)) {
+        fix.Rebuilt = PlainBmp(read, fileSize, headerless);
+        if (!fix.Rebuilt)
+            fix.Refusal = QStringLiteral("cannot decode the image (damaged bitmap header)");
+    }
+    fix.Format = FIF_BMP;
     return fix;
 }
 
