@@ -6,7 +6,9 @@
 # Prints one line per setting and ends non-zero on the first difference.
 set -euo pipefail
 baseline=$1 candidate=$2
-photos=${3:-$(bash "$(dirname "$0")/make-photo-set.sh")}
+# (Not ${3:-$(...)}: bash cannot parse quotes nested inside that default.)
+photos=${3:-}
+[ -n "$photos" ] || photos=$(bash "$(dirname "$0")/make-photo-set.sh")
 shift $(( $# < 3 ? $# : 3 ))
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

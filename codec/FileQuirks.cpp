@@ -7,31 +7,13 @@
 
 #include <FreeImage.h>
 
+#include "codec/ByteOrder.h"
+#include "codec/DecoderTable.h"
+#include "codec/SequentialReader.h"
+
 namespace pixquill {
 
 namespace {
-
-std::uint32_t Le16(const std::uint8_t* p) { return std::uint32_t(p[1]) << 8 | p[0]; }
-std::uint32_t Le32(const std::uint8_t* p) { return Le16(p + 2) << 16 | Le16(p); }
-std::uint32_t Be16(const std::uint8_t* p) { return std::uint32_t(p[0]) << 8 | p[1]; }
-std::uint32_t Be32(const std::uint8_t* p) { return Be16(p) << 16 | Be16(p + 2); }
-
-void PutLe16(QByteArray& out, std::uint32_t v)
-{
-    out.append(static_cast<char>(v & 0xFF));
-    out.append(static_cast<char>((v >> 8) & 0xFF));
-}
-
-void PutLe32(QByteArray& out, std::uint32_t v)
-{
-    PutLe16(out, v & 0xFFFF);
-    PutLe16(out, v >> 16);
-}
-
-bool ReadExactly(const ByteReader& read, std::int64_t offset, void* out, std::int64_t n)
-{
-    return offset >= 0 && read(offset, out, n) == n;
-}
 
 QByteArray ReadRange(const ByteReader& read, std::int64_t offset, std::int64_t n)
 {
@@ -43,51 +25,6 @@ QByteArray ReadRange(const ByteReader& read, std::int64_t offset, std::int64_t n
     out.resize(static_cast<qsizetype>(std::max<std::int64_t>(0, got)));
     return out;
 }
-
-// Forward reading in blocks, for walks through a whole image's data.
-class Sequential {
-public:
-    Sequential(const ByteReader& read, std::int64_t at) : m_read(read), m_next(at) {}
-
-    // The next byte, or -1 at the end of the data.
-    int Next()
-    {
-        if (m_pos == m_buffer.size()) {
-            m_buffer.resize(64 * 1024);
-            const std::int64_t got = m_read(m_next, m_buffer.data(), static_cast<std::int64_t>(m_buffer.size()));
-            m_buffer.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, got)));
-            m_next += static_cast<std::int64_t>(m_buffer.size());
-            m_pos = 0;
-            if (m_buffer.empty())
-                return -1;
-        }
-        return m_buffer[m_pos++];
-    }
-
-    // Skips n bytes; false when the data ends first.
-    bool Skip(std::int64_t n)
-    {
-        const auto inBuffer = static_cast<std::int64_t>(m_buffer.size() - m_pos);
-        if (n <= inBuffer) {
-            m_pos += static_cast<std::size_t>(n);
-            return true;
-        }
-        n -= inBuffer;
-        m_pos = m_buffer.size();
-        m_next += n;
-        // Seen only when the next read comes up short; check the last byte now.
-        std::uint8_t last = 0;
-        if (n > 0 && m_read(m_next - 1, &last, 1) != 1)
-            return false;
-        return true;
-    }
-
-private:
-    const ByteReader& m_read;
-    std::int64_t m_next;
-    std::vector<std::uint8_t> m_buffer;
-    std::size_t m_pos = 0;
-};
 
 // ---------------------------------------------------------------------- BMP
 
@@ -359,23 +296,23 @@ std::optional<QByteArray> PlainBmp(const ByteReader& read, std::int64_t fileSize
     QByteArray out;
     out.reserve(static_cast<qsizetype>(offset) + pixels.size());
     out.append("BM", 2);
-    PutLe32(out, static_cast<std::uint32_t>(std::min<std::int64_t>(offset + pixels.size(), UINT32_MAX)));
-    PutLe32(out, 0);
-    PutLe32(out, offset);
-    PutLe32(out, 40);
-    PutLe32(out, static_cast<std::uint32_t>(info.width));
-    PutLe32(out, static_cast<std::uint32_t>(rows));
-    PutLe16(out, 1);
-    PutLe16(out, info.bitCount);
-    PutLe32(out, bitfields ? kBiBitfields : info.compression);
-    PutLe32(out, uncompressed ? 0 : static_cast<std::uint32_t>(pixels.size()));
-    PutLe32(out, 2835); // 72 dpi, as the resolution carries no meaning here
-    PutLe32(out, 2835);
-    PutLe32(out, entries);
-    PutLe32(out, 0);
+    AppendLe32(out, static_cast<std::uint32_t>(std::min<std::int64_t>(offset + pixels.size(), UINT32_MAX)));
+    AppendLe32(out, 0);
+    AppendLe32(out, offset);
+    AppendLe32(out, 40);
+    AppendLe32(out, static_cast<std::uint32_t>(info.width));
+    AppendLe32(out, static_cast<std::uint32_t>(rows));
+    AppendLe16(out, 1);
+    AppendLe16(out, info.bitCount);
+    AppendLe32(out, bitfields ? kBiBitfields : info.compression);
+    AppendLe32(out, uncompressed ? 0 : static_cast<std::uint32_t>(pixels.size()));
+    AppendLe32(out, 2835); // 72 dpi, as the resolution carries no meaning here
+    AppendLe32(out, 2835);
+    AppendLe32(out, entries);
+    AppendLe32(out, 0);
     if (bitfields) {
         for (std::uint32_t mask : info.masks)
-            PutLe32(out, mask);
+            AppendLe32(out, mask);
     }
     out.append(palette);
     out.append(pixels);
@@ -492,8 +429,8 @@ bool PsdImageDataFits(const ByteReader& read, std::int64_t fileSize)
     if (dataAt > fileSize)
         return false;
     // The counts first, then every row's run-length data behind them.
-    Sequential counts(read, psd->imageData + 2);
-    Sequential data(read, dataAt);
+    SequentialReader counts(read, psd->imageData + 2);
+    SequentialReader data(read, dataAt);
     for (std::int64_t row = 0; row < rows; ++row) {
         std::int64_t count = 0;
         for (int b = 0; b < countBytes; ++b) {
@@ -559,7 +496,7 @@ bool TgaImageDataFits(const ByteReader& read, std::int64_t fileSize)
         return false;
     if (!runLength) // FreeImage would fill missing rows with zeros and call it a picture
         return start + pixels * pixelSize <= fileSize;
-    Sequential data(read, start);
+    SequentialReader data(read, start);
     for (std::int64_t seen = 0; seen < pixels;) {
         const int packet = data.Next();
         if (packet < 0)
@@ -590,7 +527,7 @@ bool XbmDataFits(const ByteReader& read)
     const std::uint64_t needed = perRow * size->Height;
     // Every value complete, and the closing brace after them: the reader
     // stops only there.
-    Sequential data(read, static_cast<std::int64_t>(open) + 1);
+    SequentialReader data(read, static_cast<std::int64_t>(open) + 1);
     std::uint64_t values = 0;
     for (int previous = 0, c = data.Next(); c >= 0; previous = c, c = data.Next()) {
         if ((c == 'x' || c == 'X') && previous == '0')
@@ -599,6 +536,79 @@ bool XbmDataFits(const ByteReader& read)
             return values >= needed;
     }
     return false;
+}
+
+// ----------------------------------------------------- the order they apply in
+
+ByteReader QuirksBeforeDetection(const ByteReader& read)
+{
+    std::vector<BytePatch> patches = IconPatchesForCursor(read);
+    if (patches.empty())
+        return read;
+    return [read, patches = std::move(patches)](std::int64_t offset, void* out, std::int64_t size) {
+        const std::int64_t got = read(offset, out, size);
+        for (const BytePatch& patch : patches) {
+            const std::int64_t from = std::max(offset, patch.Offset);
+            const std::int64_t to
+                = std::min(offset + got, patch.Offset + static_cast<std::int64_t>(patch.Bytes.size()));
+            if (from < to)
+                std::memcpy(static_cast<char*>(out) + (from - offset), patch.Bytes.constData() + (from - patch.Offset),
+                            static_cast<std::size_t>(to - from));
+        }
+        return got;
+    };
+}
+
+QuirkFix QuirksBeforeSizeCheck(int format, const ByteReader& read, std::int64_t fileSize)
+{
+    QuirkFix fix;
+    fix.Format = format;
+    const bool headerless = format == FIF_UNKNOWN && IsHeaderlessDib(read);
+    if (format != FIF_BMP && !headerless)
+        return fix;
+    const auto size = ReadBmpSize(read, headerless);
+    if (size && TooLarge(size->Width, size->Height)) {
+        fix.Refusal = QStringLiteral("image too large");
+        return fix;
+    }
+    if (headerless || HasLargeBmpInfoHeader(read) || HasFinalEndOfLine(read, fileSize)) {
+        fix.Rebuilt = PlainBmp(read, fileSize, headerless);
+        if (!fix.Rebuilt)
+            fix.Refusal = QStringLiteral("cannot decode the image (damaged bitmap header)");
+    }
+    fix.Format = FIF_BMP;
+    return fix;
+}
+
+QuirkFix QuirksBeforeDecode(int format, const ByteReader& read, std::int64_t fileSize)
+{
+    QuirkFix fix;
+    fix.Format = format;
+    if (format == FIF_PSD && !PsdImageDataFits(read, fileSize))
+        fix.Refusal = QStringLiteral("cannot decode the image (damaged image data)");
+    else if (format == FIF_TARGA && !TgaImageDataFits(read, fileSize))
+        fix.Refusal = QStringLiteral("cannot decode the image (image data cut short)");
+    else if (format == FIF_XBM && !XbmDataFits(read))
+        fix.Refusal = QStringLiteral("cannot decode the image (image data cut short)");
+    else if (format == FIF_PCX && IsUncompressedPcx(read)) {
+        fix.Rebuilt = RleCodedPcx(read, fileSize);
+        if (!fix.Rebuilt)
+            fix.Refusal = QStringLiteral("cannot decode the image (image data cut short)");
+    }
+    return fix;
+}
+
+void QuirksAfterDecode(int format, const ByteReader& read, FIBITMAP* bitmap)
+{
+    // FreeImage hands indexed PSD images over with a grey ramp for a palette.
+    if (format != FIF_PSD || FreeImage_GetBPP(bitmap) != 8 || FreeImage_GetImageType(bitmap) != FIT_BITMAP)
+        return;
+    const auto psdPalette = PsdIndexedPalette(read);
+    RGBQUAD* palette = FreeImage_GetPalette(bitmap);
+    if (!psdPalette || !palette)
+        return;
+    for (int i = 0; i < 256; ++i)
+        palette[i] = RGBQUAD{(*psdPalette)[512 + i], (*psdPalette)[256 + i], (*psdPalette)[i], 0};
 }
 
 } // namespace pixquill

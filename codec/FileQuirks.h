@@ -14,7 +14,9 @@
 //   short) and X bitmaps cut short, on which its reader never returns:
 //   found here and refused.
 //
-// Everything reads through a ByteReader and works without FreeImage.
+// The checks read through a ByteReader and work without FreeImage. The
+// FreeImage decoder applies them through the four stages at the end of this
+// file, in the order given there, and calls nothing else of it.
 
 #include <array>
 #include <cstdint>
@@ -22,8 +24,11 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QString>
 
 #include "codec/ImageHeader.h"
+
+struct FIBITMAP;
 
 namespace pixquill {
 
@@ -100,5 +105,39 @@ bool TgaImageDataFits(const ByteReader& read, std::int64_t fileSize);
 // needs, or ends before its closing brace: FreeImage's reader then waits
 // for the rest for ever.
 bool XbmDataFits(const ByteReader& read);
+
+// ----------------------------------------------------- the order they apply in
+//
+// 1. QuirksBeforeDetection, before FreeImage looks at the content: a cursor
+//    is read as the icon it otherwise is.
+// 2. QuirksBeforeSizeCheck, once the content was detected (or not): content
+//    nobody recognised that is a headerless DIB becomes a BMP; a BMP that
+//    declares too large an image is refused from its own header, and one
+//    FreeImage misreads is rebuilt as a plain BMP. Only then does the
+//    extension count, for content still unknown.
+// 3. QuirksBeforeDecode, once the declared size is known to be sound (these
+//    walk through the image data, which costs its size): damaged PSD, TGA
+//    and X bitmap data is refused, an uncompressed PCX rebuilt run-length
+//    coded.
+// 4. QuirksAfterDecode, on the decoded bitmap: an indexed PSD gets its own
+//    palette.
+// Formats are FreeImage's format codes (FREE_IMAGE_FORMAT, -1 unknown).
+
+// What a stage decided about the file.
+struct QuirkFix {
+    int Format = -1;                   // the format to decode it as
+    QString Refusal;                   // not empty: refuse the file, for this reason
+    std::optional<QByteArray> Rebuilt; // decode these bytes in place of the file's
+};
+
+// The file as FreeImage should see it: `read` itself, or a view of it with
+// patches laid over.
+ByteReader QuirksBeforeDetection(const ByteReader& read);
+
+QuirkFix QuirksBeforeSizeCheck(int format, const ByteReader& read, std::int64_t fileSize);
+
+QuirkFix QuirksBeforeDecode(int format, const ByteReader& read, std::int64_t fileSize);
+
+void QuirksAfterDecode(int format, const ByteReader& read, FIBITMAP* bitmap);
 
 } // namespace pixquill

@@ -3,21 +3,11 @@
 #include <cstdint>
 #include <limits>
 
+#include "codec/ByteOrder.h"
+
 namespace pixquill {
 
 namespace {
-
-void AppendLe16(QByteArray& out, std::uint16_t value)
-{
-    out.append(static_cast<char>(value & 0xFF));
-    out.append(static_cast<char>((value >> 8) & 0xFF));
-}
-
-void AppendLe32(QByteArray& out, std::uint32_t value)
-{
-    AppendLe16(out, static_cast<std::uint16_t>(value & 0xFFFF));
-    AppendLe16(out, static_cast<std::uint16_t>(value >> 16));
-}
 
 // In an icon entry a side of 256 is stored as 0.
 char SideByte(int side)

@@ -10,6 +10,8 @@
 
 #include <FreeImage.h>
 
+#include "codec/ByteOrder.h"
+
 namespace pixquill {
 
 namespace {
@@ -28,12 +30,6 @@ std::optional<std::vector<std::uint8_t>> Bytes(const ByteReader& read, std::int6
         return std::nullopt;
     return out;
 }
-
-std::uint32_t Be16(const std::uint8_t* p) { return std::uint32_t(p[0]) << 8 | p[1]; }
-std::uint32_t Le16(const std::uint8_t* p) { return std::uint32_t(p[1]) << 8 | p[0]; }
-std::uint32_t Be32(const std::uint8_t* p) { return Be16(p) << 16 | Be16(p + 2); }
-std::uint32_t Le32(const std::uint8_t* p) { return Le16(p + 2) << 16 | Le16(p); }
-std::uint64_t Be64(const std::uint8_t* p) { return std::uint64_t(Be32(p)) << 32 | Be32(p + 4); }
 
 // The larger of two candidates, by pixels then by samples.
 DeclaredSize Larger(const DeclaredSize& a, const DeclaredSize& b)

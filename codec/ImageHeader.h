@@ -6,14 +6,11 @@
 // would cost its full size in time and memory first.
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 
-namespace pixquill {
+#include "codec/ByteReader.h"
 
-// Random access to a file's bytes: copies up to `size` bytes from `offset`
-// into `out` and returns how many it copied (fewer near the end, 0 past it).
-using ByteReader = std::function<std::int64_t(std::int64_t offset, void* out, std::int64_t size)>;
+namespace pixquill {
 
 struct DeclaredSize {
     std::uint64_t Width = 0;

@@ -4,8 +4,14 @@
 // the image almost for the price of reading the file, which is most of what a
 // small thumbnail of a large photo needs.
 
+#include <cstdint>
+#include <span>
+#include <string_view>
+
 #include <QString>
 
+#include "codec/ByteReader.h"
+#include "codec/DecoderTable.h"
 #include "codec/MFreeImage_2.h"
 
 namespace pixquill {
@@ -21,9 +27,11 @@ struct JpegHeader {
     int Orientation = 1; // EXIF orientation, 1 to 8 (1 when there is none)
 };
 
-// The size and EXIF orientation of a JPEG file from its markers alone,
-// without decoding anything; Ok is false for anything that is not a JPEG
-// with a frame header.
+// The size and EXIF orientation of a JPEG from its markers alone, without
+// decoding anything; Ok is false for anything that is not a JPEG with a
+// frame header.
+JpegHeader ReadJpegHeader(const ByteReader& read);
+// The same for a file by name (only a regular file is opened).
 JpegHeader ReadJpegHeader(const QString& path);
 
 // The reduced decoding scale for a thumbnail: the largest of 8, 4 and 2 whose
@@ -38,5 +46,18 @@ int ChooseJpegScale(const JpegHeader& header, int thumbWidth, int thumbHeight);
 // untouched and says why.
 LoadResult LoadReducedJpegToSurface(const QString& path, const JpegHeader& header, int scale,
                                     Surface& picLoad);
+
+// Decodes the JPEG at 1/scale (1, 2, 4 or 8), upright, with the same
+// accurate decoding as the full loader; refused when the header is not Ok,
+// declares too large an image, or disagrees with the decoded size.
+DecodedImage DecodeJpegAtScale(const ByteReader& read, std::int64_t size, const JpegHeader& header, int scale);
+
+// The decoder table's JPEG row: content starting with a start-of-image
+// marker, FreeImage's JPEG extensions, and a decode that reduces the scale
+// when hints want a thumbnail that ChooseJpegScale allows for, and otherwise
+// decodes in full through FreeImage's row.
+bool RecognisedAsJpeg(const ByteReader& read, std::int64_t size);
+std::span<const std::string_view> JpegExtensions();
+DecodedImage DecodeJpeg(const ByteReader& read, std::int64_t size, const DecodeHints& hints);
 
 } // namespace pixquill

@@ -1,0 +1,82 @@
+#include "codec/AtomicSave.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include <unistd.h>
+
+#include <QRandomGenerator>
+
+#include "codec/SystemError.h"
+
+namespace pixquill {
+
+AtomicSave::AtomicSave(const QString& target)
+    : m_target(target)
+{
+}
+
+AtomicSave::~AtomicSave()
+{
+    Discard();
+}
+
+bool AtomicSave::Begin(const QString& prefix, QString& why)
+{
+    const QByteArray to = QFile::encodeName(m_target.absoluteFilePath());
+    if (m_target.exists() && !m_target.isDir() && ::access(to.constData(), W_OK) != 0) {
+        why = QStringLiteral("the existing file is read-only (") + SystemError(errno) + QLatin1Char(')');
+        return false;
+    }
+    // Hidden (leading dot in the prefix) so that file lists do not show it
+    // while it is written; a name nobody uses.
+    const QString folder = m_target.absolutePath();
+    for (int attempt = 0; attempt < 32; ++attempt) {
+        const QString name = folder + QLatin1Char('/') + prefix
+            + QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".tmp");
+        m_temporary.setFileName(name);
+        if (m_temporary.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
+            if (m_target.exists())
+                m_temporary.setPermissions(m_target.permissions());
+            return true;
+        }
+        if (QFileInfo::exists(name))
+            continue; // name taken: try another
+        break; // the folder refuses new files
+    }
+    why = QStringLiteral("cannot write in the folder (") + m_temporary.errorString() + QLatin1Char(')');
+    m_temporary.setFileName(QString());
+    return false;
+}
+
+bool AtomicSave::Commit(QString& why)
+{
+    m_temporary.close();
+    if (m_temporary.error() != QFileDevice::NoError) {
+        why = QStringLiteral("cannot write the file (") + m_temporary.errorString() + QLatin1Char(')');
+        Discard();
+        return false;
+    }
+    // POSIX rename replaces an existing target in one step; a folder of that
+    // name or a name too long for the folder is refused here.
+    const QByteArray from = QFile::encodeName(m_temporary.fileName());
+    const QByteArray to = QFile::encodeName(m_target.absoluteFilePath());
+    if (std::rename(from.constData(), to.constData()) != 0) {
+        why = QStringLiteral("cannot write the file (") + SystemError(errno) + QLatin1Char(')');
+        Discard();
+        return false;
+    }
+    m_temporary.setFileName(QString()); // in place: nothing left to remove
+    return true;
+}
+
+void AtomicSave::Discard()
+{
+    if (m_temporary.fileName().isEmpty())
+        return;
+    m_temporary.close();
+    m_temporary.remove();
+    m_temporary.setFileName(QString());
+}
+
+} // namespace pixquill

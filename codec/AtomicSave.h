@@ -1,0 +1,44 @@
+#pragma once
+
+// Writing a file so that it is either there complete or not changed at all:
+// everything goes to a hidden temporary file beside the target, which one
+// rename puts in place. A save that fails or is given up removes its
+// temporary file and leaves the target as it was. One thread at a time.
+
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
+namespace pixquill {
+
+class AtomicSave {
+public:
+    explicit AtomicSave(const QString& target);
+    // A save not committed removes its temporary file.
+    ~AtomicSave();
+    AtomicSave(const AtomicSave&) = delete;
+    AtomicSave& operator=(const AtomicSave&) = delete;
+
+    // Refuses a target that exists read-only (the rename would replace it all
+    // the same), then creates the temporary file, named `prefix`, a random
+    // part and ".tmp", with the target's permissions when it exists. False
+    // with the reason in `why`.
+    bool Begin(const QString& prefix, QString& why);
+
+    // The temporary file's descriptor, for the encoder; -1 before Begin.
+    int Descriptor() const { return m_temporary.handle(); }
+
+    // Closes the temporary file and renames it over the target. False with
+    // the reason in `why` ("cannot write the file (...)"), the temporary
+    // file removed.
+    bool Commit(QString& why);
+
+    // Removes the temporary file; the target stays as it was.
+    void Discard();
+
+private:
+    QFileInfo m_target;
+    QFile m_temporary;
+};
+
+} // namespace pixquill
