@@ -5,7 +5,9 @@
 #include <cctype>
 
 #include "codec/FreeImageDecoder.h"
+#include "codec/HeifDecoder.h"
 #include "codec/ImageHeader.h"
+#include "codec/JxlDecoder.h"
 #include "codec/ReducedJpeg.h"
 
 namespace pixquill {
@@ -29,9 +31,13 @@ bool TooLarge(std::uint64_t width, std::uint64_t height)
 std::span<const DecoderRow> Decoders()
 {
     // JPEG ahead of FreeImage, which reads JPEG too: its own row can decode
-    // at a reduced scale when a thumbnail is all that is wanted.
-    static const std::array<DecoderRow, 2> rows{{
+    // at a reduced scale when a thumbnail is all that is wanted. The formats
+    // FreeImage cannot read go before it as well, so that its guesses by
+    // content never claim them.
+    static const std::array<DecoderRow, 4> rows{{
         {"JPEG", RecognisedAsJpeg, JpegExtensions(), DecodeJpeg},
+        {"HEIF", RecognisedAsHeif, HeifExtensions(), DecodeHeifRow},
+        {"JPEG XL", RecognisedAsJxl, JxlExtensions(), DecodeJxlRow},
         {"FreeImage", RecognisedByFreeImage, FreeImageExtensions(), DecodeWithFreeImage},
     }};
     return rows;

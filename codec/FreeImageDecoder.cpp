@@ -7,10 +7,12 @@
 
 #include <FreeImage.h>
 
+#include "codec/ColourProfile.h"
 #include "codec/FileQuirks.h"
 #include "codec/ImageHeader.h"
 #include "codec/InputSource.h"
 #include "codec/LibraryMessages.h"
+#include "codec/PngColourProfile.h"
 #include "codec/ReducedJpeg.h"
 
 namespace pixquill {
@@ -148,6 +150,19 @@ DecodedImage DecodeWithFreeImage(const ByteReader& fileRead, std::int64_t fileSi
 
     DecodedImage decoded;
     decoded.IccProfile = IccProfileOf(bitmap.get());
+    // FreeImage reads PNG files' pixels but not their profile.
+    if (decoded.IccProfile.isEmpty() && format == FIF_PNG)
+        decoded.IccProfile = ReadPngIccProfile(read, fileSize);
+    // FreeImage turns CMYK into RGB by a formula that knows no inks; with a
+    // CMYK profile the samples themselves go to the colour conversion.
+    if ((format == FIF_JPEG || format == FIF_TIFF) && IsCmykProfile(decoded.IccProfile)) {
+        source->Rewind();
+        Bitmap cmyk(FreeImage_LoadFromHandle(format, source->Io(), source->Handle(),
+                                             flags | (format == FIF_JPEG ? JPEG_CMYK : TIFF_CMYK)));
+        const FIICCPROFILE* marked = cmyk ? FreeImage_GetICCProfile(cmyk.get()) : nullptr;
+        if (cmyk && FreeImage_HasPixels(cmyk.get()) && marked && (marked->flags & FIICC_COLOR_IS_CMYK))
+            bitmap = std::move(cmyk);
+    }
     decoded.Image = std::move(bitmap);
     return decoded;
 }

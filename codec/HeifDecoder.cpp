@@ -8,16 +8,17 @@
 #include <memory>
 #include <vector>
 
+#include <QFile>
+
 #include <FreeImage.h>
 #include <lcms2.h>
 #include <libheif/heif.h>
 
+#include "codec/ByteOrder.h"
+#include "codec/InputSource.h"
+
 namespace pixquill {
 namespace {
-
-// Images declaring more pixels than this are refused before decoding, as
-// every other format is.
-constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
 
 struct ContextFree {
     void operator()(heif_context* context) const noexcept { heif_context_free(context); }
@@ -42,9 +43,10 @@ QString Explain(const heif_error& error)
     return QStringLiteral("cannot decode the image (") + QString::fromUtf8(error.message) + QLatin1Char(')');
 }
 
-bool TooLarge(int width, int height)
+// The table's guard, for libheif's signed sides.
+bool TooLargeSides(int width, int height)
 {
-    return std::uint64_t(std::max(width, 0)) * std::uint64_t(std::max(height, 0)) > kMaxPixels;
+    return TooLarge(std::uint64_t(std::max(width, 0)), std::uint64_t(std::max(height, 0)));
 }
 
 // libheif reads through this: a cursor over the ByteReader.
@@ -218,7 +220,7 @@ Bitmap ToBitmap(const heif_image* image, bool alpha, bool deep)
     const int height = heif_image_get_height(image, heif_channel_interleaved);
     int stride = 0;
     const std::uint8_t* data = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
-    if (!data || width <= 0 || height <= 0 || TooLarge(width, height))
+    if (!data || width <= 0 || height <= 0 || TooLargeSides(width, height))
         return {};
     const int channels = alpha ? 4 : 3;
     if (!deep) {
@@ -295,11 +297,6 @@ struct Brands {
     std::vector<std::uint32_t> Compatible;
 };
 
-std::uint32_t BigEndian32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
 constexpr std::uint32_t FourCc(const char (&code)[5])
 {
     return std::uint32_t(std::uint8_t(code[0])) << 24 | std::uint32_t(std::uint8_t(code[1])) << 16
@@ -314,9 +311,9 @@ bool LooksLikeHeif(const ByteReader& read)
     // longer than this is not a file type box a writer made.
     std::array<std::uint8_t, 256> box{};
     const std::int64_t got = read(0, box.data(), std::int64_t(box.size()));
-    if (got < 16 || BigEndian32(box.data() + 4) != FourCc("ftyp"))
+    if (got < 16 || Be32(box.data() + 4) != FourCc("ftyp"))
         return false;
-    const std::uint32_t boxSize = BigEndian32(box.data());
+    const std::uint32_t boxSize = Be32(box.data());
     if (boxSize < 16 || boxSize > box.size() || boxSize > std::uint64_t(got))
         return false;
     static constexpr std::array kBrands = {FourCc("heic"), FourCc("heix"), FourCc("hevc"), FourCc("hevx"),
@@ -325,10 +322,10 @@ bool LooksLikeHeif(const ByteReader& read)
     const auto known = [](std::uint32_t brand) {
         return std::find(kBrands.begin(), kBrands.end(), brand) != kBrands.end();
     };
-    if (known(BigEndian32(box.data() + 8)))
+    if (known(Be32(box.data() + 8)))
         return true;
     for (std::uint32_t at = 16; at + 4 <= boxSize; at += 4) {
-        if (known(BigEndian32(box.data() + at)))
+        if (known(Be32(box.data() + at)))
             return true;
     }
     return false;
@@ -367,7 +364,7 @@ DecodedImage DecodeHeif(const ByteReader& read, std::int64_t size, int wantedWid
         result.Error = QStringLiteral("cannot decode the image (no image size)");
         return result;
     }
-    if (TooLarge(width, height) || TooLarge(heif_image_handle_get_ispe_width(primary),
+    if (TooLargeSides(width, height) || TooLargeSides(heif_image_handle_get_ispe_width(primary),
                                             heif_image_handle_get_ispe_height(primary))) {
         result.Error = QStringLiteral("image too large");
         return result;
@@ -467,6 +464,31 @@ QByteArray IccProfileFromNclx(int primaries, int transfer)
         cmsFreeToneCurve(curve);
     cmsDeleteContext(context);
     return icc;
+}
+
+bool RecognisedAsHeif(const ByteReader& read, std::int64_t)
+{
+    return LooksLikeHeif(read);
+}
+
+std::span<const std::string_view> HeifExtensions()
+{
+    static constexpr std::array<std::string_view, 4> extensions{"heic", "heif", "hif", "avif"};
+    return extensions;
+}
+
+DecodedImage DecodeHeifRow(const ByteReader& read, std::int64_t size, const DecodeHints& hints)
+{
+    return DecodeHeif(read, size, hints.Width, hints.Height);
+}
+
+HeifInfo ReadHeifInfo(const QString& path)
+{
+    HeifInfo info;
+    const std::unique_ptr<InputSource> file = OpenRegularFile(QFile::encodeName(path), info.Error);
+    if (!file || !LooksLikeHeif(file->Reader()))
+        return info;
+    return ReadHeifInfo(file->Reader(), file->Size());
 }
 
 } // namespace pixquill

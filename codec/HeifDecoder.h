@@ -8,12 +8,14 @@
 // words go into the error.
 
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 #include <QByteArray>
 #include <QString>
 
 #include "codec/DecodedImage.h"
-#include "codec/ImageHeader.h"
+#include "codec/DecoderTable.h"
 
 namespace pixquill {
 
@@ -43,6 +45,16 @@ HeifInfo ReadHeifInfo(const ByteReader& read, std::int64_t size);
 // then keeps the primary image's size (ReadHeifInfo) for its output.
 DecodedImage DecodeHeif(const ByteReader& read, std::int64_t size, int wantedWidth = 0,
                         int wantedHeight = 0);
+
+// The decoder table's row: the content check, the extensions (heic heif hif
+// avif) and the decoder with the thumbnail wanted in the hints.
+bool RecognisedAsHeif(const ByteReader& read, std::int64_t size);
+std::span<const std::string_view> HeifExtensions();
+DecodedImage DecodeHeifRow(const ByteReader& read, std::int64_t size, const DecodeHints& hints);
+
+// ReadHeifInfo of a file by name: nothing decoded, Ok false for anything
+// that is not a readable HEIF or AVIF file.
+HeifInfo ReadHeifInfo(const QString& path);
 
 // An ICC profile for colours described by ITU-T H.273 code points (HEIF's
 // and AV1's nclx description): the primaries with their white point and the

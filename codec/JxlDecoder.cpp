@@ -13,10 +13,6 @@
 namespace pixquill {
 namespace {
 
-// Images declaring more pixels than this are refused before decoding, as
-// every other format is.
-constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
-
 // The header and colour description sit at the start; a first small read
 // answers them and refuses a hostile size without reading the rest.
 constexpr std::int64_t kFirstChunk = 64 * 1024;
@@ -246,6 +242,22 @@ DecodedImage DecodeJxl(const ByteReader& read, std::int64_t size)
             return Refused(QStringLiteral("cannot decode the image (damaged image data)"));
         }
     }
+}
+
+bool RecognisedAsJxl(const ByteReader& read, std::int64_t)
+{
+    return LooksLikeJxl(read);
+}
+
+std::span<const std::string_view> JxlExtensions()
+{
+    static constexpr std::array<std::string_view, 1> extensions{"jxl"};
+    return extensions;
+}
+
+DecodedImage DecodeJxlRow(const ByteReader& read, std::int64_t size, const DecodeHints&)
+{
+    return DecodeJxl(read, size);
 }
 
 } // namespace pixquill

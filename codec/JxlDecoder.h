@@ -7,9 +7,11 @@
 // of its own. Nothing is ever printed.
 
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 #include "codec/DecodedImage.h"
-#include "codec/ImageHeader.h"
+#include "codec/DecoderTable.h"
 
 namespace pixquill {
 
@@ -27,5 +29,11 @@ bool LooksLikeJxl(const ByteReader& read);
 // Lossy images (stored as XYB) are asked of the decoder in sRGB: it turns them
 // into any colour space itself, and sRGB is where the picture is headed.
 DecodedImage DecodeJxl(const ByteReader& read, std::int64_t size);
+
+// The decoder table's row: the content check, the extension (jxl) and the
+// decoder (JPEG XL files hold no smaller picture: the hints change nothing).
+bool RecognisedAsJxl(const ByteReader& read, std::int64_t size);
+std::span<const std::string_view> JxlExtensions();
+DecodedImage DecodeJxlRow(const ByteReader& read, std::int64_t size, const DecodeHints& hints);
 
 } // namespace pixquill

@@ -17,6 +17,7 @@
 
 #include "codec/AtomicSave.h"
 #include "codec/Capture32.h"
+#include "codec/ColourProfile.h"
 #include "codec/DecoderTable.h"
 #include "codec/Encoders.h"
 #include "codec/FileStream.h"
@@ -53,6 +54,11 @@ QString SaveTemporaryPrefix(qint64 processId)
 
 LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
 {
+    return LoadImageForThumbnail(path, picLoad, 0, 0);
+}
+
+LoadResult LoadImageForThumbnail(const QString& path, Surface& picLoad, int wantedWidth, int wantedHeight)
+{
     LoadResult result;
     // File names reach the decoders as the file system's own bytes.
     const QByteArray name = QFile::encodeName(path);
@@ -63,6 +69,8 @@ LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
     // What the libraries say while a decoder is found and runs stays here.
     const LibraryMessages messages;
     DecodeHints hints;
+    hints.Width = std::max(0, wantedWidth);
+    hints.Height = std::max(0, wantedHeight);
     hints.Extension = ExtensionOf(name);
     const DecoderRow* decoder = FindDecoder(file->Reader(), file->Size(), hints.Extension);
     if (!decoder) {
@@ -76,10 +84,15 @@ LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
         return result;
     }
 
-    // COLOUR CONVERSION: here the decoded picture (decoded.Image, in the
-    // colours the file stored) will be converted to sRGB by its profile
-    // (decoded.IccProfile) before anything below reads it. Until then the
-    // profile is not used, and every output stays as it was.
+    // The picture in the colours its profile describes, as sRGB, before
+    // anything below reads it; 16-bit pictures are converted before they are
+    // reduced to 8 bits. Without a profile, or with an sRGB one, nothing
+    // changes.
+    decoded.Image = ConvertToSrgb(std::move(decoded.Image), decoded.IccProfile);
+    if (!decoded.Image) {
+        result.error = QStringLiteral("cannot convert the image's colours");
+        return result;
+    }
 
     FIBITMAP* bitmap = decoded.Image.get();
 

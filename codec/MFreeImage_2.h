@@ -59,6 +59,12 @@ struct LoadResult {
 // to stderr.
 LoadResult LoadImageToSurface(const QString& path, Surface& picLoad);
 
+// LoadImageToSurface for a thumbnail of wantedWidth x wantedHeight
+// (upright): a decoder that holds a smaller picture of the image (a HEIF or
+// AVIF file's own thumbnail image, at least twice that size in both
+// directions and of the image's aspect) may load that instead.
+LoadResult LoadImageForThumbnail(const QString& path, Surface& picLoad, int wantedWidth, int wantedHeight);
+
 // Copies the bitmap 1:1 into the image, its top-left pixel at (0, 0), clipped
 // to both; stored colours are copied, alpha is ignored. Returns the number of
 // rows drawn (0 when nothing was).

@@ -6,6 +6,8 @@
 
 #include <zlib.h>
 
+#include "codec/ByteOrder.h"
+
 namespace pixquill {
 
 namespace {
@@ -14,11 +16,6 @@ constexpr std::int64_t kMaxProfileBytes = 4 * 1024 * 1024;
 // A profile compresses to a fraction of itself; a chunk larger than the
 // largest profile is damage, not a profile.
 constexpr std::int64_t kMaxChunkBytes = kMaxProfileBytes;
-
-std::uint32_t Be32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]);
-}
 
 // zlib data inflated into at most kMaxProfileBytes; empty when damaged or larger.
 QByteArray InflateBounded(const QByteArray& compressed)
@@ -52,12 +49,12 @@ QByteArray InflateBounded(const QByteArray& compressed)
 
 QByteArray ReadPngIccProfile(const ByteReader& read, std::int64_t fileSize)
 {
-    static constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    unsigned char head[8];
+    static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::uint8_t head[8];
     if (read(0, head, 8) != 8 || std::memcmp(head, kSignature, 8) != 0)
         return {};
     for (std::int64_t at = 8; at + 8 <= fileSize;) {
-        unsigned char chunk[8];
+        std::uint8_t chunk[8];
         if (read(at, chunk, 8) != 8)
             return {};
         const std::int64_t length = Be32(chunk);

@@ -8,7 +8,7 @@
 
 #include <QByteArray>
 
-#include "codec/ImageHeader.h"
+#include "codec/ByteReader.h"
 
 namespace pixquill {
 

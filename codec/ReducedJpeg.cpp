@@ -10,6 +10,7 @@
 #include <FreeImage.h>
 
 #include "codec/ByteOrder.h"
+#include "codec/ColourProfile.h"
 #include "codec/FreeImageDecoder.h"
 #include "codec/InputSource.h"
 #include "codec/SequentialReader.h"
@@ -186,6 +187,12 @@ DecodedImage DecodeJpegAtScale(const ByteReader& read, std::int64_t size, const 
         return decoded;
     }
     decoded.IccProfile = IccProfileOf(bitmap.get());
+    // CMYK with a profile is read as CMYK samples, which only the full
+    // decode asks for.
+    if (IsCmykProfile(decoded.IccProfile)) {
+        decoded.Error = QStringLiteral("not a JPEG that can be decoded reduced");
+        return decoded;
+    }
     decoded.Image = std::move(bitmap);
     return decoded;
 }
@@ -231,9 +238,14 @@ LoadResult LoadReducedJpegToSurface(const QString& path, const JpegHeader& heade
     const std::unique_ptr<InputSource> file = OpenRegularFile(QFile::encodeName(path), result.error);
     if (!file)
         return result;
-    const DecodedImage decoded = DecodeJpegAtScale(file->Reader(), file->Size(), header, scale);
+    DecodedImage decoded = DecodeJpegAtScale(file->Reader(), file->Size(), header, scale);
     if (!decoded.Image) {
         result.error = decoded.Error;
+        return result;
+    }
+    decoded.Image = ConvertToSrgb(std::move(decoded.Image), decoded.IccProfile);
+    if (!decoded.Image) {
+        result.error = QStringLiteral("cannot convert the image's colours");
         return result;
     }
     const int width = static_cast<int>(FreeImage_GetWidth(decoded.Image.get()));

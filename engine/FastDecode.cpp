@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "codec/HeifDecoder.h"
 #include "codec/ReducedJpeg.h"
 #include "codec/Surface.h"
 #include "engine/ThumbnailSize.h"
@@ -44,15 +45,35 @@ void TrimPartialBlocks(const JpegHeader& header, int scale, Surface& picLoad)
         std::memcpy(image.scanLine(y), kept.constScanLine(y), static_cast<std::size_t>(keepWidth) * 4);
 }
 
+// A HEIF or AVIF file's own thumbnail image, where it holds one large enough
+// for the thumbnail wanted; the size comes from the primary image.
+std::optional<RenderResult> RenderFromHeifThumbnail(const QString& sourcePath, int resizeMode,
+                                                    int resampleFilter, std::int32_t w, std::int32_t h,
+                                                    Surface& picLoad, Surface& picThumb, RenderOps& ops)
+{
+    const HeifInfo info = ReadHeifInfo(sourcePath);
+    if (!info.Ok)
+        return std::nullopt;
+    const float width = static_cast<float>(info.Width);
+    const float height = static_cast<float>(info.Height);
+    const ThumbnailSize size = ComputeThumbnailSize(resizeMode, {width, height, width, height}, w, h);
+    if (size.Width < 1 || size.Height < 1 || !LoadImageForThumbnail(sourcePath, picLoad, size.Width, size.Height).ok)
+        return std::nullopt;
+    RenderResult rendered = DrawThumbnail(picLoad, picThumb, size, resampleFilter, ops);
+    rendered.SourceWidth = info.Width;
+    rendered.SourceHeight = info.Height;
+    return rendered;
+}
+
 } // namespace
 
-std::optional<RenderResult> RenderFromReducedJpeg(const QString& sourcePath, int resizeMode,
-                                                  int resampleFilter, std::int32_t w, std::int32_t h,
-                                                  Surface& picLoad, Surface& picThumb, RenderOps& ops)
+std::optional<RenderResult> RenderFromReducedDecode(const QString& sourcePath, int resizeMode,
+                                                    int resampleFilter, std::int32_t w, std::int32_t h,
+                                                    Surface& picLoad, Surface& picThumb, RenderOps& ops)
 {
     const JpegHeader header = ReadJpegHeader(sourcePath);
     if (!header.Ok)
-        return std::nullopt;
+        return RenderFromHeifThumbnail(sourcePath, resizeMode, resampleFilter, w, h, picLoad, picThumb, ops);
     // A full decode would leave a borderless load surface of exactly the
     // upright size, inner and outer alike.
     const float width = static_cast<float>(header.Width);

@@ -73,7 +73,7 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     ClearUpperVectorState();
     std::optional<RenderResult> fast;
     if (settings.FastDecode)
-        fast = RenderFromReducedJpeg(names.SourcePath, settings.ResizeMode, settings.ResampleFilter, w, h,
+        fast = RenderFromReducedDecode(names.SourcePath, settings.ResizeMode, settings.ResampleFilter, w, h,
                                      picLoad, picThumb, ops);
     RenderResult rendered;
     if (fast) {

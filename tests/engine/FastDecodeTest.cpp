@@ -152,7 +152,7 @@ TEST(FastRoad, OtherFormatsTakeTheFullRoad)
     QTemporaryDir root;
     ASSERT_TRUE(WavePicture(800, 600).save(root.filePath("a.png")));
     Surface picLoad, picThumb;
-    EXPECT_FALSE(RenderFromReducedJpeg(root.filePath("a.png"), kResizeMaintainAspect, kFilterHalftone, 100, 100,
+    EXPECT_FALSE(RenderFromReducedDecode(root.filePath("a.png"), kResizeMaintainAspect, kFilterHalftone, 100, 100,
                                        picLoad, picThumb));
     EXPECT_EQ(picLoad.Width(), 0);
 }
