@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include "cli/DecodeWorkerProgram.h"
 #include "cli/JsonLinesReport.h"
 #include "engine/BatchRun.h"
 #include "engine/DecodeWorker.h"
@@ -352,9 +353,11 @@ int main(int argc, char* argv[])
     // worker, so that a crash or an endless loop inside FreeImage costs only
     // the file in hand. The workers ignore the terminal's Ctrl+C: this
     // process decides when they end.
-    if (!parser.isSet("in-process"))
-        options.Workers = {QCoreApplication::applicationFilePath(),
-                           {QString::fromLatin1(kDecodeWorkerOption)}, timeout, true};
+    if (!parser.isSet("in-process")) {
+        options.Workers = DecodeWorkerProgram();
+        options.Workers.TimeoutSeconds = timeout;
+        options.Workers.IgnoreInterrupts = true;
+    }
     options.SkipUpToDate = parser.isSet("newer");
     options.Stop = &g_stop;
     options.StopNow = &g_stopNow;
