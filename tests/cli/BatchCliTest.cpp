@@ -17,11 +17,11 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Folders.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
 
@@ -72,21 +72,7 @@ Outcome RunTool(const QStringList& arguments, const QString& crashOn = {}, const
     return outcome;
 }
 
-struct Folders {
-    QTemporaryDir Root;
-    QString Source = Root.filePath("in");
-    QString Destination = Root.filePath("out");
-
-    Folders() { QDir().mkdir(Source); }
-    void Draw(const QString& name, const QImage& image, const char* format = nullptr) const
-    {
-        ASSERT_TRUE(image.save(Source + "/" + name, format));
-    }
-    QStringList Written(const QString& folder = {}) const
-    {
-        return QDir(folder.isEmpty() ? Destination : folder).entryList(QDir::Files, QDir::Name);
-    }
-};
+using pixquill::test::Folders;
 
 QImage Solid(QColor colour)
 {
