@@ -45,7 +45,7 @@ fi
 # --------------------------------------------------------------------- build
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXQUILL_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXQUILL_BUILD_TESTS=OFF -DPIXQUILL_BUILD_BENCH=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target pixquill-batch pixquill_floor pixquill_compare pixquill_soak pixquill >/dev/null
 batch=$build/cli/pixquill-batch
 floor=$build/bench/pixquill_floor

@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include "cli/DecodeWorkerProgram.h"
 #include "cli/JsonLinesReport.h"
 #include "cli/Options.h"
 #include "engine/BatchRules.h"
@@ -146,9 +147,11 @@ int RunBatch(const BatchOptions& options, JsonLinesReport& report)
     // worker, so that a crash or an endless loop inside FreeImage costs only
     // the file in hand. The workers ignore the terminal's Ctrl+C: this
     // process decides when they end.
-    if (!options.InProcess)
-        batchOptions.Workers = {QCoreApplication::applicationFilePath(),
-                                {QString::fromLatin1(kDecodeWorkerOption)}, options.TimeoutSeconds, true};
+    if (!options.InProcess) {
+        batchOptions.Workers = DecodeWorkerProgram();
+        batchOptions.Workers.TimeoutSeconds = options.TimeoutSeconds;
+        batchOptions.Workers.IgnoreInterrupts = true;
+    }
     batchOptions.SkipUpToDate = options.SkipUpToDate;
     batchOptions.Stop = &g_stop;
     batchOptions.StopNow = &g_stopNow;

@@ -10,15 +10,10 @@
 #include <sys/prctl.h>
 #endif
 
-#include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
-#include "engine/ImageNames.h"
-#include "engine/OptionTables.h"
 #include "engine/ProcessImage.h"
 #include "engine/WorkerProtocol.h"
 
@@ -73,44 +68,9 @@ std::optional<WorkerFrame> ReadFrame(int fd, QByteArray& buffer, bool& ended)
     }
 }
 
-QStringList NamesFrom(const char* variable)
-{
-    return qEnvironmentVariable(variable).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-}
-
-// An empty temporary file in the destination folder, as a save under way
-// has. settings is null for a probe, which writes nothing.
-void LeaveTemporaryFile(const JobSettings* settings)
-{
-    if (!settings)
-        return;
-    QFile leftover(FolderWithSeparator(settings->DestinationFolder)
-                   + SaveTemporaryPrefix(QCoreApplication::applicationPid())
-                   + QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".tmp"));
-    leftover.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-    leftover.close();
-}
-
-void MisbehaveIfAskedTo(const QString& name, const JobSettings* settings)
-{
-    static const QStringList hangOn = NamesFrom("PIXQUILL_WORKER_HANG_ON");
-    if (hangOn.contains(name)) {
-        LeaveTemporaryFile(settings);
-        for (;;)
-            ::pause();
-    }
-    static const QStringList crashOn = NamesFrom("PIXQUILL_WORKER_CRASH_ON");
-    if (!crashOn.contains(name))
-        return;
-    LeaveTemporaryFile(settings);
-    // The default action, not a sanitizer's handler: die as a real crash does.
-    std::signal(SIGSEGV, SIG_DFL);
-    std::raise(SIGSEGV);
-}
-
 } // namespace
 
-int RunDecodeWorker()
+int RunDecodeWorker(const DecodeWorkerHooks& hooks)
 {
 #ifdef __linux__
     // Started deaf to Ctrl+C (WorkerCommand::IgnoreInterrupts), a worker
@@ -153,7 +113,8 @@ int RunDecodeWorker()
             const std::optional<QString> name = DecodeImageName(frame->Payload);
             if (!job || !name)
                 return kWorkerBroken;
-            MisbehaveIfAskedTo(*name, &job->Settings);
+            if (hooks.BeforeFile)
+                hooks.BeforeFile(*name, &job->Settings);
             const ImageResult result =
                 ProcessImage(*name, job->Settings, picLoad, picThumb, job->ListedNames);
             if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
@@ -164,7 +125,8 @@ int RunDecodeWorker()
             const std::optional<QString> path = DecodeImageName(frame->Payload);
             if (!path)
                 return kWorkerBroken;
-            MisbehaveIfAskedTo(QFileInfo(*path).fileName(), nullptr);
+            if (hooks.BeforeFile)
+                hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);
             const LoadResult loaded = LoadImageToSurface(*path, picLoad);
             const ImageResult result{*path, QString(), loaded.ok, loaded.error};
             if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))

@@ -6,6 +6,12 @@
 // ProcessImage with surfaces of its own. A crash inside a decoder then ends
 // this process only; the batch reports the file and starts a fresh worker.
 
+#include <functional>
+
+#include <QString>
+
+#include "engine/JobSettings.h"
+
 namespace pixquill {
 
 // The hidden option with which a host program (pixquill-batch, the
@@ -27,12 +33,16 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // A Probe only loads the file (into the same load surface) and answers
 // whether that worked, and why not.
 //
-// Test hooks: when PIXQUILL_WORKER_CRASH_ON holds the file name in hand
-// (several names may be separated by "/", which no file name contains), the
-// worker leaves an empty temporary file in the destination folder, as an
-// encoder dying mid-save would, and kills itself with SIGSEGV; when
-// PIXQUILL_WORKER_HANG_ON holds it, the worker leaves such a file too and
-// waits for ever, as an encoder stuck mid-save would.
-int RunDecodeWorker();
+// A program that serves as a decode worker only for tests (the shipped
+// programs pass no hooks) steps in here to behave as a broken file would make
+// a real decoder behave.
+struct DecodeWorkerHooks {
+    // Called with the file name of each image (settings: the job's) or of
+    // each probe (settings: null) before it is loaded, on the worker's only
+    // thread. It may crash the process, or never return.
+    std::function<void(const QString& fileName, const JobSettings* settings)> BeforeFile;
+};
+
+int RunDecodeWorker(const DecodeWorkerHooks& hooks = {});
 
 } // namespace pixquill

@@ -11,5 +11,8 @@ export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc 2>/dev/null || echo 2)
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
 
-PIXQUILL_BUILD_DIR=build-asan bash scripts/build.sh -DPIXQUILL_SANITIZE=ON -DPIXQUILL_BUILD_GUI=OFF
+# -O1 and line tables only: the sanitizers find the same faults and their
+# reports keep file and line, at well under half the compile time of -O2 -g.
+PIXQUILL_BUILD_DIR=build-asan bash scripts/build.sh -DPIXQUILL_SANITIZE=ON -DPIXQUILL_BUILD_GUI=OFF \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
 ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600

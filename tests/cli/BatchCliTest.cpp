@@ -17,11 +17,11 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Folders.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
 
@@ -35,19 +35,30 @@ struct Outcome {
     QString Err;
 };
 
-// crashOn, hangOn: file names on which the tool's decode workers kill
-// themselves or wait for ever. input: what the tool reads on standard input.
+// The tool; or, when crashOn or hangOn name files (separated by "/"), its
+// test build, whose decode workers are the test-only worker: it kills itself
+// on crashOn's files and waits for ever on hangOn's
+// (tests/support/TestWorker.cpp).
+void StartTool(QProcess& process, const QStringList& arguments, const QString& crashOn = {},
+               const QString& hangOn = {})
+{
+    if (crashOn.isEmpty() && hangOn.isEmpty()) {
+        process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), arguments);
+        return;
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PIXQUILL_TEST_WORKER_CRASH_ON"), crashOn);
+    environment.insert(QStringLiteral("PIXQUILL_TEST_WORKER_HANG_ON"), hangOn);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(PIXQUILL_TEST_BATCH_BINARY), arguments);
+}
+
+// input: what the tool reads on standard input.
 Outcome RunTool(const QStringList& arguments, const QString& crashOn = {}, const QString& hangOn = {},
                 const QByteArray& input = {})
 {
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (!crashOn.isEmpty())
-        environment.insert(QStringLiteral("PIXQUILL_WORKER_CRASH_ON"), crashOn);
-    if (!hangOn.isEmpty())
-        environment.insert(QStringLiteral("PIXQUILL_WORKER_HANG_ON"), hangOn);
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), arguments);
+    StartTool(process, arguments, crashOn, hangOn);
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(120000))
@@ -61,21 +72,7 @@ Outcome RunTool(const QStringList& arguments, const QString& crashOn = {}, const
     return outcome;
 }
 
-struct Folders {
-    QTemporaryDir Root;
-    QString Source = Root.filePath("in");
-    QString Destination = Root.filePath("out");
-
-    Folders() { QDir().mkdir(Source); }
-    void Draw(const QString& name, const QImage& image, const char* format = nullptr) const
-    {
-        ASSERT_TRUE(image.save(Source + "/" + name, format));
-    }
-    QStringList Written(const QString& folder = {}) const
-    {
-        return QDir(folder.isEmpty() ? Destination : folder).entryList(QDir::Files, QDir::Name);
-    }
-};
+using pixquill::test::Folders;
 
 QImage Solid(QColor colour)
 {
@@ -627,14 +624,11 @@ TEST_P(Interrupted, LeavesOnlyWholeThumbnails)
     const QByteArray expected = ReadFileBytes(reference + "/_THp01.jpg");
 
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PIXQUILL_WORKER_HANG_ON"), QString::fromLatin1(c.HangOn));
-    process.setProcessEnvironment(environment);
     // A group of its own, as a terminal's foreground job has.
     process.setChildProcessModifier([] { ::setpgid(0, 0); });
     const QString report = f.Root.filePath("report.jsonl");
-    process.start(QStringLiteral(PIXQUILL_BATCH_BINARY),
-                  QStringList(c.Options) << common << "--report" << report << f.Source << f.Destination);
+    StartTool(process, QStringList(c.Options) << common << "--report" << report << f.Source << f.Destination, {},
+              QString::fromLatin1(c.HangOn));
     ASSERT_TRUE(process.waitForStarted());
     process.setReadChannel(QProcess::StandardError);
     const pid_t group = static_cast<pid_t>(process.processId());
@@ -684,16 +678,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 // Workers deaf to Ctrl+C still go with a batch killed outright, even one
-// stuck in a decoder (the hang hook leaves a temporary file named after it).
+// stuck in a decoder (the test worker's hang leaves a temporary file named after it).
 TEST(BatchCli, KilledBatchTakesItsWorkersAlong)
 {
     Folders f;
     f.Draw("stuck.png", pixquill::test::GradientImage(40, 30));
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PIXQUILL_WORKER_HANG_ON"), QStringLiteral("stuck.png"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(PIXQUILL_BATCH_BINARY), {"--timeout", "0", f.Source, f.Destination});
+    StartTool(process, {"--timeout", "0", f.Source, f.Destination}, {}, QStringLiteral("stuck.png"));
     QStringList left;
     for (int i = 0; i < 300 && left.isEmpty(); ++i) {
         QThread::msleep(20);

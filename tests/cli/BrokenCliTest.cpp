@@ -6,7 +6,6 @@
 
 #include <sys/resource.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QHash>
 #include <QProcess>
@@ -16,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/BrokenInputs.h"
+#include "tests/support/Folders.h"
 #include "tests/support/TestImages.h"
 
 namespace pixquill {
@@ -23,6 +23,7 @@ namespace {
 
 using test::BrokenInput;
 using test::Expect;
+using test::Snapshot;
 
 struct ToolRun {
     int Exit = -1;
@@ -41,19 +42,6 @@ ToolRun RunTool(const QStringList& arguments)
         err.chop(1);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAllStandardOutput()), err.split(QLatin1Char('\n'))};
-}
-
-QHash<QString, QByteArray> Snapshot(const QString& folder)
-{
-    QHash<QString, QByteArray> entries;
-    for (const QFileInfo& info :
-         QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        entries.insert(info.fileName(), info.isFile() && !info.isSymLink()
-                                            ? QCryptographicHash::hash(test::ReadFileBytes(info.filePath()),
-                                                                       QCryptographicHash::Sha256)
-                                            : QByteArray("special"));
-    }
-    return entries;
 }
 
 // Names are given after "--", so the FIFO, the socket, the dangling link and

@@ -6,13 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "codec/Surface.h"
 #include "engine/BatchRun.h"
 #include "engine/ProcessImage.h"
+#include "tests/support/Folders.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
 
@@ -26,35 +26,15 @@ QImage Solid(int width, int height, QColor colour)
     return image;
 }
 
-struct Folders {
-    QTemporaryDir Root;
-    QString Source = Root.filePath("photos");
-    QString Destination = Root.filePath("thumbs");
+using test::Folders;
 
-    Folders() { QDir().mkdir(Source); }
-
-    void Draw(const QString& name, const QImage& image, const char* format = nullptr) const
-    {
-        ASSERT_TRUE(image.save(Source + "/" + name, format)) << name.toStdString();
-    }
-    void Garbage(const QString& name) const
-    {
-        QFile file(Source + "/" + name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("this is not an image at all");
-    }
-    QStringList Written() const
-    {
-        return QDir(Destination).entryList(QDir::Files, QDir::Name);
-    }
-    JobSettings Settings() const
-    {
-        JobSettings settings;
-        settings.SourceFolder = Source;
-        settings.DestinationFolder = Destination;
-        return settings;
-    }
-};
+JobSettings SettingsFor(const Folders& f)
+{
+    JobSettings settings;
+    settings.SourceFolder = f.Source;
+    settings.DestinationFolder = f.Destination;
+    return settings;
+}
 
 struct Runner {
     Surface PicLoad;
@@ -75,7 +55,7 @@ TEST(BatchFiles, HolidayPhotoBecomesAPngNamedByItsFirstPart)
 {
     Folders f;
     f.Draw("holiday.photo.jpg", test::GradientImage(400, 300), "JPG");
-    JobSettings settings = f.Settings();
+    JobSettings settings = SettingsFor(f);
     settings.OutputFormat = 4;
     Runner r(settings);
     EXPECT_EQ(r.Start({"holiday.photo.jpg"}), BatchOutcome::Completed);
@@ -94,7 +74,7 @@ TEST(BatchFiles, UndecodableFileAmongGoodOnesIsSkippedAndNamed)
     f.Garbage("c.png");
     f.Draw("d.png", test::GradientImage(64, 64));
     f.Draw("e.png", test::QuadrantImage(300, 10));
-    Runner r(f.Settings());
+    Runner r(SettingsFor(f));
     EXPECT_EQ(r.Start({"a.png", "b.png", "c.png", "d.png", "e.png"}), BatchOutcome::Completed);
     EXPECT_EQ(r.Run->Caption(), QString("Completed 4 of 5 images (1 failed)"));
     EXPECT_EQ(f.Written(), QStringList({"_THa.jpg", "_THb.jpg", "_THd.jpg", "_THe.jpg"}));
@@ -107,7 +87,7 @@ TEST(BatchFiles, FailedLoadNeverRendersThePreviousImage)
     Folders f;
     f.Draw("first.png", Solid(50, 50, Qt::red));
     f.Garbage("second.png");
-    Runner r(f.Settings());
+    Runner r(SettingsFor(f));
     r.Start({"first.png", "second.png"});
     EXPECT_EQ(f.Written(), QStringList({"_THfirst.jpg"}));
 }
@@ -120,7 +100,7 @@ TEST(BatchFiles, StopDuringTheSecondOfFiveLeavesTwoFiles)
         names.append(QStringLiteral("p%1.png").arg(i));
         f.Draw(names.back(), test::GradientImage(60 + i, 40));
     }
-    Runner r(f.Settings());
+    Runner r(SettingsFor(f));
     // Stop pressed while image 2 is in hand: requested from inside its step,
     // when that image's settings are read.
     class StopOnSecondRead : public BatchSettings {
@@ -136,7 +116,7 @@ TEST(BatchFiles, StopDuringTheSecondOfFiveLeavesTwoFiles)
         JobSettings m_s;
         Runner& m_r;
         int m_reads = 0;
-    } settings(f.Settings(), r);
+    } settings(SettingsFor(f), r);
     r.Run = std::make_unique<BatchRun>(settings, std::make_shared<ImageStep>(r.PicLoad, r.PicThumb));
     EXPECT_EQ(r.Run->Start(names), BatchOutcome::Stopped);
     EXPECT_EQ(r.Run->Caption(), QString("Processing 2 of 5"));
@@ -148,7 +128,7 @@ TEST(BatchFiles, FormatChangedBetweenImagesChangesOnlyWhatFollows)
     Folders f;
     for (const char* name : {"a.png", "b.png", "c.png"})
         f.Draw(name, test::GradientImage(80, 60));
-    Runner r(f.Settings());
+    Runner r(SettingsFor(f));
     r.Callbacks.Yield = [&r] { r.Settings.Settings().OutputFormat = 0; };
     r.Start({"a.png", "b.png", "c.png"});
     EXPECT_EQ(f.Written(), QStringList({"_THa.jpg", "_THb.bmp", "_THc.bmp"}));
@@ -161,7 +141,7 @@ TEST(BatchFiles, SameOutputNameTheSecondWins)
     Folders f;
     f.Draw("a.jpg", Solid(64, 48, Qt::red), "JPG");
     f.Draw("a.png", Solid(64, 48, Qt::blue));
-    Runner r(f.Settings());
+    Runner r(SettingsFor(f));
     EXPECT_EQ(r.Start({"a.jpg", "a.png"}), BatchOutcome::Completed);
     EXPECT_EQ(r.Run->Caption(), QString("Completed 2 of 2 images"));
     EXPECT_EQ(f.Written(), QStringList({"_THa.jpg"}));
@@ -173,7 +153,7 @@ TEST(BatchFiles, EmptyPrefixStartsWithTheBaseName)
 {
     Folders f;
     f.Draw("x.y.png", test::GradientImage(30, 30));
-    JobSettings settings = f.Settings();
+    JobSettings settings = SettingsFor(f);
     settings.Prefix = "  ";
     Runner r(settings);
     r.Start({"x.y.png"});
@@ -188,7 +168,7 @@ TEST(BatchFiles, SourceFolderAsDestinationNeverOverwritesOriginals)
     f.Draw("b.jpg", test::QuadrantImage(200, 300), "JPG");
     const QByteArray a = test::ReadFileBytes(f.Source + "/a.png");
     const QByteArray b = test::ReadFileBytes(f.Source + "/b.png");
-    JobSettings settings = f.Settings();
+    JobSettings settings = SettingsFor(f);
     settings.DestinationFolder = f.Source + "/";
     settings.Prefix = "";
     settings.OutputFormat = 4;
@@ -224,7 +204,7 @@ TEST_P(PerImageRefusals, SayWhy)
     Folders f;
     f.Draw("pic.png", test::GradientImage(80, 60));
     QDir().mkdir(f.Destination);
-    JobSettings settings = f.Settings();
+    JobSettings settings = SettingsFor(f);
     settings.ResizeMode = c.Mode;
     settings.WidthText = c.Width;
     settings.HeightText = c.Height;

@@ -5,7 +5,6 @@
 
 #include <ostream>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
@@ -18,6 +17,7 @@
 #include "engine/BatchRun.h"
 #include "engine/OptionTables.h"
 #include "tests/support/BrokenInputs.h"
+#include "tests/support/Folders.h"
 #include "tests/support/StderrCapture.h"
 #include "tests/support/TestImages.h"
 
@@ -26,19 +26,7 @@ namespace {
 
 using test::BrokenInput;
 using test::Expect;
-
-QMap<QString, QByteArray> Snapshot(const QString& folder)
-{
-    QMap<QString, QByteArray> entries;
-    const QDir dir(folder);
-    for (const QFileInfo& info : dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        QByteArray print = info.isSymLink() ? "link:" + info.symLinkTarget().toUtf8()
-            : info.isFile() ? QCryptographicHash::hash(test::ReadFileBytes(info.filePath()), QCryptographicHash::Sha256)
-                            : QByteArray("special");
-        entries.insert(info.fileName(), print);
-    }
-    return entries;
-}
+using test::Snapshot;
 
 class BrokenBatch : public ::testing::TestWithParam<int> {};
 

@@ -331,8 +331,8 @@ TEST_F(fMainBatch, ClosingDuringARunEndsTheProgramCleanly)
 }
 
 // With the window's decoding in a worker process, a file that crashes or
-// hangs the decoder costs a failed image, not the window. The worker's test
-// hooks stand in for such files: the ones fuzzing found are guarded against
+// hangs the decoder costs a failed image, not the window. The test-only
+// worker stands in for such files: the ones fuzzing found are guarded against
 // before FreeImage sees them.
 class fMainIsolated : public fMainBatch {
 protected:
@@ -341,18 +341,18 @@ protected:
         fMainBatch::SetUp();
         for (const char* name : {"crash.png", "hang.png"})
             ASSERT_TRUE(QFile::copy(Source("img_1.png"), Source(QLatin1String(name))));
-        qputenv("PIXQUILL_WORKER_CRASH_ON", "crash.png");
-        qputenv("PIXQUILL_WORKER_HANG_ON", "hang.png");
+        qputenv("PIXQUILL_TEST_WORKER_CRASH_ON", "crash.png");
+        qputenv("PIXQUILL_TEST_WORKER_HANG_ON", "hang.png");
         m_window->txtImgDir()->setText(m_source + QLatin1Char('/'));
         ASSERT_EQ(m_window->fbImages()->Names(), (QStringList{"crash.png", "hang.png", "img_1.png", "img_2.png",
                                                               "img_3.png", "img_4.png", "img_5.png"}));
-        m_window->SetDecodeWorker({QStringLiteral(PIXQUILL_GUI_BINARY), {QStringLiteral("--decode-worker")}, 2});
+        m_window->SetDecodeWorker({QStringLiteral(PIXQUILL_TEST_WORKER_BINARY), {}, 2});
     }
     void TearDown() override
     {
         fMainBatch::TearDown();
-        qunsetenv("PIXQUILL_WORKER_CRASH_ON");
-        qunsetenv("PIXQUILL_WORKER_HANG_ON");
+        qunsetenv("PIXQUILL_TEST_WORKER_CRASH_ON");
+        qunsetenv("PIXQUILL_TEST_WORKER_HANG_ON");
     }
     void ClickRow(int row)
     {
@@ -384,12 +384,13 @@ TEST_F(fMainIsolated, PreviewOfSuchFilesLeavesTheWindowWorking)
     EXPECT_EQ(m_window->lblImageSize()->text(), QStringLiteral(" 400x 300"));
 }
 
-// The broken-input table in the window, decoding in a worker as the program
-// does: the run completes with a reason for every file not written, no
-// original changes, nothing is left half-written, and a preview of each file
-// leaves the window working.
+// The broken-input table in the window, decoding in the program's own worker
+// (pixquill started as one): the run completes with a reason for every file
+// not written, no original changes, nothing is left half-written, and a
+// preview of each file leaves the window working.
 TEST_F(fMainIsolated, BrokenAndHostileFilesRunAndPreview)
 {
+    m_window->SetDecodeWorker({QStringLiteral(PIXQUILL_GUI_BINARY), {QStringLiteral("--decode-worker")}, 2});
     const QString broken = m_root.filePath("broken");
     ASSERT_TRUE(QDir().mkdir(broken));
     const std::vector<test::BrokenInput> inputs = test::MakeBrokenInputs(broken, test::BrokenInputs());
