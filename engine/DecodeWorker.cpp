@@ -2,15 +2,20 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <optional>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #endif
 
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringList>
 
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
@@ -68,6 +73,66 @@ std::optional<WorkerFrame> ReadFrame(int fd, QByteArray& buffer, bool& ended)
     }
 }
 
+// Some decoders' libraries (libjxl, dav1d, libde265) write their complaints
+// about a damaged file straight to the standard error, with no way to turn
+// that off. In a worker it goes to an anonymous file instead, emptied before
+// each image, and what it holds becomes part of the reason of a failure.
+class LibraryStderr {
+public:
+    LibraryStderr()
+    {
+#ifdef __linux__
+        m_fd = ::memfd_create("pixquill-worker-stderr", MFD_CLOEXEC);
+#endif
+        if (m_fd < 0) {
+            FILE* file = std::tmpfile();
+            m_fd = file ? ::dup(::fileno(file)) : -1;
+            if (file)
+                std::fclose(file);
+        }
+        if (m_fd >= 0 && ::dup2(m_fd, STDERR_FILENO) < 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    void Clear()
+    {
+        if (m_fd >= 0 && ::ftruncate(STDERR_FILENO, 0) == 0)
+            ::lseek(STDERR_FILENO, 0, SEEK_SET);
+    }
+
+    // The first thing written since Clear, where a library's trail of
+    // messages starts with the cause; its source location left out.
+    QString Taken() const
+    {
+        if (m_fd < 0)
+            return {};
+        char text[512];
+        const ssize_t n = ::pread(STDERR_FILENO, text, sizeof text, 0);
+        if (n <= 0)
+            return {};
+        const QStringList lines = QString::fromUtf8(text, static_cast<qsizetype>(n)).split(QLatin1Char('\n'));
+        for (const QString& line : lines) {
+            static const QRegularExpression location(QStringLiteral("^\\S+:\\d+: "));
+            const QString words = line.trimmed().remove(location);
+            if (!words.isEmpty())
+                return words;
+        }
+        return {};
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// The libraries' words for a reason: " [their words]", or nothing.
+QString LibraryWords(const LibraryStderr& captured)
+{
+    const QString words = captured.Taken();
+    return words.isEmpty() ? QString() : QStringLiteral(" [") + words + QLatin1Char(']');
+}
+
 } // namespace
 
 int RunDecodeWorker(const DecodeWorkerHooks& hooks)
@@ -82,7 +147,10 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 #endif
     const int replyFd = ::dup(STDOUT_FILENO);
-    if (replyFd < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
+    if (replyFd < 0)
+        return kWorkerBroken;
+    LibraryStderr libraryStderr;
+    if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
         return kWorkerBroken;
 
     QByteArray buffer;
@@ -115,8 +183,10 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
                 return kWorkerBroken;
             if (hooks.BeforeFile)
                 hooks.BeforeFile(*name, &job->Settings);
-            const ImageResult result =
-                ProcessImage(*name, job->Settings, picLoad, picThumb, job->ListedNames);
+            libraryStderr.Clear();
+            ImageResult result = ProcessImage(*name, job->Settings, picLoad, picThumb, job->ListedNames);
+            if (!result.Written && !result.UpToDate)
+                result.Reason += LibraryWords(libraryStderr);
             if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
                 return kWorkerBroken;
             break;
@@ -127,8 +197,10 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
                 return kWorkerBroken;
             if (hooks.BeforeFile)
                 hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);
+            libraryStderr.Clear();
             const LoadResult loaded = LoadImageToSurface(*path, picLoad);
-            const ImageResult result{*path, QString(), loaded.ok, loaded.error};
+            const ImageResult result{*path, QString(), loaded.ok,
+                                     loaded.ok ? QString() : loaded.error + LibraryWords(libraryStderr)};
             if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
                 return kWorkerBroken;
             break;

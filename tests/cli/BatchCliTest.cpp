@@ -332,6 +332,15 @@ TEST(BatchCli, FuzzFindingsCostOnlyThemselves)
                                                     "(^|\n)" + QRegularExpression::escape(name) + ": \\S")))
             << name.toStdString() << "\n" << run.Err.toStdString();
     }
+    // What a decoder's library prints of its own (libjxl does) is part of
+    // the file's reason, never a line of its own.
+    for (const QString& line : run.Err.split(QRegularExpression("[\r\n]"), Qt::SkipEmptyParts))
+        EXPECT_TRUE(line.startsWith("Processing ") || line.startsWith("pixquill-batch: ")
+                    || findings.contains(line.section(": ", 0, 0)))
+            << line.toStdString();
+    EXPECT_TRUE(run.Err.contains("jxl-invalid-histogram.jxl: cannot decode the image (damaged image data) "
+                                 "[JXL_FAILURE: Invalid histogram count.]"))
+        << run.Err.toStdString();
 }
 
 TEST(BatchCli, NamedFilesRunInTheGivenOrder)
