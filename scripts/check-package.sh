@@ -19,6 +19,11 @@ cp -a "$pristine" "$root"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 cp "$deb" "$root/tmp/"
 convert -size 640x480 gradient:navy-orange "$root/tmp/photo.png"
+# Today's formats, made by their libraries' encoders on this machine: the
+# package's own dependencies must read them on a pristine system.
+heif-enc -q 70 -o "$root/tmp/phone.heic" "$root/tmp/photo.png" >/dev/null
+heif-enc -A -p speed=9 -o "$root/tmp/web.avif" "$root/tmp/photo.png" >/dev/null
+cjxl "$root/tmp/photo.png" "$root/tmp/camera.jxl" --quiet >/dev/null 2>&1
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"; }
 log=build-package/check.log
 : > "$log"
@@ -31,10 +36,11 @@ echo "   installed $(wc -l < build-package/files.txt) paths; depends: $(in_root 
 
 echo "== pixquill-batch --version"
 in_root pixquill-batch --version
-echo "== a one-image run"
-mkdir -p "$root/tmp/in" && mv "$root/tmp/photo.png" "$root/tmp/in/"
+echo "== a run over PNG, HEIC, AVIF and JPEG XL"
+mkdir -p "$root/tmp/in" && mv "$root/tmp/photo.png" "$root/tmp/phone.heic" "$root/tmp/web.avif" "$root/tmp/camera.jxl" "$root/tmp/in/"
 in_root pixquill-batch --width 160 --height 160 /tmp/in /tmp/out
 in_root ls -l /tmp/out
+[ "$(in_root ls /tmp/out | wc -l)" -eq 4 ] || { echo "   not every image was written"; exit 1; }
 in_root sh -c 'test -s /usr/share/man/man1/pixquill-batch.1.gz'
 echo "== the window starts (offscreen, kept open 3 s)"
 status=0
