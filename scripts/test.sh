@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh
+# Warnings are errors here: a warning in a change fails the tests.
+bash scripts/build.sh -DPIXQUILL_WERROR=ON
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc 2>/dev/null || echo 2)
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300

@@ -298,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DecoderCrash,
                                            CrashCase{"Every", "a.png/b.png/c.png/d.png/e.png", "2"},
                                            CrashCase{"HangsOneJob", "", "1", "b.png"},
                                            CrashCase{"HangAndCrashTwoJobs", "d.png", "2", "a.png"}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // Every file the fuzzer found, those that crash FreeImage or loop in it for
 // ever included, among good ones: the run ends, the good files are written,
@@ -491,7 +491,7 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"CarriageReturnKept", Bytes("plain.png\r\n"), false, {}, "Completed 0 of 1 images (1 failed)\n", 1},
         ListCase{"EmptyListIsNoImages", QByteArray(), false, {}, "Completed 0 of 0 images\n", 0},
         ListCase{"SlashIsAUsageError", Bytes("plain.png\n./other.png\n"), false, {}, "", 2}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // One line per image as it finishes, to a file or to standard output (which
 // then carries nothing else); the figures are the files' own.
@@ -684,7 +684,7 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptCase{"CtrlCInProcess", {"--in-process"}, SIGINT, 1, "", 130},
                       InterruptCase{"Terminated", {}, SIGTERM, 1, "", 143},
                       InterruptCase{"TwiceWithAWorkerStuck", {"--timeout", "0"}, SIGINT, 2, "p01.png", 130}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // Workers deaf to Ctrl+C still go with a batch killed outright, even one
 // stuck in a decoder (the test worker's hang leaves a temporary file named after it).

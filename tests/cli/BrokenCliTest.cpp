@@ -158,7 +158,7 @@ TEST_P(BrokenCliFileSizeLimit, DiskFullMidWriteKeepsTheEarlierFileAndGoesOn)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signal, BrokenCliFileSizeLimit, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "SignalIgnored" : "SignalDefault"; });
+                         [](const auto& testInfo) { return testInfo.param ? "SignalIgnored" : "SignalDefault"; });
 
 TEST(BrokenCli, DestinationThatCannotBeMadeSaysWhy)
 {

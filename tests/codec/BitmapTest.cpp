@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, NoRescaleTest,
                                            NoRescaleCase {"FreeImageFails", 200, 0, FILTER_BOX, true},
                                            NoRescaleCase {"UnknownFilter", 200, 150, 6, false},
                                            NoRescaleCase {"NegativeFilter", 200, 150, -1, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(RescaleBitmapTest, NullSourceGivesNull)
 {
@@ -268,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(Types, WideTypeTest,
                          ::testing::Values(WideTypeCase {"Grey16", FIT_UINT16}, WideTypeCase {"Rgb16", FIT_RGB16},
                                            WideTypeCase {"Rgba16", FIT_RGBA16}, WideTypeCase {"Float", FIT_FLOAT},
                                            WideTypeCase {"RgbFloat", FIT_RGBF}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(PaintBitmapToDCTest, ZeroSizesCopyTheWholeBitmapOneToOne)
 {
@@ -353,7 +353,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PictureCase {"Rgb888", QImage::Format_RGB888, 24}, PictureCase {"Bgr888", QImage::Format_BGR888, 24},
                       PictureCase {"Indexed8", QImage::Format_Indexed8, 8},
                       PictureCase {"Grey8", QImage::Format_Grayscale8, 8}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(BitmapFromPictureTest, NullPictureGivesNull)
 {

@@ -69,13 +69,13 @@ TEST_P(BrokenInputLoad, GivesItsOutcomeAndTouchesNothing)
     }
 }
 
-std::string CaseName(const ::testing::TestParamInfo<BrokenInput>& info)
+std::string CaseName(const ::testing::TestParamInfo<BrokenInput>& testInfo)
 {
     // Test names allow letters, digits and underscores only.
     std::string name;
-    for (const QChar c : info.param.Name)
+    for (const QChar c : testInfo.param.Name)
         name += c.isLetterOrNumber() && c.unicode() < 128 ? static_cast<char>(c.unicode()) : '_';
-    return name.substr(0, 60) + "_" + std::to_string(info.index);
+    return name.substr(0, 60) + "_" + std::to_string(testInfo.index);
 }
 
 INSTANTIATE_TEST_SUITE_P(Empty, BrokenInputLoad, ::testing::ValuesIn(test::BrokenInputsOf(BrokenKind::Empty)), CaseName);

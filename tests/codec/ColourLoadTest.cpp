@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Files, TaggedFileTest,
                          ::testing::Values(TaggedCase{"Png8", "PNG", QImage::Format_RGB32, 2},
                                            TaggedCase{"Png16", "PNG", QImage::Format_RGBX64, 2},
                                            TaggedCase{"Jpeg", "JPEG", QImage::Format_RGB32, 8}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // A PNG whose iCCP chunk is replaced: what it holds must not cost the picture.
 QByteArray WithIccpChunk(const QByteArray& png, const QByteArray& compressedProfile)
@@ -171,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
             icc[0] = '\x7F';
             return qCompress(icc).mid(4);
         }}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // Today's photo formats, written by their libraries' own encoders, through
 // the loader at their size.

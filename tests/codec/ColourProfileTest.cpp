@@ -81,7 +81,7 @@ QByteArray SrgbVersion2Icc()
 {
     std::vector<cmsUInt16Number> table(1024);
     for (std::size_t i = 0; i < table.size(); ++i) {
-        const double v = i / 1023.0;
+        const double v = static_cast<double>(i) / 1023.0;
         table[i] = static_cast<cmsUInt16Number>(std::lround(65535 * (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4))));
     }
     cmsToneCurve* curve = cmsBuildTabulatedToneCurve16(nullptr, 1024, table.data());
@@ -162,7 +162,7 @@ Bitmap RowOf(Layout layout, const std::vector<QRgb>& colours)
     for (int x = 0; x < n; ++x) {
         const QRgb c = colours[x];
         if (layout == Layout::RgbFloat)
-            reinterpret_cast<FIRGBF*>(line)[x] = FIRGBF{qRed(c) / 255.0f, qGreen(c) / 255.0f, qBlue(c) / 255.0f};
+            reinterpret_cast<FIRGBF*>(line)[x] = FIRGBF{float(qRed(c)) / 255.0f, float(qGreen(c)) / 255.0f, float(qBlue(c)) / 255.0f};
         else if (layout == Layout::Rgb16)
             reinterpret_cast<FIRGB16*>(line)[x] = FIRGB16{WORD(qRed(c) * 257), WORD(qGreen(c) * 257), WORD(qBlue(c) * 257)};
         else if (layout == Layout::Rgba16)
@@ -242,10 +242,10 @@ TEST_P(RgbConversionTest, GivesTheSrgbColoursInTheSameLayout)
     }
 }
 
-std::string SpaceAndLayout(const ::testing::TestParamInfo<RgbConversionTest::ParamType>& info)
+std::string SpaceAndLayout(const ::testing::TestParamInfo<RgbConversionTest::ParamType>& testInfo)
 {
     const char* layouts[] = {"Rgb8", "Rgba8", "Rgb16", "Rgba16", "RgbFloat"};
-    return std::string(std::get<0>(info.param).Name) + layouts[static_cast<int>(std::get<1>(info.param))];
+    return std::string(std::get<0>(testInfo.param).Name) + layouts[static_cast<int>(std::get<1>(testInfo.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(Spaces, RgbConversionTest,
@@ -287,11 +287,11 @@ INSTANTIATE_TEST_SUITE_P(
         UnchangedCase {"Version2Srgb", SrgbVersion2Icc},
         UnchangedCase {"Noise", [] { return QByteArray(600, '\x5a'); }},
         UnchangedCase {"HeaderOnly", [] { return kSwapped.Icc().left(128); }},
-        UnchangedCase {"SizeClaimsMore", [] { const QByteArray icc = kSwapped.Icc(); return WithDeclaredSize(icc, icc.size() + 4096); }},
+        UnchangedCase {"SizeClaimsMore", [] { const QByteArray icc = kSwapped.Icc(); return WithDeclaredSize(icc, quint32(icc.size()) + 4096); }},
         UnchangedCase {"SizeBelowHeader", [] { return WithDeclaredSize(kSwapped.Icc(), 64); }},
         UnchangedCase {"CmykOnRgb", CmykIcc, true},
         UnchangedCase {"DeviceLink", [] { return Saved(cmsCreateInkLimitingDeviceLink(cmsSigCmykData, 250)); }}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // --- Grey: levels on the profile's curve become levels on sRGB's ----------------
 
@@ -325,7 +325,7 @@ TEST_P(GreyTest, LinearLevelsComeOutOnTheSrgbCurve)
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, GreyTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Grey16" : "Palette8"; });
+                         [](const auto& testInfo) { return testInfo.param ? "Grey16" : "Palette8"; });
 
 // --- Files through FreeImage ----------------------------------------------------
 
@@ -455,7 +455,7 @@ TEST_P(CmykFileTest, InksComeOutAsTheProfileSays)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, CmykFileTest, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "AdobeJpeg" : "Tiff"; });
+                         [](const auto& testInfo) { return testInfo.param ? "AdobeJpeg" : "Tiff"; });
 
 } // namespace
 } // namespace pixquill

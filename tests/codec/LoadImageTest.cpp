@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0",
                                    54),
                         "image too large"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(LoadImageTest, FolderIsNotLoaded)
 {
@@ -196,7 +196,7 @@ TEST_P(DeepImageTest, DrawsWithItsRealColours)
 INSTANTIATE_TEST_SUITE_P(Types, DeepImageTest,
                          ::testing::Values(DeepCase {"Rgb16Png", FIT_RGB16, 0}, DeepCase {"Rgba16Png", FIT_RGBA16, 0},
                                            DeepCase {"Grey16Png", FIT_UINT16, 0}, DeepCase {"Grey8Png", FIT_BITMAP, 8}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(LoadImageTest, JpegWithExifOrientation6LoadsUpright)
 {
@@ -287,7 +287,7 @@ TEST_P(LoadImageMemoryTest, RunningOutOfMemoryFailsCleanly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Surfaces, LoadImageMemoryTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Scratch" : "KeepsTheEarlierImage"; });
+                         [](const auto& testInfo) { return testInfo.param ? "Scratch" : "KeepsTheEarlierImage"; });
 
 // A batch worker's scratch load surface frees before it allocates; what it
 // ends up holding must be what an ordinary surface holds, through size

@@ -37,9 +37,9 @@ INSTANTIATE_TEST_SUITE_P(WrittenByOthers, RealFile,
                                            "v4-24bit.bmp", "v5-24bit-top-down.bmp", "v5-32bit-bitfields-top-down.bmp",
                                            "im-rle8-final-eol.bmp", "im-headerless.dib", "gm-uncompressed.pcx",
                                            "im-indexed.psd", "cursor.cur"),
-                         [](const auto& info) {
+                         [](const auto& testInfo) {
                              std::string name;
-                             for (const char* c = info.param; *c; ++c)
+                             for (const char* c = testInfo.param; *c; ++c)
                                  name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
                              return name;
                          });

@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(SevenFormats, SaveFormatTest,
                                            FormatCase {"Ico", kFifIco, "ico", 24, 0, -1},
                                            FormatCase {"Tiff", kFifTiff, "tif", 24, 0, -1},
                                            FormatCase {"Gif", kFifGif, "gif", 8, 24, -1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(SaveThumbnailTest, TiffIsUncompressed)
 {
@@ -274,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(Obstacles, UnwritableTargetTest,
                          ::testing::Values(Obstacle::EncoderRefuses, Obstacle::FolderIsMissing,
                                            Obstacle::TargetIsAFolder, Obstacle::ReadOnlyFile,
                                            Obstacle::ReadOnlyFolder),
-                         [](const auto& info) { return std::string(ObstacleName(info.param)); });
+                         [](const auto& testInfo) { return std::string(ObstacleName(testInfo.param)); });
 
 TEST(CaptureThumbnailTest, CapturesEveryRowAt32BitsWithFourthByteZero)
 {

@@ -96,8 +96,8 @@ TEST_P(BrokenBatch, CompletesAndCountsEveryBrokenImageWithItsReason)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryOutputFormat, BrokenBatch, ::testing::Range(0, kOutputFormatCount),
-                         [](const auto& info) {
-                             return std::string(OutputFormatAt(info.param)->Extension + 1);
+                         [](const auto& testInfo) {
+                             return std::string(OutputFormatAt(testInfo.param)->Extension + 1);
                          });
 
 } // namespace

@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
         ObstacleCase{Obstacle::ReadOnlyFolder, "ReadOnlyFolder", "(Permission denied)", false},
         ObstacleCase{Obstacle::ReadOnlyTarget, "ReadOnlyTarget", "read-only (Permission denied)", true},
         ObstacleCase{Obstacle::NameTooLong, "NameTooLong", "(File name too long)", true}),
-    [](const auto& info) { return std::string(info.param.Name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 TEST(FailingOutput, MissingParentRefusesTheRunWithTheSystemsWords)
 {

@@ -114,9 +114,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FolderProblems,
                                            ProblemCase{"half/typed", "No such folder"},
                                            ProblemCase{"file.png", "Not a folder"},
                                            ProblemCase{"locked", "Cannot read this folder"}),
-                         [](const auto& info) { return std::string(info.param.Name) == "half/typed"
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name) == "half/typed"
                                                            ? std::string("halftyped")
-                                                           : QString::fromUtf8(info.param.Name).remove('.').toStdString(); });
+                                                           : QString::fromUtf8(testInfo.param.Name).remove('.').toStdString(); });
 
 } // namespace
 } // namespace pixquill

@@ -51,8 +51,8 @@ TEST_P(FuzzRegressionTest, IsWrittenOrRefusedWithAReason)
 }
 
 INSTANTIATE_TEST_SUITE_P(Findings, FuzzRegressionTest, ::testing::ValuesIn(RegressionFiles()),
-                         [](const auto& info) {
-                             QString name = info.param;
+                         [](const auto& testInfo) {
+                             QString name = testInfo.param;
                              return name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9]")), QStringLiteral("_"))
                                  .toStdString();
                          });

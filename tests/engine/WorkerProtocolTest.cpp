@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                       GarbageCase{"Text", QByteArray("warning: bad marker\n"), FrameStatus::Malformed},
                       GarbageCase{"Oversized", QByteArray("\x7F\xFF\xFF\xFF\x03", 5), FrameStatus::Malformed},
                       GarbageCase{"HeaderOnly", QByteArray("\0\0\0\x08\x03", 5), FrameStatus::Incomplete}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(WorkerProtocolTest, PayloadsWithTrailingOrMissingBytesAreRefused)
 {
@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Answers with the job it was sent instead of a result.
         BrokenWorkerCase{"EchoesItsInput", {QStringLiteral("/bin/cat"), {}}, kDecoderCrashed},
         BrokenWorkerCase{"Missing", {QStringLiteral("/nonexistent/pixquill-worker"), {}}, kDecoderNotStarted}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace
 } // namespace pixquill

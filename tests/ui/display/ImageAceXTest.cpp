@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         // rows stay under the horizontal bar.
         LayoutCase{"HeightUnderTheBar", {400, 300}, {600, 290}, true, false, 200, 0, {0, 0}},
         LayoutCase{"WidthBesideTheBar", {400, 300}, {390, 700}, false, true, 0, 400, {0, 0}}),
-    [](const ::testing::TestParamInfo<LayoutCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<LayoutCase>& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(ViewerLayout, BarsAndCornerSitAlongTheViewportEdges)
 {
@@ -257,8 +257,8 @@ INSTANTIATE_TEST_SUITE_P(Viewer, BorderTest,
                          ::testing::Values(BorderCase{0, 0, false}, BorderCase{1, 2, true}, BorderCase{6, 2, true},
                                            BorderCase{8, 2, true}, BorderCase{9, 2, false},
                                            BorderCase{-1, 2, false}),
-                         [](const ::testing::TestParamInfo<BorderCase>& info) {
-                             return "Style" + std::to_string(info.index);
+                         [](const ::testing::TestParamInfo<BorderCase>& testInfo) {
+                             return "Style" + std::to_string(testInfo.index);
                          });
 
 TEST(ViewerBorder, AssignmentRedrawsButDoesNotMoveTheViewport)
@@ -435,7 +435,7 @@ INSTANTIATE_TEST_SUITE_P(
         EventCase{"FitViewport", 1, Area::Viewport, Qt::RightButton,
                   Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier, 2, 7},
         EventCase{"FitControl", 1, Area::Control, Qt::MiddleButton, Qt::ShiftModifier | Qt::AltModifier, 4, 5}),
-    [](const ::testing::TestParamInfo<EventCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<EventCase>& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(ViewerEvents, ChangedKeyAsciiGoesBackToTheArea)
 {
@@ -570,7 +570,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SetterCase{"Displaymode", [](ImageAceX& v) { v.SetDisplaymode(1); }},
                       SetterCase{"BackColor", [](ImageAceX& v) { v.SetBackColor(0x0000FF00); }},
                       SetterCase{"Picture", [](ImageAceX& v) { v.SetPicture(test::GradientImage(4, 4)); }}),
-    [](const ::testing::TestParamInfo<SetterCase>& info) { return std::string(info.param.key); });
+    [](const ::testing::TestParamInfo<SetterCase>& testInfo) { return std::string(testInfo.param.key); });
 
 TEST(ViewerProperties, Descriptions)
 {

@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CloseCase{"DoubleClickPicture", Closer::DoubleClickPicture},
                       CloseCase{"DoubleClickViewport", Closer::DoubleClickViewport},
                       CloseCase{"DoubleClickWindow", Closer::DoubleClickWindow}),
-    [](const ::testing::TestParamInfo<CloseCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<CloseCase>& testInfo) { return std::string(testInfo.param.name); });
 
 struct StayCase {
     const char* name;
@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
         StayCase{"OtherKeyOnPicture", [](fFullScale& w) { QTest::keyClick(w.imView()->picDst(), Qt::Key_A); }},
         StayCase{"EnterOnWindow", [](fFullScale& w) { QTest::keyClick(&w, Qt::Key_Return); }},
         StayCase{"ClickOnBar", [](fFullScale& w) { QTest::mouseClick(w.imView()->hSB(), Qt::LeftButton); }}),
-    [](const ::testing::TestParamInfo<StayCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<StayCase>& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(FullScaleTest, OpeningWhileOpenShowsTheNewPictureInTheSameWindow)
 {

@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         // round(200 / 1000 * 1) = 0 would lose the picture entirely.
         FitCase{"ThinPictureKeepsOnePixel", 1000, 1, 200, 200, 0, true, {0, 100, 200, 1}},
         FitCase{"OnePixelBoxRoom", 50, 40, 3, 3, 2, true, {1, 1, 1, 1}}),
-    [](const ::testing::TestParamInfo<FitCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FitCase>& testInfo) { return std::string(testInfo.param.name); });
 
 struct NoFitCase {
     const char* name;
@@ -82,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NoFitCase{"BoxEqualToMargin", 100, 100, 2, 200, 2},
                       NoFitCase{"BoxSmallerThanMargin", 100, 100, 200, 1, 2},
                       NoFitCase{"EmptyBox", 100, 100, 0, 0, 0}),
-    [](const ::testing::TestParamInfo<NoFitCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<NoFitCase>& testInfo) { return std::string(testInfo.param.name); });
 
 // ---------------------------------------------------------------------------
 // Drawing

@@ -154,7 +154,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Roads, fMainBatchRoads, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "Worker" : "InProcess"); });
+                         [](const auto& testInfo) { return std::string(testInfo.param ? "Worker" : "InProcess"); });
 
 TEST_P(fMainBatchRoads, WhatHappensBetweenImagesAppliesFromTheNextImage)
 {

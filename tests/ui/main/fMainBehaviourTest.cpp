@@ -359,8 +359,8 @@ TEST_P(fMainClosing, EndsTheProgramWithTheAboutWindowOpen)
 
 INSTANTIATE_TEST_SUITE_P(ThreeWays, fMainClosing,
                          ::testing::Values(CloseBy::Label1, CloseBy::CloseButton, CloseBy::WindowSystem),
-                         [](const ::testing::TestParamInfo<CloseBy>& info) {
-                             switch (info.param) {
+                         [](const ::testing::TestParamInfo<CloseBy>& testInfo) {
+                             switch (testInfo.param) {
                              case CloseBy::Label1: return std::string("Label1");
                              case CloseBy::CloseButton: return std::string("btnForm2");
                              case CloseBy::WindowSystem: return std::string("WindowSystem");

@@ -144,8 +144,8 @@ TEST_P(fMainControlTable, ContainerPositionSizeAndCaption)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryControl, fMainControlTable, ::testing::ValuesIn(kControls),
-                         [](const ::testing::TestParamInfo<ControlRow>& info) {
-                             QString name = QString::fromUtf8(info.param.Name);
+                         [](const ::testing::TestParamInfo<ControlRow>& testInfo) {
+                             QString name = QString::fromUtf8(testInfo.param.Name);
                              name.remove(QLatin1Char('(')).remove(QLatin1Char(')'));
                              return name.toStdString();
                          });

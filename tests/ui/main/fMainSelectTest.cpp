@@ -439,7 +439,7 @@ INSTANTIATE_TEST_SUITE_P(Drops, fMainDrop,
                          ::testing::Values(DropCase{"sub", true}, DropCase{"a.png", true},
                                            DropCase{"phone.heic", true}, DropCase{"notes.txt", false}, DropCase{"missing", false},
                                            DropCase{"text", false}, DropCase{"web", false}),
-                         [](const auto& info) { return QString::fromUtf8(info.param.What).remove('.').toStdString(); });
+                         [](const auto& testInfo) { return QString::fromUtf8(testInfo.param.What).remove('.').toStdString(); });
 
 } // namespace
 } // namespace pixquill

@@ -121,7 +121,7 @@ TEST_P(FolderChooserRequire, CountsTheHighlightedFolderAndGatesOk)
 INSTANTIATE_TEST_SUITE_P(, FolderChooserRequire,
                          ::testing::Values(RequireCase{"SourceNeedsFilesCancelGivesEmpty", -1, false},
                                            RequireCase{"DestinationTakesAnyFolder", 0, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 struct StartCase {
     const char* name;
@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(, FolderChooserStart,
                                            StartCase{"OneTrailingSlashRemoved", "%1/", "%1"},
                                            StartCase{"EmptyMeansCurrentDirectory", "", "%1"},
                                            StartCase{"RootStaysRoot", "/", "/"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 enum class Entry { None, TwoFiles, Hidden, SubFolder, Fifo, Socket, Dangling, LinkToDevice, LinkToFile };
 
@@ -212,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(, CountFilesTable,
                                            CountCase{"LinkToFileCountsAsAFile", Entry::LinkToFile, ".", 2},
                                            CountCase{"MissingFolder", Entry::None, "missing", 0},
                                            CountCase{"FileInsteadOfFolder", Entry::TwoFiles, "a.png", 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace
 } // namespace pixquill

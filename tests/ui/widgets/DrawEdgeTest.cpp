@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(Styles, DrawEdgeTest,
         EdgeCase{8, M, S, S, M},         // bump
         EdgeCase{9, None, None, None, None},
         EdgeCase{-1, None, None, None, None}),
-    [](const auto& info) { return "Style" + std::to_string(info.param.style < 0 ? 99 : info.param.style); });
+    [](const auto& testInfo) { return "Style" + std::to_string(testInfo.param.style < 0 ? 99 : testInfo.param.style); });
 
 TEST(DrawEdgeCornersTest, BottomAndRightOverwriteSharedCorners)
 {

@@ -192,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(Table, PictureButtonStateTest, ::testing::Values(
              {"Move0", "Enter", "Move0", "Leave"}, 0, false, false},
     Scenario{"LeftHeldMoveOverShowsDown", {{Act::MoveLeft, O}},
              {"Move1"}, 2, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(PictureButtonTest, NewButtonMeasures60By57UntilItsFirstFace)
 {

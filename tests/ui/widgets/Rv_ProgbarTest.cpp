@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Table, BarLayoutTest, ::testing::Values(
     LayoutCase{"AboveMaxRunsPastTheEdge", {100, 16}, 0, 100, 101, {0, 0, 101, 16}},
     LayoutCase{"FarAboveMaxStaysJustPastTheEdge", {100, 16}, 0, 1, 2000000000, {0, 0, 102, 16}},
     LayoutCase{"FarAboveMaxWithOffset", {100, 16}, 1, 1, 2000000000, {2, 2, 100, 12}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 struct KeptCase {
     const char* name;
@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Table, BarKeepsGeometryTest, ::testing::Values(
     KeptCase{"NegativeValue", 100, -5},
     KeptCase{"NegativeMaxPositiveValue", -100, 30},
     KeptCase{"MostNegativeValue", 100, std::numeric_limits<int>::min()}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(Rv_ProgbarTest, ValueZeroHidesTheBar)
 {
