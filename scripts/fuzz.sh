@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz target (load, render and save over arbitrary bytes) with
 # clang in build-fuzz/ and runs it for a given time on one core:
-#   fuzz.sh SECONDS [LIBFUZZER-OPTIONS...]
+#   fuzz.sh [--seeds GLOB] SECONDS [LIBFUZZER-OPTIONS...]
 # The corpus grows in build-fuzz/corpus, started from tests/data/fuzz-seeds
 # (each seed behind a first line naming its extension); findings (crash-*,
 # leak-*, timeout-*, oom-*) land in build-fuzz/findings/.
