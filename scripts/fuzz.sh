@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds the fuzz target (load, render and save over arbitrary bytes) with
 # clang in build-fuzz/ and runs it for a given time on one core:
-#   fuzz.sh SECONDS [LIBFUZZER-OPTIONS...]
+#   fuzz.sh [--seeds GLOB] SECONDS [LIBFUZZER-OPTIONS...]
 # The corpus grows in build-fuzz/corpus, started from tests/data/fuzz-seeds
 # (each seed behind a first line naming its extension); findings (crash-*,
-# leak-*, timeout-*, oom-*) land in build-fuzz/findings/. Turn one into a
-# regression file, replayed by the tests, with
+# leak-*, timeout-*, oom-*) land in build-fuzz/findings/.
+# --seeds keeps one decoder's time for it: only the seeds matching GLOB
+# (e.g. '*.jxl') start the corpus, which then grows in its own folder,
+# build-fuzz/corpus-GLOB, so that a whole-set corpus does not mix in.
+# Turn a finding into a regression file, replayed by the tests, with
 #   fuzz.sh --export FINDING NAME      (writes tests/data/fuzz-regressions/NAME.EXT)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +27,14 @@ if [ "${1:-}" = "--export" ]; then
   exit 0
 fi
 
-seconds=${1:?usage: fuzz.sh SECONDS [LIBFUZZER-OPTIONS...]}
+seeds='*'
+corpus=build-fuzz/corpus
+if [ "${1:-}" = "--seeds" ]; then
+  seeds=${2:?usage: fuzz.sh [--seeds GLOB] SECONDS [LIBFUZZER-OPTIONS...]}
+  corpus=build-fuzz/corpus-$(printf '%s' "$seeds" | tr -c 'A-Za-z0-9.-' '_')
+  shift 2
+fi
+seconds=${1:?usage: fuzz.sh [--seeds GLOB] SECONDS [LIBFUZZER-OPTIONS...]}
 shift
 
 bash scripts/install-deps.sh fuzz
@@ -36,11 +46,14 @@ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=
   -DPIXQUILL_FUZZ=ON -DPIXQUILL_BUILD_GUI=OFF -DPIXQUILL_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
 cmake --build build-fuzz -j"$(nproc 2>/dev/null || echo 2)" --target pixquill_fuzz_load
 
-corpus=build-fuzz/corpus
 findings=build-fuzz/findings
 mkdir -p "$corpus" "$findings"
 if [ -z "$(ls -A "$corpus")" ]; then
-  for seed in tests/data/fuzz-seeds/*; do
+  shopt -s nullglob
+  matched=(tests/data/fuzz-seeds/$seeds)
+  shopt -u nullglob
+  [ ${#matched[@]} -gt 0 ] || { echo "fuzz.sh: no seed matches $seeds" >&2; exit 1; }
+  for seed in "${matched[@]}"; do
     { printf '%s\n' "${seed##*.}"; cat "$seed"; } >"$corpus/seed-$(basename "$seed")"
   done
 fi
