@@ -98,7 +98,7 @@ QByteArray Encoded(const QString& program, QStringList arguments, const QImage& 
     return test::ReadFileBytes(out);
 }
 
-struct HeifSpec {
+struct HeifRecipe {
     int Orientation = 1;
     int ThumbnailBox = 0;   // a thumbnail image fitting this square
     QSize OtherThumbnail {}; // or one of another picture and aspect
@@ -119,7 +119,7 @@ heif_image* HeifImage(const QImage& picture)
 
 // HEVC through libheif, for what heif-enc cannot be asked: a stored
 // orientation, a thumbnail of another picture.
-QByteArray EncodeHeic(const QImage& picture, const HeifSpec& spec)
+QByteArray EncodeHeic(const QImage& picture, const HeifRecipe& recipe)
 {
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
@@ -127,14 +127,14 @@ QByteArray EncodeHeic(const QImage& picture, const HeifSpec& spec)
     heif_encoder_set_lossy_quality(encoder, 90);
     heif_image* image = HeifImage(picture);
     heif_encoding_options* options = heif_encoding_options_alloc();
-    options->image_orientation = heif_orientation(spec.Orientation);
+    options->image_orientation = heif_orientation(recipe.Orientation);
     heif_image_handle* handle = nullptr;
     heif_context_encode_image(context, image, encoder, options, &handle);
     heif_image_handle* thumbnail = nullptr;
-    if (spec.ThumbnailBox > 0)
-        heif_context_encode_thumbnail(context, image, handle, encoder, options, spec.ThumbnailBox, &thumbnail);
-    if (spec.OtherThumbnail.isValid()) {
-        heif_image* other = HeifImage(test::GradientImage(spec.OtherThumbnail.width(), spec.OtherThumbnail.height()));
+    if (recipe.ThumbnailBox > 0)
+        heif_context_encode_thumbnail(context, image, handle, encoder, options, recipe.ThumbnailBox, &thumbnail);
+    if (recipe.OtherThumbnail.isValid()) {
+        heif_image* other = HeifImage(test::GradientImage(recipe.OtherThumbnail.width(), recipe.OtherThumbnail.height()));
         heif_context_encode_image(context, other, encoder, nullptr, &thumbnail);
         heif_context_assign_thumbnail(context, handle, thumbnail);
         heif_image_release(other);
@@ -303,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(Turns, OrientationTest, ::testing::Combine(::testing::B
 
 struct ThumbnailCase {
     const char* Name;
-    HeifSpec Spec;
+    HeifRecipe Recipe;
     QSize Wanted;
     QSize Decoded;
     QRgb BottomLeft = qRgb(0, 0, 255);
@@ -314,7 +314,7 @@ class ThumbnailTest : public ::testing::TestWithParam<ThumbnailCase> {};
 
 TEST_P(ThumbnailTest, TakenOnlyWhenTwiceTheWantedSizeWithTheSameAspect)
 {
-    const QByteArray file = EncodeHeic(test::QuadrantImage(256, 192), GetParam().Spec);
+    const QByteArray file = EncodeHeic(test::QuadrantImage(256, 192), GetParam().Recipe);
     const DecodedImage decoded = Decode(file, GetParam().Wanted.width(), GetParam().Wanted.height());
     ASSERT_TRUE(decoded.Image) << decoded.Error.toStdString();
     EXPECT_EQ(GetParam().Decoded, SizeOf(decoded.Image.get()));
