@@ -218,7 +218,8 @@ void DescribeOptions(QCommandLineParser& parser)
         "Ctrl+C (SIGINT) or SIGTERM ends the run once the images in hand are written; a second one "
         "ends it at once. Either way no partial file is left.\n"
         "Exit status: 0 every image written (or up to date), 1 some not written, 2 usage error, "
-        "130 ended by SIGINT, 143 ended by SIGTERM."));
+        "130 ended by SIGINT, 143 ended by SIGTERM.\n"
+        "For a web page: pixquill-batch --format webp --width 400 --height 400 SOURCE DEST"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("SOURCE", "Folder holding the images.");

@@ -93,9 +93,12 @@ bool EncodeAvif(FileStream& stream, FIBITMAP* bitmap, int quality)
     nclx->transfer_characteristics = heif_transfer_characteristic_IEC_61966_2_1;
     nclx->matrix_coefficients = heif_matrix_coefficients_ITU_R_BT_601_6;
     nclx->full_range_flag = 1;
+    // libheif 1.15 converts by the options' description but writes the
+    // image's own into the file: give both.
     options->output_nclx_profile = nclx.get();
     options->macOS_compatibility_workaround_no_nclx_profile = 0;
-    if (!Succeeded(heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), nullptr)))
+    if (!Succeeded(heif_image_set_nclx_color_profile(image.get(), nclx.get()))
+        || !Succeeded(heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), nullptr)))
         return false;
 
     heif_writer writer {1, &WriteToStream};
