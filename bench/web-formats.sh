@@ -11,7 +11,10 @@
 # lower is better; a perceptual measure, the one libjxl aims at). The table
 # gives, per size, format and quality: the photos' total bytes, the two
 # means, and the median and largest encoding time. Raw figures:
-# bench/results/web-raw.tsv.
+# bench/results/web-raw.tsv, the table web-summary.md. Then pixquill_encoder_speed_bench times the
+# AVIF encoder's speeds and the JPEG XL encoder's efforts on 400 x 300 crops
+# of the same photos (vipsthumbnail --smartcrop centre), one core:
+# bench/results/web-speed.txt.
 #
 #   bench/web-formats.sh [RUNS]   (environment BENCH_DIR for the scratch
 #                                  folder, PHOTO_DIR for photos made already,
@@ -28,10 +31,10 @@ if [ -z "${BUILD_DIR:-}" ]; then
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXQUILL_BUILD_TESTS=OFF -DPIXQUILL_BUILD_BENCH=ON "${launcher[@]}" >/dev/null
 fi
-cmake --build "$build" -j2 --target pixquill_web_bench >/dev/null
+cmake --build "$build" -j2 --target pixquill_web_bench pixquill_encoder_speed_bench >/dev/null
 
-for tool in dwebp avifdec djxl compare butteraugli; do
-  command -v "$tool" >/dev/null || { echo "web-formats: $tool is missing (apt-get install webp libavif-bin libjxl-tools imagemagick butteraugli)" >&2; exit 1; }
+for tool in dwebp avifdec djxl compare butteraugli vipsthumbnail; do
+  command -v "$tool" >/dev/null || { echo "web-formats: $tool is missing (apt-get install webp libavif-bin libjxl-tools imagemagick butteraugli libvips-tools)" >&2; exit 1; }
 done
 photos=${PHOTO_DIR:-$scratch/photos}
 [ -d "$photos" ] || photos=$(bash bench/make-photo-set.sh "$photos")
@@ -56,7 +59,7 @@ while IFS=$'\t' read -r box photo format quality width height bytes ms; do
     "$psnr" "$distance"
 done <"$out/saves.tsv" >bench/results/web-raw.tsv
 
-python3 - bench/results/web-raw.tsv <<'PY'
+python3 - bench/results/web-raw.tsv <<'PY' | tee bench/results/web-summary.md
 import statistics, sys
 from collections import defaultdict
 rows = defaultdict(list)
@@ -70,3 +73,11 @@ for (box, fmt, q), r in sorted(rows.items(), key=lambda kv: (kv[0][0], ["jpg", "
           f"| {statistics.mean(x[3] for x in r):.2f} "
           f"| {statistics.median(x[1] for x in r):.1f} | {max(x[1] for x in r):.1f} |")
 PY
+
+mkdir -p "$out/crops"
+for photo in "$photos"/*.jpg; do
+  case $photo in *-progressive.jpg) continue ;; esac
+  vipsthumbnail "$photo" -s 400x300 --smartcrop centre -o "$out/crops/%s.png"
+done
+QT_QPA_PLATFORM=offscreen taskset -c 0 "$build/bench/pixquill_encoder_speed_bench" "$out/crops"/*.png \
+  | tee bench/results/web-speed.txt

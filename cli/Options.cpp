@@ -50,7 +50,7 @@ QStringList LossyFormatNames()
     return names;
 }
 
-// "Encoder quality ... jpg 75, webp 80, ...".
+// The --quality help, with each lossy format's default: "... Defaults: jpg 75, webp 80, ...".
 QString QualityHelp()
 {
     QStringList defaults;
