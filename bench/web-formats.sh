@@ -11,9 +11,10 @@
 # lower is better; a perceptual measure, the one libjxl aims at). The table
 # gives, per size, format and quality: the photos' total bytes, the two
 # means, and the median and largest encoding time. Raw figures:
-# bench/results/web-raw.tsv, the table web-summary.md. Then pixquill_encoder_speed_bench times the
-# AVIF encoder's speeds and the JPEG XL encoder's efforts on 400 x 300 crops
-# of the same photos (vipsthumbnail --smartcrop centre), one core:
+# bench/results/web-raw.tsv, the table web-summary.md. Then
+# pixquill_encoder_speed_bench times the AVIF encoder's speeds and the JPEG
+# XL encoder's efforts on 400 x 300 crops of the same photos (vipsthumbnail
+# --smartcrop centre), one core:
 # bench/results/web-speed.txt.
 #
 #   bench/web-formats.sh [RUNS]   (environment BENCH_DIR for the scratch
