@@ -369,8 +369,8 @@ double MeanSquaredError(const QImage& a, const QImage& b)
 }
 
 struct Written {
-    QByteArray Bytes;
-    double Error = -1; // mean squared error against the drawing
+    QByteArray bytes;
+    double error = -1; // mean squared error against the drawing
 };
 
 class QualityTest : public ::testing::TestWithParam<int> {};
@@ -390,19 +390,19 @@ TEST_P(QualityTest, LowerQualityIsSmallerAndWorseAndNoneIsTheDefault)
         QString reason;
         EXPECT_EQ(kSaveWritten, SaveThumbnail(thumb, path, entry.FormatCode, &reason, quality))
             << reason.toStdString();
-        written.Bytes = test::ReadFileBytes(path);
+        written.bytes = test::ReadFileBytes(path);
         Surface loaded;
         if (LoadImageToSurface(path, loaded).ok && loaded.Image().size() == drawn.size())
-            written.Error = MeanSquaredError(drawn, loaded.Image());
+            written.error = MeanSquaredError(drawn, loaded.Image());
         return written;
     };
     const Written low = save(20);
     const Written high = save(95);
-    ASSERT_GE(low.Error, 0);
-    ASSERT_GE(high.Error, 0);
-    EXPECT_LT(low.Bytes.size(), high.Bytes.size());
-    EXPECT_LT(high.Error, low.Error);
-    EXPECT_EQ(save(entry.DefaultQuality).Bytes, save(0).Bytes);
+    ASSERT_GE(low.error, 0);
+    ASSERT_GE(high.error, 0);
+    EXPECT_LT(low.bytes.size(), high.bytes.size());
+    EXPECT_LT(high.error, low.error);
+    EXPECT_EQ(save(entry.DefaultQuality).bytes, save(0).bytes);
 }
 
 std::vector<int> LossyFormats()
