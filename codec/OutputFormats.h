@@ -40,7 +40,7 @@ struct OutputFormatEntry {
 };
 
 // The lossy formats' default qualities. JPEG's is FreeImage's own default,
-// so naming it changes no byte of the design's JPEG thumbnails.
+// so naming it changes no byte of the JPEG thumbnails made without it.
 inline constexpr int kJpegDefaultQuality = 75;
 inline constexpr int kWebpDefaultQuality = 80;
 inline constexpr int kAvifDefaultQuality = 60;
