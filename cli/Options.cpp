@@ -40,6 +40,29 @@ QString FormatHelp()
              QString::fromLatin1(OutputFormats()[kOutputFormatJpeg].Name));
 }
 
+QStringList LossyFormatNames()
+{
+    QStringList names;
+    for (const OutputFormatEntry& entry : OutputFormats()) {
+        if (entry.DefaultQuality > 0)
+            names.append(QString::fromLatin1(entry.Name));
+    }
+    return names;
+}
+
+// The --quality help, with each lossy format's default: "... Defaults: jpg 75, webp 80, ...".
+QString QualityHelp()
+{
+    QStringList defaults;
+    for (const OutputFormatEntry& entry : OutputFormats()) {
+        if (entry.DefaultQuality > 0)
+            defaults.append(QStringLiteral("%1 %2").arg(QString::fromLatin1(entry.Name)).arg(entry.DefaultQuality));
+    }
+    return QStringLiteral("Quality of the lossy formats, 1 (smallest files) to 100 (best pictures); only with "
+                          "one of them. Defaults: %1 (JPEG's is the image library's own).")
+        .arg(defaults.join(QStringLiteral(", ")));
+}
+
 Failure UsageFailure(const QString& message)
 {
     return Failure{message};
@@ -108,9 +131,10 @@ Outcome<JobSettings> ReadJobSettings(const QCommandLineParser& parser)
             WholeNumber(parser, "quality", 1, 100, QStringLiteral("a whole number from 1 to 100"));
         if (!quality)
             return quality.Error();
-        settings.JpegQuality = *quality;
-        if (settings.OutputFormat != kOutputFormatJpeg)
-            return UsageFailure(QStringLiteral("--quality: only JPEG output has a quality (--format jpg)"));
+        settings.Quality = *quality;
+        if (OutputFormats()[std::size_t(settings.OutputFormat)].DefaultQuality == 0)
+            return UsageFailure(QStringLiteral("--quality: only the lossy formats have a quality (%1)")
+                                    .arg(LossyFormatNames().join(QStringLiteral(", "))));
     }
     return settings;
 }
@@ -194,7 +218,8 @@ void DescribeOptions(QCommandLineParser& parser)
         "Ctrl+C (SIGINT) or SIGTERM ends the run once the images in hand are written; a second one "
         "ends it at once. Either way no partial file is left.\n"
         "Exit status: 0 every image written (or up to date), 1 some not written, 2 usage error, "
-        "130 ended by SIGINT, 143 ended by SIGTERM."));
+        "130 ended by SIGINT, 143 ended by SIGTERM.\n"
+        "For a web page: pixquill-batch --format webp --width 400 --height 400 SOURCE DEST"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("SOURCE", "Folder holding the images.");
@@ -218,9 +243,7 @@ void DescribeOptions(QCommandLineParser& parser)
         {"filter", "none, bspline, bicubic, bilinear, box, catmullrom or lanczos3 (default none).",
          "FILTER", "none"},
         {"format", FormatHelp(), "FORMAT", QString::fromLatin1(OutputFormats()[kOutputFormatJpeg].Name)},
-        {"quality", "JPEG quality, 1 (smallest files) to 100 (best pictures); only with --format jpg "
-                    "(default: the image library's own, 75).",
-         "N"},
+        {"quality", QualityHelp(), "N"},
         {"prefix", "Text put in front of every output name (default _TH).", "TEXT", "_TH"},
         {"newer", "Skip an image whose thumbnail already exists and is newer than the image, counting it "
                   "as up to date. Images that share a thumbnail are made again together when any of them "

@@ -28,15 +28,16 @@ void SetFourthByte(FIBITMAP* bitmap, BYTE value)
 
 } // namespace
 
-Bitmap ConvertForFormat(Bitmap captured, int format, int jpegQuality, int& flags)
+Bitmap ConvertForFormat(Bitmap captured, int format, int quality, int& flags)
 {
     Bitmap current = std::move(captured);
     // The conversion and the flags come from the format's row; a code no row
     // has is written as captured, if its encoder can.
     const std::optional<OutputFormatEntry> entry = OutputFormatOfCode(format);
     flags = entry ? entry->SaveFlags : 0;
-    if (format == FIF_JPEG && jpegQuality >= 1 && jpegQuality <= 100)
-        flags = jpegQuality;
+    // FreeImage's JPEG and WebP writers both take the quality as the flags.
+    if (entry && (format == FIF_JPEG || format == FIF_WEBP))
+        flags = EncoderQuality(*entry, quality);
     if (!current)
         return current;
     switch (entry ? entry->Conversion : FormatConversion::AsCaptured) {
@@ -64,6 +65,26 @@ bool EncodeInto(FileStream& stream, int format, FIBITMAP* bitmap, int flags)
         = FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(format), bitmap, FileStream::Io(), &stream, flags)
         != FALSE;
     return stream.Flush() && saved;
+}
+
+std::vector<std::uint8_t> PackedRgbRows(FIBITMAP* bitmap)
+{
+    if (FreeImage_GetBPP(bitmap) != 24 || FreeImage_GetImageType(bitmap) != FIT_BITMAP)
+        return {};
+    const std::size_t width = FreeImage_GetWidth(bitmap);
+    const std::size_t height = FreeImage_GetHeight(bitmap);
+    std::vector<std::uint8_t> rgb(width * height * 3);
+    std::uint8_t* out = rgb.data();
+    for (std::size_t row = 0; row < height; ++row) {
+        // FreeImage keeps the bottom row first.
+        const BYTE* p = FreeImage_GetScanLine(bitmap, static_cast<int>(height - 1 - row));
+        for (std::size_t x = 0; x < width; ++x, p += 3) {
+            *out++ = p[FI_RGBA_RED];
+            *out++ = p[FI_RGBA_GREEN];
+            *out++ = p[FI_RGBA_BLUE];
+        }
+    }
+    return rgb;
 }
 
 bool EncodeIcon(FileStream& stream, FIBITMAP* bitmap)

@@ -16,13 +16,16 @@
 #include <FreeImage.h>
 
 #include "codec/AtomicSave.h"
+#include "codec/AvifEncoder.h"
 #include "codec/Capture32.h"
 #include "codec/ColourProfile.h"
 #include "codec/DecoderTable.h"
 #include "codec/Encoders.h"
 #include "codec/FileStream.h"
 #include "codec/InputSource.h"
+#include "codec/JxlEncoder.h"
 #include "codec/LibraryMessages.h"
+#include "codec/OutputFormats.h"
 #include "codec/RowReader.h"
 #include "codec/Rounding.h"
 #include "codec/Surface.h"
@@ -326,7 +329,7 @@ void RefuseFurtherSaves()
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason, int jpegQuality)
+int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason, int quality)
 {
     if (reason)
         reason->clear();
@@ -342,7 +345,7 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
 
     LibraryMessages messages;
     int flags = 0;
-    Bitmap current = ConvertForFormat(std::move(captured.Bitmap), format, jpegQuality, flags);
+    Bitmap current = ConvertForFormat(std::move(captured.Bitmap), format, quality, flags);
     if (!current)
         return Fail(reason, kSaveConversionFailed,
                     messages.Explain(QStringLiteral("cannot convert the image for this format")));
@@ -357,8 +360,15 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
 
     messages.Clear();
     FileStream stream(save.Descriptor());
-    const bool encoded = format == kFifIco ? EncodeIcon(stream, current.get())
-                                           : EncodeInto(stream, format, current.get(), flags);
+    const std::optional<OutputFormatEntry> entry = OutputFormatOfCode(format);
+    const int encoderQuality = entry ? EncoderQuality(*entry, quality) : 0;
+    bool encoded = false;
+    switch (format) {
+    case kFifIco: encoded = EncodeIcon(stream, current.get()); break;
+    case kOwnFormatAvif: encoded = EncodeAvif(stream, current.get(), encoderQuality); break;
+    case kOwnFormatJxl: encoded = EncodeJxl(stream, current.get(), encoderQuality); break;
+    default: encoded = EncodeInto(stream, format, current.get(), flags); break;
+    }
     current.reset();
     if (stream.Error())
         return Fail(reason, kSaveFailed,

@@ -31,6 +31,12 @@ inline constexpr int kFifPng = 13;
 inline constexpr int kFifTarga = 17;
 inline constexpr int kFifTiff = 18;
 inline constexpr int kFifGif = 25;
+inline constexpr int kFifWebp = 35;
+
+// Codes of our own for the formats FreeImage cannot write, far above
+// FreeImage's last code (36), so that no FreeImage code can ever mean them.
+inline constexpr int kOwnFormatAvif = 1001;
+inline constexpr int kOwnFormatJxl = 1002;
 
 // Save statuses.
 inline constexpr int kSaveWritten = 0;
@@ -105,11 +111,11 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb);
 // receives a short explanation of a failure and is emptied on success. When
 // the system refused something (a full disk, a missing folder, a name too
 // long) the reason ends with its own words: "cannot write the file (File too
-// large)". jpegQuality 1..100 is the JPEG encoder's quality (FreeImage takes
-// the number itself as its flags); any other value leaves FreeImage's default,
-// and other formats ignore it.
+// large)". quality 1..100 is the encoder quality of the lossy formats (JPEG,
+// WebP, AVIF, JPEG XL); any other value gives the format's default
+// (OutputFormats), and the other formats ignore it.
 int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr,
-                  int jpegQuality = 0);
+                  int quality = 0);
 
 // For a process about to end at once with saves still running on other
 // threads: every SaveThumbnail that starts from now on fails ("saving was

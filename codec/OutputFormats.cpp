@@ -14,7 +14,10 @@ static_assert(kFifPng == FIF_PNG);
 static_assert(kFifTarga == FIF_TARGA);
 static_assert(kFifTiff == FIF_TIFF);
 static_assert(kFifGif == FIF_GIF);
+static_assert(kFifWebp == FIF_WEBP);
 static_assert(kSaveFlagsTiffUncompressed == TIFF_NONE);
+// Our own codes must stay clear of every FreeImage code.
+static_assert(kOwnFormatAvif > FIF_JXR && kOwnFormatJxl > FIF_JXR);
 
 const std::array<OutputFormatEntry, kOutputFormatCount>& OutputFormats()
 {
@@ -35,6 +38,13 @@ std::optional<OutputFormatEntry> OutputFormatOfCode(int formatCode)
             return entry;
     }
     return std::nullopt;
+}
+
+int EncoderQuality(const OutputFormatEntry& entry, int asked)
+{
+    if (entry.DefaultQuality == 0)
+        return 0;
+    return asked >= 1 && asked <= 100 ? asked : entry.DefaultQuality;
 }
 
 QString OutputExtensionAt(int index)

@@ -33,18 +33,35 @@ struct OutputFormatEntry {
     const char* Extension; // with its dot
     FormatConversion Conversion;
     int SaveFlags = 0;     // FreeImage's save flags for the encoder
+    // Lossy formats: the encoder quality 1..100 used when none is asked for
+    // (chosen from size against picture quality on real photos, see
+    // bench/RESULTS.md); 0: the format has no quality.
+    int DefaultQuality = 0;
 };
+
+// The lossy formats' default qualities. JPEG's is FreeImage's own default,
+// so naming it changes no byte of the JPEG thumbnails made without it.
+inline constexpr int kJpegDefaultQuality = 75;
+inline constexpr int kWebpDefaultQuality = 80;
+inline constexpr int kAvifDefaultQuality = 60;
+inline constexpr int kJxlDefaultQuality = 75;
 
 // In list order, which is not FreeImage's numbering.
 inline constexpr std::array kOutputFormatTable = std::to_array<OutputFormatEntry>({
     {"Windows or OS2 BMP(*.bmp)", "bmp", kFifBmp, ".bmp", FormatConversion::AsCaptured},
     {"Compuserve GIF(*.gif)", "gif", kFifGif, ".gif", FormatConversion::To24BitsWuPalette},
     {"Icon File(*.ico)", "ico", kFifIco, ".ico", FormatConversion::To24Bits},
-    {"JPEG(*.jpg)", "jpg", kFifJpeg, ".jpg", FormatConversion::To24Bits},
+    {"JPEG(*.jpg)", "jpg", kFifJpeg, ".jpg", FormatConversion::To24Bits, 0, kJpegDefaultQuality},
     {"Portable Network Graphics(*.png)", "png", kFifPng, ".png", FormatConversion::To24Bits},
     {"Truevision Targa(*.tga)", "tga", kFifTarga, ".tga", FormatConversion::AsCapturedOpaque},
     {"Tagged Image File Format(*.tif)", "tif", kFifTiff, ".tif", FormatConversion::To24Bits,
      kSaveFlagsTiffUncompressed},
+    // For web pages. WebP is FreeImage's own; AVIF (libheif's AV1 encoder) and
+    // JPEG XL (libjxl) carry codes of our own, outside FreeImage's numbers.
+    {"WebP(*.webp)", "webp", kFifWebp, ".webp", FormatConversion::To24Bits, 0, kWebpDefaultQuality},
+    {"AV1 Image File Format(*.avif)", "avif", kOwnFormatAvif, ".avif", FormatConversion::To24Bits, 0,
+     kAvifDefaultQuality},
+    {"JPEG XL(*.jxl)", "jxl", kOwnFormatJxl, ".jxl", FormatConversion::To24Bits, 0, kJxlDefaultQuality},
 });
 
 inline constexpr int kOutputFormatCount = static_cast<int>(kOutputFormatTable.size());
@@ -60,6 +77,10 @@ std::optional<OutputFormatEntry> OutputFormatAt(int index);
 // The entry the saver is asked for by FreeImage code; nothing for a code no
 // row has (the saver then writes the capture as it is, if FreeImage can).
 std::optional<OutputFormatEntry> OutputFormatOfCode(int formatCode);
+
+// The quality the encoder is given: `asked` when it is 1..100, otherwise the
+// format's default; 0 for a format without a quality.
+int EncoderQuality(const OutputFormatEntry& entry, int asked);
 
 // The extension to append for a list index: empty when no entry is selected.
 QString OutputExtensionAt(int index);

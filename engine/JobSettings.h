@@ -22,9 +22,9 @@ struct JobSettings {
     // JPEGs decoded at a reduced scale where the thumbnail is small enough
     // (the command line's --fast): same sizes, nearly the same pixels.
     bool FastDecode = false;
-    // JPEG encoder quality 1..100 (the command line's --quality); 0 keeps
-    // FreeImage's default, so a window's thumbnails never change.
-    int JpegQuality = 0;
+    // Encoder quality 1..100 of the lossy formats (the command line's
+    // --quality); 0 gives each format its default (the window always does).
+    int Quality = 0;
 
     // Every field; a decode worker must receive each of them (WorkerProtocol).
     friend bool operator==(const JobSettings&, const JobSettings&) = default;

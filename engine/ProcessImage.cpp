@@ -103,7 +103,7 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     QString saveReason;
     ClearUpperVectorState();
     const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason,
-                                     settings.JpegQuality);
+                                     settings.Quality);
     if (status != kSaveWritten)
         return refuse(saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)
                                            : saveReason);

@@ -47,7 +47,7 @@ QDataStream& WriteSettings(QDataStream& out, const JobSettings& s)
 {
     return out << s.SourceFolder << s.DestinationFolder << s.Prefix << s.WidthText << s.HeightText
                << qint32(s.ResizeMode) << qint32(s.ResampleFilter) << qint32(s.OutputFormat) << s.FastDecode
-               << qint32(s.JpegQuality);
+               << qint32(s.Quality);
 }
 
 QDataStream& ReadSettings(QDataStream& in, JobSettings& s)
@@ -61,7 +61,7 @@ QDataStream& ReadSettings(QDataStream& in, JobSettings& s)
     s.ResizeMode = mode;
     s.ResampleFilter = filter;
     s.OutputFormat = format;
-    s.JpegQuality = quality;
+    s.Quality = quality;
     return in;
 }
 

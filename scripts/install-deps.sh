@@ -19,8 +19,9 @@ packages=(
   valgrind
 )
 # The libraries' own encoders make the HEIF, AVIF and JPEG XL files the
-# tests and the fuzzer's seeds start from.
-packages+=(libheif-examples libavif-bin libjxl-tools)
+# tests and the fuzzer's seeds start from; their decoders (and dwebp) read
+# back the WebP, AVIF and JPEG XL thumbnails in the tests.
+packages+=(libheif-examples libavif-bin libjxl-tools webp)
 # setpriv (util-linux) runs the read-only save cases as nobody under root.
 packages+=(util-linux)
 # GNU parallel runs shares of one folder side by side in the command line's

@@ -85,6 +85,7 @@ struct FormatCase {
     const char* Option;
     const char* Extension;
     QByteArray Magic;
+    const char* Quality = nullptr; // --quality, where the format has one
 };
 
 std::ostream& operator<<(std::ostream& os, const FormatCase& c)
@@ -100,8 +101,10 @@ TEST_P(EveryFormat, WritesThumbnailsInThatFormat)
     Folders f;
     f.Draw("one.png", pixquill::test::GradientImage(400, 300));
     f.Draw("two.jpg", pixquill::test::QuadrantImage(300, 400), "JPG");
-    const Outcome run = RunTool({"--format", c.Option, "--width", "64", "--height", "64", f.Source,
-                                 f.Destination});
+    QStringList arguments {"--format", c.Option, "--width", "64", "--height", "64", f.Source, f.Destination};
+    if (c.Quality)
+        arguments << "--quality" << c.Quality;
+    const Outcome run = RunTool(arguments);
     EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
     EXPECT_EQ(run.Out, QString("Completed 2 of 2 images\n"));
     const QString ext = QString::fromLatin1(c.Extension);
@@ -120,7 +123,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FormatCase{"png", ".png", "\x89PNG"},
                       // A TGA header: no colour map, uncompressed true colour.
                       FormatCase{"tga", ".tga", QByteArray("\0\0\2", 3)},
-                      FormatCase{"TIF", ".tif", "II*"}));
+                      FormatCase{"TIF", ".tif", "II*"},
+                      FormatCase{"webp", ".webp", "RIFF", "50"},
+                      FormatCase{"avif", ".avif", QByteArray("\0\0\0\x1c" "ftypavif", 12)},
+                      FormatCase{"JXL", ".jxl", "\xFF\x0A", "95"}));
 
 TEST(BatchCli, SizesFollowTheResizeMode)
 {
@@ -181,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, UsageErrors,
     ::testing::Values(UsageCase{{"--resize", "stretch", "SRC", "DST"}, "--resize"},
                       UsageCase{{"--filter", "gauss", "SRC", "DST"}, "--filter"},
-                      UsageCase{{"--format", "webp", "SRC", "DST"}, "--format"},
+                      UsageCase{{"--format", "heic", "SRC", "DST"}, "--format"},
                       UsageCase{{"--width", "abc", "SRC", "DST"}, "--width"},
                       UsageCase{{"--height", "1e20", "SRC", "DST"}, "--height"},
                       UsageCase{{"--jobs", "0", "SRC", "DST"}, "--jobs"},

@@ -1,16 +1,21 @@
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <FreeImage.h>
 
 #include "codec/MFreeImage_2.h"
+#include "codec/OutputFormats.h"
 #include "codec/Surface.h"
 #include "tests/codec/CodecTestFiles.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
 
@@ -275,6 +280,175 @@ INSTANTIATE_TEST_SUITE_P(Obstacles, UnwritableTargetTest,
                                            Obstacle::TargetIsAFolder, Obstacle::ReadOnlyFile,
                                            Obstacle::ReadOnlyFolder),
                          [](const auto& testInfo) { return std::string(ObstacleName(testInfo.param)); });
+
+// The formats for web pages are read back by the library that reads them
+// here (FreeImage, libheif, libjxl) and by the decoder the encoding library
+// ships, at the odd size written: an odd side is where a 4:2:0 encoder or a
+// row stride goes wrong, the gradient shows swapped channels or flipped rows.
+struct WebCase {
+    const char* name;
+    int format;
+    const char* extension;
+    const char* decoder;
+    QStringList arguments; // IN and OUT stand for the file and a PNG to write
+    int tolerance;
+};
+
+void PrintTo(const WebCase& c, std::ostream* os) { *os << c.name; }
+
+class WebFormatTest : public ::testing::TestWithParam<WebCase> {};
+
+TEST_P(WebFormatTest, IsReadBackByItsLibraryAndItsOwnDecoderAtTheRightSize)
+{
+    const WebCase& c = GetParam();
+    QTemporaryDir dir;
+    QTemporaryDir decoded;
+    ASSERT_TRUE(dir.isValid() && decoded.isValid());
+    const QImage drawn = test::GradientImage(65, 47);
+    Surface thumb;
+    DrawInto(thumb, drawn);
+    const QString path = dir.filePath(QStringLiteral("thumb") + QLatin1String(c.extension));
+    QString reason;
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, c.format, &reason)) << reason.toStdString();
+    EXPECT_EQ(QStringList {QFileInfo(path).fileName()}, FolderEntries(dir.path()));
+
+    Surface loaded;
+    const LoadResult load = LoadImageToSurface(path, loaded);
+    ASSERT_TRUE(load.ok) << load.error.toStdString();
+    EXPECT_EQ(QSize(65, 47), loaded.Image().size());
+    EXPECT_LE(test::MaxImageDistance(drawn, loaded.Image()), c.tolerance);
+
+    const QString png = decoded.filePath(QStringLiteral("out.png"));
+    QStringList arguments = c.arguments;
+    arguments.replaceInStrings(QStringLiteral("IN"), path).replaceInStrings(QStringLiteral("OUT"), png);
+    QProcess decoder;
+    decoder.start(QString::fromLatin1(c.decoder), arguments);
+    ASSERT_TRUE(decoder.waitForFinished(60000)) << c.decoder << " did not run (scripts/install-deps.sh installs it)";
+    ASSERT_EQ(0, decoder.exitCode()) << decoder.readAllStandardError().toStdString();
+    const QImage theirs(png);
+    EXPECT_EQ(QSize(65, 47), theirs.size());
+    EXPECT_LE(test::MaxImageDistance(drawn, theirs), c.tolerance);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WebFormats, WebFormatTest,
+    ::testing::Values(WebCase {"Webp", kFifWebp, ".webp", "dwebp", {"IN", "-o", "OUT"}, 24},
+                      WebCase {"Avif", kOwnFormatAvif, ".avif", "avifdec", {"IN", "OUT"}, 24},
+                      WebCase {"Jxl", kOwnFormatJxl, ".jxl", "djxl", {"IN", "OUT"}, 24}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// A gradient with fine grain, which a lower quality must give up.
+QImage GrainyImage(int width, int height)
+{
+    QImage image = test::GradientImage(width, height);
+    unsigned state = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            state = state * 1103515245u + 12345u;
+            const int grain = int((state >> 16) % 61) - 30;
+            row[x] = qRgb(std::clamp(qRed(row[x]) + grain, 0, 255), std::clamp(qGreen(row[x]) - grain, 0, 255),
+                          std::clamp(qBlue(row[x]) + grain / 2, 0, 255));
+        }
+    }
+    return image;
+}
+
+double MeanSquaredError(const QImage& a, const QImage& b)
+{
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            const int dr = qRed(p) - qRed(q), dg = qGreen(p) - qGreen(q), db = qBlue(p) - qBlue(q);
+            sum += dr * dr + dg * dg + db * db;
+        }
+    }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+struct Written {
+    QByteArray bytes;
+    double error = -1; // mean squared error against the drawing
+};
+
+class QualityTest : public ::testing::TestWithParam<int> {};
+
+// Every lossy format takes the quality: a lower one gives a smaller file and
+// a worse picture, and none asked for (the window's case) is the default.
+TEST_P(QualityTest, LowerQualityIsSmallerAndWorseAndNoneIsTheDefault)
+{
+    const OutputFormatEntry& entry = OutputFormats()[std::size_t(GetParam())];
+    QTemporaryDir dir;
+    const QImage drawn = GrainyImage(120, 90);
+    Surface thumb;
+    const auto save = [&](int quality) {
+        Written written;
+        DrawInto(thumb, drawn);
+        const QString path = dir.filePath(QString::number(quality) + QLatin1String(entry.Extension));
+        QString reason;
+        EXPECT_EQ(kSaveWritten, SaveThumbnail(thumb, path, entry.FormatCode, &reason, quality))
+            << reason.toStdString();
+        written.bytes = test::ReadFileBytes(path);
+        Surface loaded;
+        if (LoadImageToSurface(path, loaded).ok && loaded.Image().size() == drawn.size())
+            written.error = MeanSquaredError(drawn, loaded.Image());
+        return written;
+    };
+    const Written low = save(20);
+    const Written high = save(95);
+    ASSERT_GE(low.error, 0);
+    ASSERT_GE(high.error, 0);
+    EXPECT_LT(low.bytes.size(), high.bytes.size());
+    EXPECT_LT(high.error, low.error);
+    EXPECT_EQ(save(entry.DefaultQuality).bytes, save(0).bytes);
+}
+
+std::vector<int> LossyFormats()
+{
+    std::vector<int> indexes;
+    for (int i = 0; i < kOutputFormatCount; ++i) {
+        if (OutputFormats()[std::size_t(i)].DefaultQuality > 0)
+            indexes.push_back(i);
+    }
+    return indexes;
+}
+
+INSTANTIATE_TEST_SUITE_P(LossyFormats, QualityTest, ::testing::ValuesIn(LossyFormats()),
+                         [](const auto& testInfo) {
+                             return std::string(OutputFormats()[std::size_t(testInfo.param)].Name);
+                         });
+
+class FullDiskTest : public ::testing::TestWithParam<int> {};
+
+// Whatever the encoder, a disk that fills up mid-write gives the system's
+// reason, leaves no partial or temporary file and the earlier file intact.
+TEST_P(FullDiskTest, RefusesWithTheSystemsReasonAndLeavesTheEarlierFile)
+{
+    const OutputFormatEntry& entry = OutputFormats()[std::size_t(GetParam())];
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("thumb") + QLatin1String(entry.Extension));
+    const QByteArray earlier("an earlier thumbnail that must survive");
+    ASSERT_TRUE(test::WriteFileBytes(path, earlier));
+    Surface thumb;
+    DrawInto(thumb, GrainyImage(200, 150)); // far more than 1 KiB in any format
+    QString reason;
+    int status = kSaveWritten;
+    {
+        const test::FileSizeLimit limit(1024);
+        status = SaveThumbnail(thumb, path, entry.FormatCode, &reason);
+    }
+    EXPECT_EQ(kSaveFailed, status);
+    EXPECT_EQ(QStringLiteral("cannot write the file (File too large)"), reason);
+    EXPECT_EQ(QStringList {QFileInfo(path).fileName()}, FolderEntries(dir.path()));
+    EXPECT_EQ(earlier, test::ReadFileBytes(path));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, FullDiskTest, ::testing::Range(0, kOutputFormatCount),
+                         [](const auto& testInfo) {
+                             return std::string(OutputFormats()[std::size_t(testInfo.param)].Name);
+                         });
 
 TEST(CaptureThumbnailTest, CapturesEveryRowAt32BitsWithFourthByteZero)
 {

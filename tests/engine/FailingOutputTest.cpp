@@ -2,11 +2,9 @@
 // reason carries the system's own words, no partial or temporary file is
 // left and an existing file of the target's name stays byte for byte.
 
-#include <csignal>
 #include <optional>
 #include <ostream>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -19,33 +17,13 @@
 #include "codec/Surface.h"
 #include "engine/BatchRun.h"
 #include "engine/OptionTables.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestImages.h"
 
 namespace pixquill {
 namespace {
 
-// The system refuses writes past `bytes` in any file of this process, the
-// way a full disk does; SIGXFSZ ignored, so a refused write returns EFBIG.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-
-private:
-    rlimit m_saved {};
-    void (*m_handler)(int) = SIG_DFL;
-};
+using test::FileSizeLimit;
 
 bool WriteFileBytes(const QString& path, const QByteArray& bytes)
 {

@@ -165,11 +165,15 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{3, "JPEG(*.jpg)", 2, ".jpg"},
         FormatCase{4, "Portable Network Graphics(*.png)", 13, ".png"},
         FormatCase{5, "Truevision Targa(*.tga)", 17, ".tga"},
-        FormatCase{6, "Tagged Image File Format(*.tif)", 18, ".tif"}));
+        FormatCase{6, "Tagged Image File Format(*.tif)", 18, ".tif"},
+        // Appended; AVIF and JPEG XL have codes of our own, FreeImage writing neither.
+        FormatCase{7, "WebP(*.webp)", 35, ".webp"},
+        FormatCase{8, "AV1 Image File Format(*.avif)", 1001, ".avif"},
+        FormatCase{9, "JPEG XL(*.jxl)", 1002, ".jxl"}));
 
 TEST(OutputFormatTable, NoSelectedEntryMeansNoExtensionAndNoFormat)
 {
-    for (int index : {-1, 7, std::numeric_limits<int>::min()}) {
+    for (int index : {-1, 10, std::numeric_limits<int>::min()}) {
         EXPECT_FALSE(OutputFormatAt(index).has_value()) << index;
         EXPECT_TRUE(OutputExtensionAt(index).isEmpty()) << index;
     }

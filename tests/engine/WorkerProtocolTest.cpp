@@ -19,7 +19,7 @@ WorkerJob SampleJob()
     job.Settings.ResampleFilter = 5;
     job.Settings.OutputFormat = -1;
     job.Settings.FastDecode = true;
-    job.Settings.JpegQuality = 42;
+    job.Settings.Quality = 42;
     job.ListedNames = {QStringLiteral("a.jpg"), QStringLiteral("名前.png"), QString()};
     return job;
 }
