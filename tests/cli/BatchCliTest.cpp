@@ -924,7 +924,17 @@ TEST(BatchCli, SharesOfATreeMatchOneRun)
     for (int i = 0; i < 6; ++i)
         f.Draw(QStringLiteral("2024/05/g%1.png").arg(i), pixquill::test::GradientImage(90 + 11 * i, 60 + 7 * i));
     const QString one = f.Root.filePath("one");
-    ASSERT_EQ(RunTool({"--recursive", "--format", "png", "--quiet", f.Source, one}).Exit, 0);
+    const QString report = f.Root.filePath("report.jsonl");
+    ASSERT_EQ(RunTool({"--recursive", "--format", "png", "--quiet", "--report", report, f.Source, one}).Exit, 0);
+    QStringList reported;
+    for (const QByteArray& line : ReadFileBytes(report).split('\n'))
+        if (!line.isEmpty())
+            reported << QJsonDocument::fromJson(line).object().value("name").toString();
+    EXPECT_EQ(Sorted(reported), Sorted({"a.png", "2024/a.png", "2024/05/a.png", "2024/05/g0.png", "2024/05/g1.png",
+                                       "2024/05/g2.png", "2024/05/g3.png", "2024/05/g4.png", "2024/05/g5.png",
+                                       "2024/06/a.jpg", "2024/06/a.png"}));
+    EXPECT_EQ(RunTool({"--recursive", "--format", "png", "--newer", f.Source, one}).Out,
+              QString("Completed 0 of 11 images (11 up to date)\n"));
     for (const char* share : {"1/3", "2/3", "3/3"})
         ASSERT_EQ(RunTool({"--recursive", "--format", "png", "--quiet", "--share", share, f.Source, f.Destination}).Exit, 0);
     ASSERT_EQ(FilesBelow(one).size(), 10);

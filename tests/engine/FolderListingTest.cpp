@@ -204,6 +204,10 @@ TEST_F(FolderTreeTest, UnreadableFolderIsReportedAndTheWalkGoesOn)
     EXPECT_EQ(tree.Unread[0].Reason, QString::fromLocal8Bit(std::strerror(EACCES)));
     EXPECT_TRUE(tree.Names.contains("2024/10/a.jpg"));
     EXPECT_FALSE(tree.Names.contains("2024/05/a.jpg"));
+    // The root alone, as a run without --recursive lists it: said, not an empty folder.
+    const FolderTree root = ReadFolderTree(Path("2024/05"), QStringLiteral("*.jpg"), {.SubFolders = false, .LeaveOut = {}});
+    ASSERT_EQ(root.Unread.size(), 1u);
+    EXPECT_EQ(root.Unread[0].Folder, QString());
 }
 
 struct InsideCase {
