@@ -243,8 +243,8 @@ void DescribeOptions(QCommandLineParser& parser)
          "MASK", *FileMaskAt(kFileMaskAllReadable)},
         {"recursive", "Also make thumbnails of the images in every folder below SOURCE, each written into "
                       "the same folder below DEST (made as needed), so equal names in different folders "
-                      "never meet. Folders are taken in name order, each in full before the next, after "
-                      "the files beside them. Hidden folders are skipped and links to folders not "
+                      "never meet. Folders are taken in the order of the names (case ignored, numbers by "
+                      "value), each in full before the next, after the files beside them. Hidden folders are skipped and links to folders not "
                       "followed; a folder that cannot be read is reported and the run goes on (status 1). "
                       "When DEST lies inside SOURCE, its folder is left out."},
         {"files-from", "Read the file names from LIST (\"-\": standard input) instead of FILE arguments: "
