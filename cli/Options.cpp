@@ -182,9 +182,32 @@ Outcome<QStringList> ReadNameList(const QString& path, bool nulSeparated)
     return names;
 }
 
-// The FILE arguments, the --files-from list, or SOURCE's files matching
-// --mask in name order.
-Outcome<QStringList> CollectNames(const QCommandLineParser& parser, const QString& source)
+// A name from the command line or a --files-from list: a file name inside
+// SOURCE; with --recursive, also a path below it. Paths are taken only in
+// the plain form a listing gives ("a/b.jpg"), so that no two spellings of one
+// file ("a//b.jpg", "./a/b.jpg") can make two outputs of the same name in
+// parallel, and none leaves SOURCE. The reason ends the usage message.
+Outcome<> CheckListedName(const QString& name, bool recursive)
+{
+    if (name.isEmpty())
+        return Failure{QStringLiteral("is not a file name")};
+    if (!name.contains(QLatin1Char('/')))
+        return {};
+    if (!recursive)
+        return Failure{QStringLiteral("is not a file name inside SOURCE (paths below it need --recursive)")};
+    if (name.startsWith(QLatin1Char('/')))
+        return Failure{QStringLiteral("is an absolute path: name files relative to SOURCE")};
+    const QStringList levels = name.split(QLatin1Char('/'));
+    if (levels.contains(QStringLiteral("..")))
+        return Failure{QStringLiteral("leads out of SOURCE (\"..\")")};
+    if (levels.contains(QString()) || levels.contains(QStringLiteral(".")))
+        return Failure{QStringLiteral("is not a plain path below SOURCE (an empty or \".\" part)")};
+    return {};
+}
+
+// The FILE arguments or the --files-from list, checked; empty when neither
+// names a file.
+Outcome<QStringList> CollectNames(const QCommandLineParser& parser)
 {
     QStringList names = parser.positionalArguments().mid(2);
     QString namesFrom = QStringLiteral("FILE");
@@ -199,14 +222,23 @@ Outcome<QStringList> CollectNames(const QCommandLineParser& parser, const QStrin
         names = std::move(listed).Value();
         namesFrom = QStringLiteral("--files-from");
     }
+    const bool recursive = parser.isSet("recursive");
     for (const QString& name : names) {
-        if (name.isEmpty() || name.contains(QLatin1Char('/')))
-            return UsageFailure(
-                QStringLiteral("%1: \"%2\" is not a file name inside SOURCE").arg(namesFrom, name));
+        if (const Outcome<> checked = CheckListedName(name, recursive); !checked)
+            return UsageFailure(QStringLiteral("%1: \"%2\" %3").arg(namesFrom, name, checked.Reason()));
     }
-    if (!parser.isSet("files-from") && names.isEmpty())
-        names = ListMatchingFiles(source, parser.value("mask"));
     return names;
+}
+
+// SOURCE's files matching --mask in file-manager order; with --recursive,
+// those of every folder below as well, DEST's own tree left out.
+FolderTree ListSource(const QCommandLineParser& parser, const JobSettings& settings)
+{
+    FolderTreeOptions options;
+    options.SubFolders = parser.isSet("recursive");
+    if (options.SubFolders)
+        options.LeaveOut = TrimSetting(settings.DestinationFolder);
+    return ReadFolderTree(TrimSetting(settings.SourceFolder), parser.value("mask"), options);
 }
 
 } // namespace
@@ -214,29 +246,43 @@ Outcome<QStringList> CollectNames(const QCommandLineParser& parser, const QStrin
 void DescribeOptions(QCommandLineParser& parser)
 {
     parser.setApplicationDescription(QStringLiteral(
-        "Makes a thumbnail of every image in SOURCE (or of each FILE named) in DEST.\n"
+        "Makes a thumbnail of every image in SOURCE (or of each FILE named) in DEST; with --recursive, "
+        "of every image below SOURCE too, each in the same folder below DEST.\n"
+        "Example, a photo library by year and month as thumbnails of 400 x 400 at most, the tree kept:\n"
+        "  pixquill-batch --recursive --width 400 --height 400 ~/Photos ~/Thumbs\n"
+        "The same as WebP thumbnails for a web page:\n"
+        "  pixquill-batch --recursive --format webp --width 400 --height 400 ~/Photos ~/Site/thumbs\n"
         "Ctrl+C (SIGINT) or SIGTERM ends the run once the images in hand are written; a second one "
         "ends it at once. Either way no partial file is left.\n"
         "Exit status: 0 every image written (or up to date), 1 some not written, 2 usage error, "
-        "130 ended by SIGINT, 143 ended by SIGTERM.\n"
-        "For a web page: pixquill-batch --format webp --width 400 --height 400 SOURCE DEST"));
+        "130 ended by SIGINT, 143 ended by SIGTERM."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("SOURCE", "Folder holding the images.");
     parser.addPositionalArgument("DEST", "Folder for the thumbnails (created, one level, when missing).");
-    parser.addPositionalArgument("FILE", "File names inside SOURCE; default: every file matching --mask, in name order.",
+    parser.addPositionalArgument("FILE", "File names inside SOURCE (with --recursive, paths below it such as "
+                                         "2024/05/a.jpg); default: every file matching --mask, in name order.",
                                  "[FILE...]");
     parser.addOptions({
         {"mask", "Wildcard patterns separated by \";\" (default: every format pixquill-batch reads, the "
                  "phones' HEIC and HEIF, AVIF, JPEG XL and WebP among them).",
          "MASK", *FileMaskAt(kFileMaskAllReadable)},
+        {"recursive", "Also make thumbnails of the images in every folder below SOURCE, each written into "
+                      "the same folder below DEST (made as needed), so equal names in different folders "
+                      "never meet. Folders are taken in the order of the names (case ignored, numbers by "
+                      "value), each in full before the next, after the files beside them. Hidden folders are skipped and links to folders not "
+                      "followed; a folder that cannot be read is reported and the run goes on (status 1). "
+                      "When DEST lies inside SOURCE, its folder is left out."},
         {"files-from", "Read the file names from LIST (\"-\": standard input) instead of FILE arguments: "
                        "one per line, names inside SOURCE as FILE arguments are, so without \"/\" (a name "
-                       "with one is a usage error). Empty lines are skipped; nothing else is trimmed, a "
-                       "blank or a \"\\r\" being part of the name. The list is run in its own order.",
+                       "with one is a usage error); with --recursive, paths relative to SOURCE "
+                       "(2024/05/a.jpg; never absolute, never \"..\"). Empty lines are skipped; nothing "
+                       "else is trimmed, a blank or a \"\\r\" being part of the name. The list is run in "
+                       "its own order.",
          "LIST"},
         {"null", "Names in --files-from are separated by NUL characters rather than lines, so any name "
-                 "works (find SOURCE -maxdepth 1 -type f -printf '%f\\0' makes such a list)."},
+                 "works (find SOURCE -maxdepth 1 -type f -printf '%f\\0' makes such a list; with "
+                 "--recursive, cd SOURCE && find . -type f -printf '%P\\0')."},
         {"resize", "aspect, none, exact or percent (default aspect).", "MODE", "aspect"},
         {"width", "Width in pixels, or the percentage in percent mode (default 100).", "N", "100"},
         {"height", "Height in pixels (default 100).", "N", "100"},
@@ -250,7 +296,7 @@ void DescribeOptions(QCommandLineParser& parser)
                   "changed."},
         {"report", "Write one JSON object per image to REPORT (\"-\": standard output, which then "
                    "carries nothing else; the caption goes to standard error), a line each as the images "
-                   "finish: name, source, output, written, up_to_date, reason (null when written), "
+                   "finish: name (relative to SOURCE), source, output, written, up_to_date, reason (null when written), "
                    "source_bytes, source_width, source_height, thumbnail_width, thumbnail_height, "
                    "thumbnail_bytes, milliseconds (null where not known).",
          "REPORT"},
@@ -296,10 +342,18 @@ Outcome<BatchOptions> ReadOptions(const QCommandLineParser& parser)
     const QString source = TrimSetting(options.Settings.SourceFolder);
     if (source.isEmpty() || !QFileInfo(source).isDir())
         return UsageFailure(QStringLiteral("SOURCE: \"%1\" is not a folder").arg(options.Settings.SourceFolder));
-    Outcome<QStringList> names = CollectNames(parser, source);
+    Outcome<QStringList> names = CollectNames(parser);
     if (!names)
         return names.Error();
     options.Names = std::move(names).Value();
+    if (!parser.isSet("files-from") && options.Names.isEmpty()) {
+        FolderTree listed = ListSource(parser, options.Settings);
+        options.Names = std::move(listed.Names);
+        options.UnreadFolders = std::move(listed.Unread);
+        options.DestinationLeftOut =
+            listed.LeftOut
+            || (parser.isSet("recursive") && LiesInsideFolder(TrimSetting(options.Settings.DestinationFolder), source));
+    }
     if (share->Count > 1)
         options.Names = ShareOfList(options.Names, options.Settings, share->Index, share->Count);
 

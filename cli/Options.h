@@ -5,11 +5,13 @@
 // reason is the line to print (after the program's name).
 
 #include <optional>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
 
 #include "codec/Outcome.h"
+#include "engine/FolderListing.h"
 #include "engine/JobSettings.h"
 
 class QCommandLineParser;
@@ -19,8 +21,15 @@ namespace pixquill {
 struct BatchOptions {
     JobSettings Settings;
     // The images to make, in the order to make them: the FILE arguments, the
-    // --files-from list or SOURCE's listing, cut to the --share.
+    // --files-from list or SOURCE's listing, cut to the --share. With
+    // --recursive, paths relative to SOURCE ("2024/05/a.jpg").
     QStringList Names;
+    // Folders of SOURCE the listing could not read (SOURCE itself included):
+    // each is reported, and the run cannot end with status 0.
+    std::vector<UnreadFolder> UnreadFolders;
+    // --recursive with DEST inside SOURCE: DEST's folder is not listed,
+    // which the run says once.
+    bool DestinationLeftOut = false;
     int Jobs = 1;
     int TimeoutSeconds = 300;
     bool InProcess = false;

@@ -138,10 +138,25 @@ private:
     bool m_lineOpen = false;
 };
 
+// What the listing of SOURCE left out, before the first image: DEST's own
+// folder (said once), and each folder that could not be read, with why.
+void ReportListing(const BatchOptions& options)
+{
+    const QString source = TrimSetting(options.Settings.SourceFolder);
+    if (options.DestinationLeftOut)
+        PrintLine(stderr, QStringLiteral("pixquill-batch: DEST \"%1\" lies inside SOURCE: its folder is left out")
+                              .arg(TrimSetting(options.Settings.DestinationFolder)));
+    for (const UnreadFolder& folder : options.UnreadFolders) {
+        const QString path = folder.Folder.isEmpty() ? source : FolderWithSeparator(source) + folder.Folder;
+        PrintLine(stderr, QStringLiteral("pixquill-batch: cannot read the folder \"%1\" (%2)").arg(path, folder.Reason));
+    }
+}
+
 // Runs the batch the options describe, reporting as it goes, and gives the
 // exit status.
 int RunBatch(const BatchOptions& options, JsonLinesReport& report)
 {
+    ReportListing(options);
     ParallelBatchOptions batchOptions;
     // Each worker thread feeds a copy of this program started as a decode
     // worker, so that a crash or an endless loop inside FreeImage costs only
@@ -183,7 +198,9 @@ int RunBatch(const BatchOptions& options, JsonLinesReport& report)
         PrintLine(captionStream,
                   stopped ? batch.Tally.StoppedCaption(total) : batch.Tally.CompletionCaption(total));
     }
-    int status = batch.Tally.Failed == 0 && report.Problem().isEmpty() ? kExitAllWritten : kExitSomeNotWritten;
+    int status = batch.Tally.Failed == 0 && report.Problem().isEmpty() && options.UnreadFolders.empty()
+                     ? kExitAllWritten
+                     : kExitSomeNotWritten;
     if (stopped && g_signal != 0)
         status = kExitSignalBase + g_signal;
     if (batch.Abandoned) {

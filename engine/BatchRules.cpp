@@ -27,6 +27,17 @@ QString DestinationCaption(const Failure& failure)
     return failure.Reason;
 }
 
+Outcome<> PrepareOutputFolder(const QString& name, const JobSettings& settings)
+{
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return {};
+    const QString destination = TrimSetting(settings.DestinationFolder);
+    if (const Outcome<> made = CreateFolderLevels(destination, name.left(slash)); !made)
+        return Failure{QStringLiteral("cannot create the folder %1").arg(made.Reason())};
+    return {};
+}
+
 Outcome<> CheckReplacesNoSource(const ImageNames& names, const JobSettings& settings,
                                 const QSet<QString>& listedNames)
 {
@@ -36,9 +47,19 @@ Outcome<> CheckReplacesNoSource(const ImageNames& names, const JobSettings& sett
     const QString outputPath = output.canonicalFilePath();
     if (outputPath == QFileInfo(names.SourcePath).canonicalFilePath())
         return Failure{QStringLiteral("would overwrite the source image")};
-    if (listedNames.contains(output.fileName())
-        && output.absoluteDir().canonicalPath() == QDir(TrimSetting(settings.SourceFolder)).canonicalPath())
-        return Failure{QStringLiteral("would overwrite the source image %1").arg(output.fileName())};
+    // The output's place below the source folder, if it has one there, as a
+    // listed name would spell it.
+    QString root = QDir(TrimSetting(settings.SourceFolder)).canonicalPath();
+    if (root.isEmpty())
+        return {};
+    if (!root.endsWith(QLatin1Char('/')))
+        root += QLatin1Char('/');
+    const QString folder = output.absoluteDir().canonicalPath() + QLatin1Char('/');
+    if (!folder.startsWith(root))
+        return {};
+    const QString relative = folder.mid(root.size()) + output.fileName();
+    if (listedNames.contains(relative))
+        return Failure{QStringLiteral("would overwrite the source image %1").arg(relative)};
     return {};
 }
 

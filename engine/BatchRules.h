@@ -30,9 +30,16 @@ Outcome<QString> PrepareDestination(const JobSettings& settings);
 // destination folder", or "Cannot create the destination folder (REASON)".
 QString DestinationCaption(const Failure& failure);
 
+// The folders of a name from a folder tree made below the destination,
+// every level, so that its thumbnail can be written: "cannot create the
+// folder PATH (REASON)" when one cannot be. Nothing to do for a plain name.
+// Run by the batch's own process, never by a decode worker.
+Outcome<> PrepareOutputFolder(const QString& name, const JobSettings& settings);
+
 // Refuses an output that would replace an original: the image's own source
 // ("would overwrite the source image"), or another image of the batch, one of
-// listedNames in the source folder ("would overwrite the source image NAME").
+// listedNames (paths relative to the source folder; a tree's included)
+// ("would overwrite the source image NAME").
 // Only an existing output can be one, so the usual case costs one look at the
 // file system.
 Outcome<> CheckReplacesNoSource(const ImageNames& names, const JobSettings& settings,

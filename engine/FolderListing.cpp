@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include <QDir>
 #include <QDirIterator>
@@ -138,6 +142,51 @@ bool ForEachOrdinaryFile(const QString& folder, Visit&& visit)
 #endif
 }
 
+// One folder of a tree: its path relative to the root, as the file system
+// holds it and as text.
+struct PendingFolder {
+    QByteArray Raw;
+    QString Text;
+};
+
+#ifdef Q_OS_UNIX
+QString SystemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+using FolderId = std::pair<dev_t, ino_t>;
+
+// What an entry of a folder is to the walk. Links count as what they point
+// at for files only: a link to a folder is never entered.
+enum class EntryKind { Other, File, Folder };
+
+EntryKind KindOf(int folderFd, const dirent& entry)
+{
+    struct stat st {};
+    switch (entry.d_type) {
+    case DT_REG:
+        return EntryKind::File;
+    case DT_DIR:
+        return EntryKind::Folder;
+    case DT_LNK:
+        return ::fstatat(folderFd, entry.d_name, &st, 0) == 0 && S_ISREG(st.st_mode) ? EntryKind::File
+                                                                                       : EntryKind::Other;
+    case DT_UNKNOWN:
+        // Some file systems do not say; look without following a link first.
+        if (::fstatat(folderFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return EntryKind::Other;
+        if (S_ISDIR(st.st_mode))
+            return EntryKind::Folder;
+        if (S_ISLNK(st.st_mode) && ::fstatat(folderFd, entry.d_name, &st, 0) != 0)
+            return EntryKind::Other;
+        return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+    default:
+        return EntryKind::Other;
+    }
+}
+#endif
+
 } // namespace
 
 int CompareFileNames(QStringView a, QStringView b)
@@ -191,6 +240,151 @@ Outcome<> CreateOneFolder(const QString& folder)
         return {};
     return Failure{QStringLiteral("the folder could not be created")};
 #endif
+}
+
+FolderTree ReadFolderTree(const QString& root, const QString& mask, const FolderTreeOptions& options)
+{
+    FolderTree tree;
+    const CompiledMask compiled(mask);
+    const QByteArray rootPath = QFile::encodeName(root.isEmpty() ? QStringLiteral(".") : root);
+#ifdef Q_OS_UNIX
+    std::set<FolderId> seen;
+    std::optional<FolderId> leaveOut;
+    if (struct stat st {}; !options.LeaveOut.isEmpty()
+                           && ::stat(QFile::encodeName(options.LeaveOut).constData(), &st) == 0)
+        leaveOut = FolderId{st.st_dev, st.st_ino};
+#endif
+    // Folders still to list, the next one last.
+    std::vector<PendingFolder> pending{PendingFolder{}};
+    while (!pending.empty()) {
+        const PendingFolder folder = std::move(pending.back());
+        pending.pop_back();
+        const bool isRoot = folder.Raw.isEmpty();
+        QStringList files;
+        std::vector<PendingFolder> subfolders;
+#ifdef Q_OS_UNIX
+        const QByteArray path = isRoot ? rootPath : rootPath + '/' + folder.Raw;
+        // Below the root, a folder replaced by a link since it was listed is
+        // not followed either.
+        const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (isRoot ? 0 : O_NOFOLLOW));
+        if (fd < 0) {
+            tree.Unread.push_back({folder.Text, SystemReason(errno)});
+            continue;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) == 0) {
+            const FolderId id{st.st_dev, st.st_ino};
+            if (!isRoot && leaveOut && id == *leaveOut) {
+                tree.LeftOut = true;
+                ::close(fd);
+                continue;
+            }
+            if (!seen.insert(id).second) {
+                ::close(fd);
+                continue;
+            }
+        }
+        DIR* dir = ::fdopendir(fd);
+        if (!dir) {
+            tree.Unread.push_back({folder.Text, SystemReason(errno)});
+            ::close(fd);
+            continue;
+        }
+        errno = 0;
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.')
+                continue; // hidden, and "." and ".."
+            const EntryKind kind = KindOf(fd, *entry);
+            if (kind == EntryKind::File) {
+                QString name = QFile::decodeName(entry->d_name);
+                if (compiled.Matches(name))
+                    files.append(std::move(name));
+            } else if (kind == EntryKind::Folder && options.SubFolders) {
+                const QByteArray raw(entry->d_name);
+                subfolders.push_back({isRoot ? raw : folder.Raw + '/' + raw, QFile::decodeName(raw)});
+            }
+            errno = 0;
+        }
+        const int readError = errno;
+        ::closedir(dir);
+        if (readError != 0) {
+            tree.Unread.push_back({folder.Text, SystemReason(readError)});
+            continue;
+        }
+#else
+        const QString path = isRoot ? root : root + QLatin1Char('/') + folder.Text;
+        const QFileInfo info(path);
+        if (!info.isDir() || !info.isReadable() || (!isRoot && info.isSymLink())) {
+            tree.Unread.push_back({folder.Text, ProblemOf(path)});
+            continue;
+        }
+        if (!isRoot && !options.LeaveOut.isEmpty()
+            && info.canonicalFilePath() == QFileInfo(options.LeaveOut).canonicalFilePath()) {
+            tree.LeftOut = true;
+            continue;
+        }
+        const QDir::Filters filters = QDir::Files | QDir::NoDotAndDotDot
+                                    | (options.SubFolders ? QDir::Dirs | QDir::NoSymLinks : QDir::Filters());
+        for (const QFileInfo& entry : QDir(path).entryInfoList(filters)) {
+            if (entry.fileName().startsWith(QLatin1Char('.')))
+                continue;
+            if (entry.isFile() && compiled.Matches(entry.fileName()))
+                files.append(entry.fileName());
+            else if (entry.isDir())
+                subfolders.push_back({QFile::encodeName(isRoot ? entry.fileName()
+                                                               : folder.Text + QLatin1Char('/') + entry.fileName()),
+                                      entry.fileName()});
+        }
+#endif
+        SortFileNames(files);
+        const QString prefix = isRoot ? QString() : folder.Text + QLatin1Char('/');
+        for (const QString& name : files)
+            tree.Names.append(prefix + name);
+        // Sorted on their own names; pushed last first, so the first is next.
+        std::sort(subfolders.begin(), subfolders.end(), [](const PendingFolder& a, const PendingFolder& b) {
+            return CompareFileNames(a.Text, b.Text) < 0;
+        });
+        for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
+            pending.push_back({std::move(it->Raw), prefix + it->Text});
+    }
+    return tree;
+}
+
+bool LiesInsideFolder(const QString& folder, const QString& root)
+{
+    const QString realRoot = QFileInfo(root).canonicalFilePath();
+    if (realRoot.isEmpty())
+        return false;
+    // The nearest existing parent's real path, with the levels still to be
+    // made put back on.
+    QString missing;
+    QFileInfo existing(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+    while (!existing.exists()) {
+        const QString parent = existing.path();
+        if (parent == existing.filePath())
+            return false;
+        missing.prepend(QLatin1Char('/') + existing.fileName());
+        existing = QFileInfo(parent);
+    }
+    QString real = existing.canonicalFilePath();
+    if (real.endsWith(QLatin1Char('/')))
+        real.chop(1); // the root "/"
+    real += missing;
+    const QString below = realRoot.endsWith(QLatin1Char('/')) ? realRoot : realRoot + QLatin1Char('/');
+    return real.startsWith(below) && real.size() > below.size();
+}
+
+Outcome<> CreateFolderLevels(const QString& base, const QString& relative)
+{
+    QString path = base;
+    for (const QString& level : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (!path.endsWith(QLatin1Char('/')))
+            path += QLatin1Char('/');
+        path += level;
+        if (const Outcome<> made = CreateOneFolder(path); !made)
+            return Failure{QStringLiteral("%1 (%2)").arg(path, made.Reason())};
+    }
+    return {};
 }
 
 int CountOrdinaryFiles(const QString& folder)

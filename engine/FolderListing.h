@@ -5,6 +5,8 @@
 // command line, so both see the same files in the same order. Pure functions
 // of the file system: safe from any thread.
 
+#include <vector>
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -34,6 +36,45 @@ void SortFileNames(QStringList& names);
 // folder read with nothing in it that matches is no failure).
 Outcome<QStringList> ReadFolderListing(const QString& folder, const QString& mask);
 
+// A folder of a tree that could not be read.
+struct UnreadFolder {
+    QString Folder; // relative to the tree's root, "/"-separated; empty for the root itself
+    QString Reason; // the system's words ("Permission denied")
+};
+
+struct FolderTree {
+    // Paths relative to the root, "/"-separated ("2024/05/IMG_1.jpg").
+    QStringList Names;
+    // Folders skipped because they could not be read, in listing order.
+    std::vector<UnreadFolder> Unread;
+    // The folder to leave out was met (and not entered).
+    bool LeftOut = false;
+};
+
+struct FolderTreeOptions {
+    // False: the root's own files only.
+    bool SubFolders = true;
+    // A folder below the root whose whole subtree is not listed (the
+    // destination of a run, when it lies inside the source), recognised as
+    // the same folder on disk whatever the path's spelling. Empty: none.
+    QString LeaveOut;
+};
+
+// The ordinary files below root whose names match the mask, by the rules of
+// ReadFolderListing, each folder's files in file-manager order and then its
+// subfolders in that order, each one in full before the next: the same tree
+// always lists in the same order, and the root's own files come first, as
+// ReadFolderListing gives them. Hidden folders are skipped; links to folders
+// are not followed (links to files are listed), so a link loop cannot hold
+// the walk, and a folder met twice (a bind mount of a parent) is listed
+// once. A folder that cannot be read is recorded with the system's reason
+// and the walk goes on. Iterative, so a deep tree costs no stack.
+FolderTree ReadFolderTree(const QString& root, const QString& mask, const FolderTreeOptions& options = {});
+
+// Whether folder lies strictly below root, judged on the real paths (links
+// resolved); a folder not made yet is judged by its nearest existing parent.
+bool LiesInsideFolder(const QString& folder, const QString& root);
+
 // How many ordinary files the folder holds, by the same rules; 0 when it
 // cannot be listed.
 int CountOrdinaryFiles(const QString& folder);
@@ -43,5 +84,11 @@ int CountOrdinaryFiles(const QString& folder);
 // ("No such file or directory", "Permission denied", "File exists" for a
 // file of that name).
 Outcome<> CreateOneFolder(const QString& folder);
+
+// Creates the "/"-separated levels of relative below base, which must
+// exist, each one with CreateOneFolder. Done, or the path of the first level
+// that could not be made and the system's reason ("BASE/a/b (Permission
+// denied)").
+Outcome<> CreateFolderLevels(const QString& base, const QString& relative);
 
 } // namespace pixquill

@@ -10,9 +10,10 @@ QString BaseNameOf(const QString& name)
 
 ImageNames BuildImageNames(const QString& name, const JobSettings& settings)
 {
+    const qsizetype folderEnd = name.lastIndexOf(QLatin1Char('/')) + 1;
     return {FolderWithSeparator(settings.SourceFolder) + name,
-            FolderWithSeparator(settings.DestinationFolder) + TrimSetting(settings.Prefix)
-                + BaseNameOf(name) + OutputExtensionAt(settings.OutputFormat)};
+            FolderWithSeparator(settings.DestinationFolder) + name.left(folderEnd) + TrimSetting(settings.Prefix)
+                + BaseNameOf(name.mid(folderEnd)) + OutputExtensionAt(settings.OutputFormat)};
 }
 
 } // namespace pixquill

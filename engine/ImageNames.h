@@ -14,11 +14,13 @@ QString BaseNameOf(const QString& name);
 
 struct ImageNames {
     QString SourcePath; // source folder, separator, name
-    QString OutputPath; // destination folder, separator, prefix, base name, extension
+    QString OutputPath; // destination folder, separator, name's folders, prefix, base name, extension
 };
 
-// The paths of an image under the given settings. With no output format
-// selected the output name has no extension.
+// The paths of an image under the given settings. A name from a folder tree
+// ("2024/05/a.jpg") keeps its folders below the destination
+// ("DEST/2024/05/_THa.jpg"); prefix and base name belong to the file's own
+// name. With no output format selected the output name has no extension.
 ImageNames BuildImageNames(const QString& name, const JobSettings& settings);
 
 } // namespace pixquill

@@ -120,8 +120,25 @@ struct Shared {
     // FreeImage initialised itself once, when its shared library was loaded,
     // before any worker exists; the workers only load, convert, rescale and
     // save bitmaps of their own.
+    // The output folder of a name from a folder tree is made here, in the
+    // batch's own process, before the image goes to a decode worker: the
+    // workers only write into folders that exist. madeFolder: the last
+    // folder this thread made or found, so that the images of one folder
+    // cost one look.
+    Outcome<> MakeOutputFolder(const QString& name, QString& madeFolder) const
+    {
+        const QString folder = name.left(name.lastIndexOf(QLatin1Char('/')) + 1);
+        if (folder.isEmpty() || folder == madeFolder)
+            return {};
+        if (const Outcome<> made = PrepareOutputFolder(name, Settings); !made)
+            return made;
+        madeFolder = folder;
+        return {};
+    }
+
     void RunGroups(const std::function<ImageResult(const QString&)>& process)
     {
+        QString madeFolder;
         for (std::size_t g = NextGroup++; g < Groups.size(); g = NextGroup++) {
             if (Stopping())
                 return;
@@ -132,6 +149,16 @@ struct Shared {
                         Report(group[i], std::move((*skipped)[i]));
                     continue;
                 }
+            }
+            // A group shares one output, so one folder.
+            if (const Outcome<> made = MakeOutputFolder(Names[group.front()], madeFolder); !made) {
+                for (int index : group) {
+                    const ImageNames paths = BuildImageNames(Names[index], Settings);
+                    ImageResult failed{Names[index], paths.OutputPath, false, made.Reason()};
+                    failed.SourceBytes = StampOf(paths.SourcePath).Bytes;
+                    Report(index, std::move(failed));
+                }
+                continue;
             }
             // A group is finished even after a Stop: its output then holds
             // the last image of the group, as a full run leaves it.

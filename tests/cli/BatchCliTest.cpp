@@ -2,13 +2,17 @@
 
 #include <csignal>
 #include <ostream>
+#include <string>
 #include <tuple>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QJsonDocument>
@@ -16,6 +20,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -197,6 +202,11 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"SRC/missing", "DST"}, "SOURCE"},
                       UsageCase{{"SRC", "  "}, "Choose a destination folder"},
                       UsageCase{{"SRC", "DST", "sub/a.png"}, "sub/a.png"},
+                      // Paths below SOURCE: plain ones only, and never out of it.
+                      UsageCase{{"--recursive", "SRC", "DST", "sub/../../a.png"}, "leads out of SOURCE"},
+                      UsageCase{{"--recursive", "SRC", "DST", "/etc/passwd"}, "is an absolute path"},
+                      UsageCase{{"--recursive", "SRC", "DST", "sub//a.png"}, "is not a plain path"},
+                      UsageCase{{"--recursive", "SRC", "DST", "./a.png"}, "is not a plain path"},
                       UsageCase{{"--quality", "0", "SRC", "DST"}, "--quality"},
                       UsageCase{{"--quality", "101", "SRC", "DST"}, "--quality"},
                       UsageCase{{"--quality", "good", "SRC", "DST"}, "--quality"},
@@ -747,6 +757,160 @@ TEST(BatchCli, SharesThroughGnuParallelMatchOneRun)
     for (const QString& name : f.Written(one))
         EXPECT_EQ(ReadFileBytes(f.Destination + "/" + name), ReadFileBytes(one + "/" + name)) << name.toStdString();
     EXPECT_LE(pixquill::test::ColourDistance(QImage(one + "/_THa.png").pixel(5, 5), qRgb(0, 0, 255)), 4);
+}
+
+} // namespace
+
+namespace {
+
+// Every file below folder (hidden ones too), as paths relative to it, sorted.
+QStringList FilesBelow(const QString& folder)
+{
+    QStringList files;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+        files << QDir(folder).relativeFilePath(it.next());
+    return Sorted(files);
+}
+
+// A photo tree: equal names in several folders (2024/10's two share a
+// thumbnail), numbered folders (9 before 10), a hidden folder and a link
+// looping back to the top.
+void DrawTree(const Folders& f)
+{
+    for (const char* folder : {"2024/9", "2024/10", ".hidden"})
+        ASSERT_TRUE(QDir(f.Source).mkpath(folder));
+    const std::pair<const char*, QColor> images[] = {{"a.png", Qt::red}, {"2024/a.png", Qt::green},
+        {"2024/9/a.png", Qt::blue}, {"2024/10/a.jpg", Qt::yellow}, {"2024/10/a.png", Qt::cyan}, {".hidden/h.png", Qt::black}};
+    for (const auto& [name, colour] : images)
+        f.Draw(name, Solid(colour), "PNG");
+    ASSERT_TRUE(QFile::link(f.Source, f.Source + "/2024/loop"));
+}
+
+// Each thumbnail of the tree and its image's colour (in 2024/10, the later image's).
+const QMap<QString, QRgb> kTreeThumbs{{"2024/10/_THa.png", qRgb(0, 255, 255)}, {"2024/9/_THa.png", qRgb(0, 0, 255)},
+                                      {"2024/_THa.png", qRgb(0, 255, 0)}, {"_THa.png", qRgb(255, 0, 0)}};
+
+// A folder whose path is longer than the system takes (PATH_MAX), made
+// level by level from open folders: one that even root cannot read.
+void MakeTooDeepFolder(const QString& base)
+{
+    int fd = ::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY);
+    const std::string level(250, 'd');
+    for (int i = 0; i < 20 && fd >= 0; ++i) {
+        ASSERT_EQ(::mkdirat(fd, level.c_str(), 0755), 0);
+        const int next = ::openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+}
+
+enum class TreeSetup { Plain, TooDeepFolder, OutputFolderIsAFile };
+
+struct TreeCase {
+    const char* Name;
+    QStringList Arguments; // SRC and DST replaced
+    TreeSetup Setup;
+    QByteArray Input;        // standard input
+    const char* Destination; // below the temporary root
+    QStringList Written;     // below the destination, after either run
+    const char* Caption;
+    int Exit;
+    const char* Said; // on standard error once per run
+};
+
+void PrintTo(const TreeCase& c, std::ostream* os) { *os << c.Name; }
+
+class RecursiveRun : public ::testing::TestWithParam<TreeCase> {};
+
+// Each case runs twice: the second run lists and writes what the first did
+// (no thumbnails of thumbnails).
+TEST_P(RecursiveRun, KeepsTheTree)
+{
+    const TreeCase& c = GetParam();
+    Folders f;
+    DrawTree(f);
+    const QString destination = f.Root.filePath(QString::fromUtf8(c.Destination));
+    // QTemporaryDir cannot remove a path longer than the system takes.
+    const auto removeDeep = qScopeGuard([&f] { QProcess::execute("rm", {"-rf", f.Source + "/2024/" + QString(250, 'd')}); });
+    if (c.Setup == TreeSetup::TooDeepFolder)
+        MakeTooDeepFolder(f.Source + "/2024");
+    if (c.Setup == TreeSetup::OutputFolderIsAFile) {
+        ASSERT_TRUE(QDir().mkpath(destination) && QFile(destination + "/2024").open(QIODevice::WriteOnly));
+    }
+    QStringList arguments = c.Arguments;
+    arguments.replaceInStrings("SRC", f.Source).replaceInStrings("DST", destination);
+    for (int run = 1; run <= 2; ++run) {
+        const Outcome outcome = RunTool(arguments, {}, {}, c.Input);
+        EXPECT_EQ(outcome.Exit, c.Exit) << run << ": " << outcome.Err.toStdString();
+        EXPECT_EQ(outcome.Out, QString::fromUtf8(c.Caption)) << run;
+        if (*c.Said) {
+            EXPECT_EQ(outcome.Err.count(QString::fromUtf8(c.Said)), 1) << run << ": " << outcome.Err.toStdString();
+        }
+        EXPECT_EQ(FilesBelow(destination), c.Written) << run;
+    }
+    for (const QString& name : c.Written) {
+        if (kTreeThumbs.contains(name)) {
+            EXPECT_LE(pixquill::test::ColourDistance(QImage(destination + "/" + name).pixel(5, 5), kTreeThumbs[name]), 4)
+                << name.toStdString();
+        }
+    }
+}
+
+const QStringList kTree{kTreeThumbs.keys()};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RecursiveRun,
+    ::testing::Values(
+        TreeCase{"Plain", {"--recursive", "--format", "png", "--jobs", "2", "SRC", "DST"}, TreeSetup::Plain, {},
+                 "out", kTree, "Completed 5 of 5 images\n", 0, ""},
+        TreeCase{"DestinationInsideSource", {"--recursive", "--format", "png", "SRC", "DST"}, TreeSetup::Plain, {},
+                 "in/2024/../Thumbs", kTree, "Completed 5 of 5 images\n", 0, "lies inside SOURCE: its folder is left out\n"},
+        TreeCase{"UnreadableFolder", {"--recursive", "--format", "png", "SRC", "DST"}, TreeSetup::TooDeepFolder, {},
+                 "out", kTree, "Completed 5 of 5 images\n", 1, "(File name too long)\n"},
+        TreeCase{"OutputFolderIsAFile", {"--recursive", "--format", "png", "SRC", "DST"}, TreeSetup::OutputFolderIsAFile,
+                 {}, "out", {"2024", "_THa.png"}, "Completed 1 of 5 images (4 failed)\n", 1,
+                 "2024/9/a.png: cannot create the folder "},
+        // Beside their images without a prefix, each PNG would replace
+        // itself, and 2024/06/a.jpg's thumbnail another image of the tree.
+        TreeCase{"NoOutputReplacesASource", {"--recursive", "--format", "png", "--prefix", "", "SRC", "SRC"},
+                 TreeSetup::Plain, {}, "in",
+                 {".hidden/h.png", "2024/10/a.jpg", "2024/10/a.png", "2024/9/a.png", "2024/a.png", "a.png"},
+                 "Completed 0 of 5 images (5 failed)\n", 1, "2024/10/a.jpg: would overwrite the source image 2024/10/a.png\n"},
+        TreeCase{"ListedPaths", {"--recursive", "--files-from", "-", "--format", "png", "SRC", "DST"}, TreeSetup::Plain,
+                 "2024/9/a.png\n.hidden/h.png\n", "out", {".hidden/_THh.png", "2024/9/_THa.png"},
+                 "Completed 2 of 2 images\n", 0, ""}),
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
+
+// The tree's images in file-manager order, depth first, each named in the
+// report by its path below SOURCE; a second run with --newer finds every
+// thumbnail up to date; and shares, one after the other, write what one run
+// writes, byte for byte.
+TEST(BatchCli, SharesOfATreeMatchOneRun)
+{
+    Folders f;
+    DrawTree(f);
+    QStringList names{"a.png", "2024/a.png", "2024/9/a.png"};
+    for (int i = 0; i < 6; ++i) {
+        names << QStringLiteral("2024/9/g%1.png").arg(i);
+        f.Draw(names.back(), pixquill::test::GradientImage(90 + 11 * i, 60 + 7 * i));
+    }
+    names << "2024/10/a.jpg" << "2024/10/a.png";
+    const QString one = f.Root.filePath("one");
+    const QString report = f.Root.filePath("report.jsonl");
+    ASSERT_EQ(RunTool({"--recursive", "--quiet", "--jobs", "1", "--report", report, f.Source, one}).Exit, 0);
+    QStringList reported;
+    for (const QByteArray& line : ReadFileBytes(report).trimmed().split('\n'))
+        reported << QJsonDocument::fromJson(line).object().value("name").toString();
+    EXPECT_EQ(reported, names);
+    EXPECT_EQ(RunTool({"--recursive", "--newer", f.Source, one}).Out, QString("Completed 0 of 11 images (11 up to date)\n"));
+    for (const char* share : {"1/3", "2/3", "3/3"})
+        ASSERT_EQ(RunTool({"--recursive", "--quiet", "--share", share, f.Source, f.Destination}).Exit, 0);
+    ASSERT_EQ(FilesBelow(one).size(), 10);
+    EXPECT_EQ(FilesBelow(f.Destination), FilesBelow(one));
+    for (const QString& name : FilesBelow(one))
+        EXPECT_EQ(ReadFileBytes(f.Destination + "/" + name), ReadFileBytes(one + "/" + name)) << name.toStdString();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include <sys/socket.h>
@@ -9,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include "engine/FolderListing.h"
@@ -117,6 +119,30 @@ INSTANTIATE_TEST_SUITE_P(Kinds, FolderProblems,
                          [](const auto& testInfo) { return std::string(testInfo.param.Name) == "half/typed"
                                                            ? std::string("halftyped")
                                                            : QString::fromUtf8(testInfo.param.Name).remove('.').toStdString(); });
+
+// Root reads every folder: as root this case skips itself and runs again as
+// "nobody" (see CMakeLists.txt). The order and what a tree lists are the
+// command line's tests (RecursiveRun).
+TEST(FolderTree, UnreadableFolderIsReportedAndTheWalkGoesOn)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("a/locked") && QDir(dir.path()).mkpath("b"));
+    ASSERT_TRUE(QFile(dir.filePath("b/x.jpg")).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("a/locked"), QFileDevice::WriteOwner));
+    const auto restore = qScopeGuard([&dir] { QFile::setPermissions(dir.filePath("a/locked"), QFileDevice::ReadOwner
+                                                                        | QFileDevice::WriteOwner | QFileDevice::ExeOwner); });
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    const QString denied = QString::fromLocal8Bit(std::strerror(EACCES));
+    const FolderTree tree = ReadFolderTree(dir.path(), QStringLiteral("*.jpg"));
+    ASSERT_EQ(tree.Unread.size(), 1u);
+    EXPECT_EQ(tree.Unread[0].Folder + ": " + tree.Unread[0].Reason, "a/locked: " + denied);
+    EXPECT_EQ(tree.Names, QStringList{"b/x.jpg"});
+    // The root alone, as a run without --recursive lists it: said, not taken for an empty folder.
+    const FolderTree root = ReadFolderTree(dir.filePath("a/locked"), QStringLiteral("*.jpg"), {false, {}});
+    ASSERT_EQ(root.Unread.size(), 1u);
+    EXPECT_EQ(root.Unread[0].Folder + ": " + root.Unread[0].Reason, ": " + denied);
+}
 
 } // namespace
 } // namespace pixquill

@@ -46,7 +46,10 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"a.", "/thumbs", "t-", 6, "/thumbs/t-a.tif"},
         NameCase{"a.jpg", "/thumbs", "_TH", -1, "/thumbs/_THa"},
         NameCase{"été.JPG", "/tmp/ünï", "", 1, "/tmp/ünï/été.gif"},
-        NameCase{"a.jpg", "", "_TH", 2, "/_THa.ico"}));
+        NameCase{"a.jpg", "", "_TH", 2, "/_THa.ico"},
+        // From a folder tree: the folders stay, prefix and base name are the file's.
+        NameCase{"2024/05/a.b.jpg", "/thumbs", "_TH", 3, "/thumbs/2024/05/_THa.jpg"},
+        NameCase{"v1.2/README", "/thumbs/", "t-", 4, "/thumbs/v1.2/t-README.png"}));
 
 TEST(OutputNames, SameBaseNamesCollide)
 {
