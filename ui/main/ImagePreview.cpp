@@ -1,7 +1,5 @@
 #include "ImagePreview.h"
 
-#include <QFileInfo>
-
 #include "codec/Rounding.h"
 #include "codec/Surface.h"
 #include "ui/display/mScaleImage.h"
@@ -31,20 +29,16 @@ QString DimensionsCaption(int width, int height)
     return WithSignPosition(width) + QLatin1Char('x') + WithSignPosition(height);
 }
 
-PreviewTexts ShowPreview(const QString& path, Surface& picLoad, SurfaceWidget& preview,
-                         const ImageLoader& load)
+PreviewTexts ShowLoadedPreview(qint64 fileBytes, const LoadResult& loaded, QImage picture, Surface& picLoad,
+                               SurfaceWidget& preview)
 {
     PreviewTexts texts;
-    // A length from the directory entry: a FIFO or a device is never opened here.
-    const QFileInfo info(path);
-    texts.FileSize = FileSizeCaption(info.isFile() ? info.size() : 0);
-
-    const LoadResult loaded = load(path, picLoad);
-    if (!loaded.ok) {
+    texts.FileSize = FileSizeCaption(fileBytes);
+    if (!loaded.ok || !picLoad.AdoptImage(std::move(picture))) {
         preview.surface().Cls();
         preview.surface().Refresh();
         texts.Dimensions = QStringLiteral("Cannot read");
-        texts.Reason = loaded.error;
+        texts.Reason = loaded.ok ? QStringLiteral("not a picture") : loaded.error;
         return texts;
     }
     picLoad.SetPictureFromImage();

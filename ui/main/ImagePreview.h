@@ -35,11 +35,12 @@ struct PreviewTexts {
     QString Reason;     // why the file could not be shown; empty when decoded
 };
 
-// Loads path into picLoad, keeps that drawing as picLoad's picture and shrinks
-// it into the preview box, centred. A file that cannot be decoded leaves
-// picLoad as it was and clears the box, so the panel never shows one file's
-// picture beside another's size. Never writes to the file.
-PreviewTexts ShowPreview(const QString& path, Surface& picLoad, SurfaceWidget& preview,
-                         const ImageLoader& load);
+// Shows a file's loaded picture (decoded elsewhere, see PreviewLoader): it
+// becomes picLoad's drawing and picture and is shrunk into the preview box,
+// centred. A file that could not be decoded leaves picLoad as it was and
+// clears the box, so the panel never shows one file's picture beside
+// another's size.
+PreviewTexts ShowLoadedPreview(qint64 fileBytes, const LoadResult& loaded, QImage picture, Surface& picLoad,
+                               SurfaceWidget& preview);
 
 } // namespace pixquill
