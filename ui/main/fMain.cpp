@@ -615,7 +615,7 @@ void fMain::ShowCountCaption(const QString& caption)
 
 void fMain::cmdBrowseImg_Click()
 {
-    const QString path = BrowseForFolder(this, TrimSetting(m_txtImgDir->text()),
+    const QString path = BrowseForFolder(this, ChooserStartFolder(TrimSetting(m_txtImgDir->text())),
                                          QStringLiteral("Select a folder that contains the original images."), -1);
     if (path.isEmpty())
         return;
@@ -626,7 +626,11 @@ void fMain::cmdBrowseImg_Click()
 
 void fMain::cmdBrowseThumb_Click()
 {
-    const QString path = BrowseForFolder(this, TrimSetting(m_txtThumbDir->text()),
+    // The default destination (source/Thumbs) does not exist until the first
+    // run: the chooser opens at the source then, never at "/".
+    const QString start = ChooserStartFolder(TrimSetting(m_txtThumbDir->text()),
+                                             ChooserStartFolder(TrimSetting(m_txtImgDir->text())));
+    const QString path = BrowseForFolder(this, start,
                                          QStringLiteral("Select a destination folder for the modified images."), 0);
     if (!path.isEmpty())
         m_txtThumbDir->setText(path);
