@@ -1,5 +1,6 @@
 #include "fMain.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +19,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 
@@ -49,6 +52,8 @@ namespace {
 const QColor kBodyColour(0x80, 0xA0, 0xC0);
 constexpr int kSunkenEdge = 6; // sunken outer and inner lines: two pixels
 constexpr int kCountIndent = 2;
+// Room beside an entry's text in a drop-down list's popup.
+constexpr int kPopupTextMargins = 16;
 // A preview shown within this needs no busy cue.
 constexpr int kPreviewBusyAfterMs = 150;
 
@@ -102,6 +107,23 @@ QComboBox* MakeCombo(QWidget* parent, const char* name, bool editable, QRect geo
         combo->lineEdit()->setAcceptDrops(false);
     combo->setMaxVisibleItems(16);
     return combo;
+}
+
+// The list's popup as wide as its longest entry (the box keeps its width),
+// so no entry is cut short; whatever rows the tables hold.
+void FitPopupToEntries(QComboBox* combo)
+{
+    QAbstractItemView* view = combo->view();
+    const int scrollBar = combo->count() > combo->maxVisibleItems()
+        ? view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view)
+        : 0;
+    const int frame = 2 * view->frameWidth();
+    // The entries are drawn in the box's font, with a menu's margins.
+    const QFontMetrics metrics(combo->font());
+    int widest = view->sizeHintForColumn(0);
+    for (int i = 0; i < combo->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(combo->itemText(i)) + kPopupTextMargins);
+    view->setMinimumWidth(std::max(combo->width(), widest + scrollBar + frame));
 }
 
 // Text typed into an editable list leaves no entry selected (so the list's
@@ -412,6 +434,8 @@ void fMain::Form_Load()
         m_ComboResizeMethod->setCurrentIndex(-1);
         m_comboResampleMethod->setCurrentIndex(-1);
     }
+    for (QComboBox* combo : {m_ComboFilter, m_ComboOutputFormat, m_ComboResizeMethod, m_comboResampleMethod})
+        FitPopupToEntries(combo);
     m_ComboFilter->setCurrentIndex(kFileMaskAllSupported);
     m_ComboOutputFormat->setCurrentIndex(kOutputFormatJpeg);
     m_ComboResizeMethod->setCurrentIndex(kResizeMaintainAspect);

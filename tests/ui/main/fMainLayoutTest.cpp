@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QScreen>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFontMetricsF>
 #include <QGroupBox>
@@ -348,6 +349,26 @@ INSTANTIATE_TEST_SUITE_P(
                       CountRow{StoppedCaption(99998, 99999, 1, 0), false},
                       CountRow{StoppedCaption(99999, 99999, 99998, 0), false},
                       CountRow{QStringLiteral("Choose a destination folder"), false}));
+
+// Every entry of the drop-down lists reads whole in the open list.
+class fMainPopupWidth : public fMainShown, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(fMainPopupWidth, FitsTheLongestEntry)
+{
+    auto* combo = s_window->findChild<QComboBox*>(QLatin1String(GetParam()));
+    ASSERT_NE(combo, nullptr);
+    const QFontMetrics metrics(combo->font());
+    int widest = 0;
+    for (int i = 0; i < combo->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(combo->itemText(i)));
+    EXPECT_GT(widest, 0);
+    EXPECT_GE(combo->view()->minimumWidth(), widest + 2 * combo->view()->frameWidth());
+    EXPECT_GE(combo->view()->minimumWidth(), combo->width());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryList, fMainPopupWidth,
+                         ::testing::Values("ComboFilter", "ComboOutputFormat", "ComboResizeMethod",
+                                           "comboResampleMethod"));
 
 } // namespace
 } // namespace pixquill
