@@ -169,6 +169,12 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
     const int replyFd = ::dup(STDOUT_FILENO);
     if (replyFd < 0)
         return kWorkerBroken;
+#ifdef __linux__
+    // A preview's picture is tens of megabytes: a larger pipe means fewer
+    // turns between the two processes. Refused beyond the system's limit,
+    // which leaves the pipe as it was.
+    ::fcntl(replyFd, F_SETPIPE_SZ, 1 << 20);
+#endif
     LibraryStderr libraryStderr;
     if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
         return kWorkerBroken;
@@ -232,7 +238,10 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             if (hooks.BeforeFile)
                 hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);
             libraryStderr.Clear();
-            if (!WriteAll(replyFd, PackFrame(WorkerMessage::Picture, EncodePicture(LookAt(*path, picLoad, libraryStderr)))))
+            const QByteArray payload = EncodePicture(LookAt(*path, picLoad, libraryStderr));
+            // The header alone, then the pixels: no second copy of them.
+            if (!WriteAll(replyFd, FrameHeader(WorkerMessage::Picture, static_cast<std::uint32_t>(payload.size())))
+                || !WriteAll(replyFd, payload))
                 return kWorkerBroken;
             break;
         }

@@ -195,6 +195,14 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
     FrameStatus status = FrameStatus::Incomplete;
     for (;;) {
         m_buffer += m_process->readAllStandardOutput();
+        // A picture's frame is tens of megabytes: room for all of it at once
+        // once its length is known, rather than growing with every read.
+        if (m_buffer.size() >= 4 && m_buffer.capacity() < kMaxWorkerFrame) {
+            const auto byte = [this](int i) { return std::uint32_t(static_cast<unsigned char>(m_buffer[i])); };
+            const std::uint32_t length = (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
+            if (length <= kMaxWorkerFrame && m_buffer.capacity() < qsizetype(length) + 5)
+                m_buffer.reserve(qsizetype(length) + 5);
+        }
         status = TakeFrame(m_buffer, frame);
         if (status != FrameStatus::Incomplete || !alive)
             break;

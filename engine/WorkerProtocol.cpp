@@ -20,9 +20,11 @@ bool KnownKind(std::uint8_t kind)
 }
 
 template <typename Write>
-QByteArray Encode(Write write)
+QByteArray Encode(Write write, qsizetype expected = 0)
 {
     QByteArray bytes;
+    // A picture's tens of megabytes are better not grown step by step.
+    bytes.reserve(expected);
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out.setVersion(kStreamVersion);
     write(out);
@@ -67,16 +69,22 @@ QDataStream& ReadSettings(QDataStream& in, JobSettings& s)
 
 } // namespace
 
+QByteArray FrameHeader(WorkerMessage kind, std::uint32_t length)
+{
+    QByteArray header;
+    header.reserve(kHeaderSize);
+    header.append(static_cast<char>((length >> 24) & 0xFF));
+    header.append(static_cast<char>((length >> 16) & 0xFF));
+    header.append(static_cast<char>((length >> 8) & 0xFF));
+    header.append(static_cast<char>(length & 0xFF));
+    header.append(static_cast<char>(kind));
+    return header;
+}
+
 QByteArray PackFrame(WorkerMessage kind, const QByteArray& payload)
 {
-    const auto length = static_cast<std::uint32_t>(payload.size());
-    QByteArray frame;
+    QByteArray frame = FrameHeader(kind, static_cast<std::uint32_t>(payload.size()));
     frame.reserve(kHeaderSize + payload.size());
-    frame.append(static_cast<char>((length >> 24) & 0xFF));
-    frame.append(static_cast<char>((length >> 16) & 0xFF));
-    frame.append(static_cast<char>((length >> 8) & 0xFF));
-    frame.append(static_cast<char>(length & 0xFF));
-    frame.append(static_cast<char>(kind));
     frame.append(payload);
     return frame;
 }
@@ -179,7 +187,7 @@ QByteArray EncodePicture(const LookedPicture& looked)
         const int rowBytes = width * 4;
         for (int y = 0; y < height; ++y)
             out.writeRawData(reinterpret_cast<const char*>(picture.constScanLine(y)), rowBytes);
-    });
+    }, qsizetype(width) * height * 4 + 4096);
 }
 
 std::optional<LookedPicture> DecodePicture(const QByteArray& payload)

@@ -47,6 +47,8 @@ struct WorkerJob {
 inline constexpr std::uint32_t kMaxWorkerFrame = 256u << 20;
 
 QByteArray PackFrame(WorkerMessage kind, const QByteArray& payload);
+// The first bytes of PackFrame's frame alone, for a payload sent after it.
+QByteArray FrameHeader(WorkerMessage kind, std::uint32_t length);
 
 // Outcome of looking for a frame at the front of a receive buffer.
 enum class FrameStatus { Complete, Incomplete, Malformed };

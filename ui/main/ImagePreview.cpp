@@ -29,20 +29,29 @@ QString DimensionsCaption(int width, int height)
     return WithSignPosition(width) + QLatin1Char('x') + WithSignPosition(height);
 }
 
-PreviewTexts ShowLoadedPreview(qint64 fileBytes, const LoadResult& loaded, QImage picture, Surface& picLoad,
-                               SurfaceWidget& preview)
+PreviewTexts ShowLoadedPreview(LoadedPreview loaded, Surface& picLoad, SurfaceWidget& preview)
 {
     PreviewTexts texts;
-    texts.FileSize = FileSizeCaption(fileBytes);
-    if (!loaded.ok || !picLoad.AdoptImage(std::move(picture))) {
+    texts.FileSize = FileSizeCaption(loaded.FileBytes);
+    preview.SetOverlay(QImage(), QPoint());
+    if (!loaded.Loaded.ok || !picLoad.AdoptImage(std::move(loaded.Picture))) {
         preview.surface().Cls();
         preview.surface().Refresh();
         texts.Dimensions = QStringLiteral("Cannot read");
-        texts.Reason = loaded.ok ? QStringLiteral("not a picture") : loaded.error;
+        texts.Reason = loaded.Loaded.ok ? QStringLiteral("not a picture") : loaded.Loaded.error;
         return texts;
     }
     picLoad.SetPictureFromImage();
-    FitImageToBox(picLoad, preview, 0, -1);
+    Surface& box = preview.surface();
+    if (!loaded.Fitted.isNull() && loaded.Fitted.size() == box.Image().size()
+        && loaded.Fitted.format() == box.Image().format()) {
+        box.Image() = loaded.Fitted;
+        box.Refresh();
+    } else {
+        FitImageToBox(picLoad, preview, 0, -1);
+    }
+    if (!loaded.Sharp.isNull())
+        preview.SetOverlay(loaded.Sharp, loaded.SharpAt);
     texts.Dimensions = DimensionsCaption(picLoad.Width(), picLoad.Height());
     texts.Decoded = true;
     return texts;

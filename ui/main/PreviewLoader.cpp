@@ -1,12 +1,91 @@
 #include "PreviewLoader.h"
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include <QFileInfo>
+#include <QPainter>
+#include <QRect>
 #include <QTimer>
 
 #include "codec/Surface.h"
 #include "engine/ImageStep.h"
+#include "ui/display/mScaleImage.h"
 
 namespace pixquill {
+
+namespace {
+
+// picture averaged over factor x factor blocks (the rest of a row or column
+// that makes no whole block is left out): a cheap first step of a large
+// shrink, which leaves the smooth scale a small picture to average.
+QImage BoxReduce(const QImage& picture, int factor)
+{
+    const int width = picture.width() / factor;
+    const int height = picture.height() / factor;
+    QImage reduced(width, height, QImage::Format_RGB32);
+    if (reduced.isNull())
+        return picture;
+    const int count = factor * factor;
+    std::vector<std::uint32_t> sums(std::size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (int dy = 0; dy < factor; ++dy) {
+            const auto* row = reinterpret_cast<const QRgb*>(picture.constScanLine(y * factor + dy));
+            for (int x = 0; x < width; ++x) {
+                std::uint32_t* sum = &sums[std::size_t(x) * 3];
+                for (int dx = 0; dx < factor; ++dx) {
+                    const QRgb pixel = row[x * factor + dx];
+                    sum[0] += qRed(pixel);
+                    sum[1] += qGreen(pixel);
+                    sum[2] += qBlue(pixel);
+                }
+            }
+        }
+        auto* out = reinterpret_cast<QRgb*>(reduced.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t* sum = &sums[std::size_t(x) * 3];
+            out[x] = qRgb(int(sum[0] / count), int(sum[1] / count), int(sum[2] / count));
+        }
+    }
+    return reduced;
+}
+
+// The picture shrunk to size: averaged in blocks while it is more than four
+// times as large, then smoothly scaled the rest of the way.
+QImage Shrink(const QImage& picture, QSize size)
+{
+    const int factor = std::min(picture.width() / size.width(), picture.height() / size.height()) / 4;
+    const QImage reduced = factor >= 2 ? BoxReduce(picture, factor) : picture;
+    return reduced.size() == size ? reduced : reduced.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// The preview box's drawing of reply.Picture, at the place and size that
+// FitImageToBox gives it, and for a dense screen its sharp version.
+void FitPreview(PreviewReply& reply, QSize inner, const QColor& back, qreal ratio)
+{
+    const std::optional<QRect> target =
+        FitTargetRect(reply.Picture.width(), reply.Picture.height(), inner.width(), inner.height(), 0, true);
+    Surface box(inner.width(), inner.height(), back);
+    box.Cls();
+    if (target) {
+        QPainter painter(&box.Image());
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(target->topLeft(), Shrink(reply.Picture, target->size()));
+    }
+    reply.Fitted = box.Image();
+    if (ratio <= 1.0 || !target)
+        return;
+    // Never more pixels than the picture has: a small picture stays as it is.
+    const QSize dense = (QSizeF(target->size()) * ratio).toSize().boundedTo(reply.Picture.size());
+    QImage sharp = Shrink(reply.Picture, dense);
+    sharp.setDevicePixelRatio(qreal(dense.width()) / target->width());
+    reply.Sharp = std::move(sharp);
+    reply.SharpAt = target->topLeft();
+}
+
+} // namespace
 
 PreviewLoader::PreviewLoader(QObject* parent) : QObject(parent)
 {
@@ -37,6 +116,14 @@ void PreviewLoader::SetLoader(ImageLoader loader)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_loader = loader ? std::move(loader) : ImageLoader(LoadImageToSurface);
+}
+
+void PreviewLoader::SetFitBox(QSize inner, QColor back, qreal devicePixelRatio)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_fitInner = inner;
+    m_fitBack = back;
+    m_fitRatio = devicePixelRatio;
 }
 
 std::uint64_t PreviewLoader::Request(const QString& path)
@@ -83,6 +170,9 @@ void PreviewLoader::Run()
         std::uint64_t request = 0;
         QString path;
         ImageLoader loader;
+        QSize fitInner;
+        QColor fitBack;
+        qreal fitRatio = 1.0;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_wake.wait(lock, [this] { return m_quit || m_waiting; });
@@ -95,6 +185,9 @@ void PreviewLoader::Run()
             std::tie(request, path) = *m_waiting;
             m_waiting.reset();
             loader = m_loader;
+            fitInner = m_fitInner;
+            fitBack = m_fitBack;
+            fitRatio = m_fitRatio;
             m_inHand = request;
             m_inHandSince.start();
             m_abandon = false;
@@ -117,6 +210,8 @@ void PreviewLoader::Run()
             // The next load must not find this picture shared.
             scratch.Resize(0, 0);
         }
+        if (!reply.Picture.isNull() && fitInner.isValid())
+            FitPreview(reply, fitInner, fitBack, fitRatio);
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_inHand = 0;

@@ -17,7 +17,10 @@
 #include <thread>
 
 #include <QElapsedTimer>
+#include <QColor>
 #include <QImage>
+#include <QPoint>
+#include <QSize>
 #include <QObject>
 #include <QString>
 
@@ -33,6 +36,14 @@ struct PreviewReply {
     qint64 FileBytes = 0; // from the directory entry; 0 when unreadable
     LoadResult Loaded;
     QImage Picture;       // Format_RGB32; null unless Loaded.ok
+    // The picture shrunk into the fit box (see SetFitBox), drawn the way the
+    // preview box draws it; null without a box or a picture.
+    QImage Fitted;
+    // On a screen of more than one device pixel per pixel: the same shrink
+    // at the screen's density (its devicePixelRatio set), to be drawn over
+    // Fitted at SharpAt; null otherwise.
+    QImage Sharp;
+    QPoint SharpAt;
 };
 
 // Lives on the GUI thread; its one decoding thread is its own.
@@ -51,6 +62,11 @@ public:
     // What decodes without a worker (LoadImageToSurface unless replaced);
     // called on the loader's thread, with a surface of that thread.
     void SetLoader(ImageLoader loader);
+
+    // The preview box's inner size, back colour and device pixel ratio: each
+    // answer then brings the picture already shrunk into it, made on the
+    // loader's thread rather than the window's.
+    void SetFitBox(QSize inner, QColor back, qreal devicePixelRatio);
 
     // Asks for a preview of path; returns the request's number. Never waits.
     std::uint64_t Request(const QString& path);
@@ -77,6 +93,9 @@ private:
     std::optional<std::pair<std::uint64_t, QString>> m_waiting;
     std::optional<WorkerCommand> m_newCommand;
     ImageLoader m_loader = LoadImageToSurface;
+    QSize m_fitInner;
+    QColor m_fitBack;
+    qreal m_fitRatio = 1.0;
     std::uint64_t m_inHand = 0;
     QElapsedTimer m_inHandSince;
     // Read by the worker's wait while it waits for an answer.

@@ -705,6 +705,10 @@ void fMain::fbImages_Click()
     // and the current directory that the list shows before then.
     // Decoded off this thread: the highlight moves at once, and the panel
     // keeps the last preview until this one is ready.
+    // Shrunk on the loader's thread too, at the density of the screen the
+    // window is on now.
+    const Surface& box = m_ImgPreview->surface();
+    m_previewLoader->SetFitBox(box.Image().size(), box.BackColor(), m_ImgPreview->devicePixelRatioF());
     m_previewLoader->Request(FolderWithSeparator(m_fbImages->Path()) + name);
     if (!m_previewBusy->isActive())
         m_previewBusy->start();
@@ -714,8 +718,9 @@ void fMain::PreviewReady(const PreviewReply& reply)
 {
     m_previewBusy->stop();
     m_ImgPreview->unsetCursor();
-    const PreviewTexts texts = ShowLoadedPreview(reply.FileBytes, reply.Loaded, reply.Picture, m_PicLoad,
-                                                 *m_ImgPreview);
+    const PreviewTexts texts = ShowLoadedPreview(
+        {reply.FileBytes, reply.Loaded, reply.Picture, reply.Fitted, reply.Sharp, reply.SharpAt}, m_PicLoad,
+        *m_ImgPreview);
     m_previewFailed = !texts.Decoded;
     m_lblImageFileSize->setText(texts.FileSize);
     m_lblImageSize->setText(texts.Dimensions);

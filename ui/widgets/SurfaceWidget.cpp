@@ -45,7 +45,16 @@ void SurfaceWidget::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), m_surface.BackColor());
     if (!m_surface.Image().isNull())
         painter.drawImage(border, border, m_surface.Image());
+    if (!m_overlay.isNull())
+        painter.drawImage(QPoint(border, border) + m_overlayAt, m_overlay);
     DrawEdge(painter, rect(), m_edgeStyle, palette());
+}
+
+void SurfaceWidget::SetOverlay(const QImage& overlay, QPoint at)
+{
+    m_overlay = overlay;
+    m_overlayAt = at;
+    update();
 }
 
 void SurfaceWidget::resizeEvent(QResizeEvent* event)

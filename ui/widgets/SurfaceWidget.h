@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include <QImage>
+#include <QPoint>
 #include <QWidget>
 
 #include "codec/Surface.h"
@@ -31,6 +33,13 @@ public:
     // area is inset by the edge's width.
     int EdgeStyle() const { return m_edgeStyle; }
     void SetEdgeStyle(int edgeStyle);
+
+    // A picture drawn over the surface's image, its top-left corner at `at`
+    // in the inner area, at its own device pixel ratio: on a dense screen a
+    // sharper copy of what the image shows there. A null image removes it.
+    // The surface's image stays what the program reads and draws into.
+    void SetOverlay(const QImage& overlay, QPoint at);
+    const QImage& Overlay() const { return m_overlay; }
 
 signals:
     void Click();
@@ -62,6 +71,8 @@ private:
 
     Surface m_surface;
     int m_edgeStyle = 0;
+    QImage m_overlay;
+    QPoint m_overlayAt;
     bool m_syncingSize = false;
     bool m_pressedInside = false;
 };
