@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -163,6 +164,11 @@ void FolderChooser::OnDirectoryLoaded(const QString& folder)
     if (!onTheWay)
         return;
     m_tree->scrollTo(m_tree->currentIndex(), QAbstractItemView::PositionAtCenter);
+    // The model sorts the rows it has just read after this signal, which
+    // moves the highlighted row again: scroll once more when it has.
+    QTimer::singleShot(0, this, [this] {
+        m_tree->scrollTo(m_tree->currentIndex(), QAbstractItemView::PositionAtCenter);
+    });
     if (folder == parent)
         m_pendingScroll.clear();
 }
