@@ -70,6 +70,9 @@ fFullScale* fFullScale::ShowPicture(QWidget* owner, const QImage& picture)
         window = new fFullScale(owner);
         g_instance = window;
     }
+    // Actual size on a dense screen: one picture pixel per screen pixel.
+    QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
+    window->m_imView->SetPixelRatio(screen ? screen->devicePixelRatio() : 1.0);
     window->m_imView->SetPicture(picture);
     // An open window gets no resize from being shown again; the display copy
     // takes the new picture through a refresh instead.
@@ -78,7 +81,6 @@ fFullScale* fFullScale::ShowPicture(QWidget* owner, const QImage& picture)
 
     // Window managers differ in whether they maximise a frameless tool
     // window (and there may be none at all); cover the screen ourselves too.
-    QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
     if (screen)
         window->setGeometry(screen->availableGeometry());
     window->showMaximized();
