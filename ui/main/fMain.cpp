@@ -616,9 +616,9 @@ void fMain::BatchCaption(const QString& caption)
 
 void fMain::ShowCountCaption(const QString& caption)
 {
-    // The run's failures so far go with every caption: the list is only
-    // rebuilt when the newest image added to it.
-    // A caption outside a run (a refused destination) has none.
+    // The run's failures so far go with every caption (the list is rebuilt
+    // only when the newest image added to it); a caption outside a run, such
+    // as a refused destination, has none.
     const std::vector<ImageResult>& results = m_run->Results();
     if (!m_run->IsRunning() || results.empty())
         m_failureReport.clear();
@@ -701,12 +701,11 @@ void fMain::fbImages_Click()
     const QString name = m_fbImages->FocusedName();
     if (name.isEmpty())
         return;
-    // The row's own folder: the same as the source box's once it is typed,
-    // and the current directory that the list shows before then.
-    // Decoded off this thread: the highlight moves at once, and the panel
-    // keeps the last preview until this one is ready.
-    // Shrunk on the loader's thread too, at the density of the screen the
-    // window is on now.
+    // Decoded and shrunk off this thread (at the density of the screen the
+    // window is on now): the highlight moves at once, and the panel keeps the
+    // last preview until this one is ready. The row's own folder: the same as
+    // the source box's once it is typed, and the current directory that the
+    // list shows before then.
     const Surface& box = m_ImgPreview->surface();
     m_previewLoader->SetFitBox(box.Image().size(), box.BackColor(), m_ImgPreview->devicePixelRatioF());
     m_previewLoader->Request(FolderWithSeparator(m_fbImages->Path()) + name);
