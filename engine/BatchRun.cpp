@@ -74,6 +74,7 @@ BatchOutcome BatchRun::Start(QStringList workList)
         // Every way of dropping the list also ends the run, so this holds;
         // checked all the same, since a callback may do anything.
         if (i > state->WorkList.size()) {
+            setCaption(state->Tally.StoppedCaption(n));
             state->StopRequested = false;
             state->Running = false;
             return BatchOutcome::Stopped;
@@ -90,9 +91,10 @@ BatchOutcome BatchRun::Start(QStringList workList)
         if (state->Abandoned)
             return BatchOutcome::Abandoned;
         if (state->StopRequested) {
+            // "Processing i of n" would report work that no longer goes on.
             // Still running while the owner resets its progress display, so
             // that a Start arriving there is refused.
-            if (!setProgress(0, n))
+            if (!setCaption(state->Tally.StoppedCaption(n)) || !setProgress(0, n))
                 return BatchOutcome::Abandoned;
             state->StopRequested = false;
             state->Running = false;

@@ -133,6 +133,26 @@ QString LibraryWords(const LibraryStderr& captured)
     return words.isEmpty() ? QString() : QStringLiteral(" [") + words + QLatin1Char(']');
 }
 
+// A Look: the file loaded into the load surface and handed back whole, so
+// that the window decodes nothing itself. SourceWidth and SourceHeight give
+// the loaded size, also when the picture had to be reduced to travel.
+LookedPicture LookAt(const QString& path, Surface& picLoad, const LibraryStderr& libraryStderr)
+{
+    const LoadResult loaded = LoadImageToSurface(path, picLoad);
+    LookedPicture looked{ImageResult{path, QString(), loaded.ok, {}}, QImage()};
+    if (!loaded.ok) {
+        looked.Result.Reason = loaded.error + LibraryWords(libraryStderr);
+        return looked;
+    }
+    looked.Result.SourceWidth = picLoad.Image().width();
+    looked.Result.SourceHeight = picLoad.Image().height();
+    looked.Picture = picLoad.Image();
+    while (qint64(looked.Picture.width()) * looked.Picture.height() > kMaxLookedPixels)
+        looked.Picture = looked.Picture.scaled(looked.Picture.size() / 2, Qt::IgnoreAspectRatio,
+                                               Qt::SmoothTransformation);
+    return looked;
+}
+
 } // namespace
 
 int RunDecodeWorker(const DecodeWorkerHooks& hooks)
@@ -149,6 +169,12 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
     const int replyFd = ::dup(STDOUT_FILENO);
     if (replyFd < 0)
         return kWorkerBroken;
+#ifdef __linux__
+    // A preview's picture is tens of megabytes: a larger pipe means fewer
+    // turns between the two processes. Refused beyond the system's limit,
+    // which leaves the pipe as it was.
+    ::fcntl(replyFd, F_SETPIPE_SZ, 1 << 20);
+#endif
     LibraryStderr libraryStderr;
     if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
         return kWorkerBroken;
@@ -205,7 +231,22 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
                 return kWorkerBroken;
             break;
         }
+        case WorkerMessage::Look: {
+            const std::optional<QString> path = DecodeImageName(frame->Payload);
+            if (!path)
+                return kWorkerBroken;
+            if (hooks.BeforeFile)
+                hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);
+            libraryStderr.Clear();
+            const QByteArray payload = EncodePicture(LookAt(*path, picLoad, libraryStderr));
+            // The header alone, then the pixels: no second copy of them.
+            if (!WriteAll(replyFd, FrameHeader(WorkerMessage::Picture, static_cast<std::uint32_t>(payload.size())))
+                || !WriteAll(replyFd, payload))
+                return kWorkerBroken;
+            break;
+        }
         case WorkerMessage::Result:
+        case WorkerMessage::Picture:
             return kWorkerBroken;
         }
     }

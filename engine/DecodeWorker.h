@@ -31,7 +31,8 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // itself) is killed when the thread that started it ends, on Linux.
 //
 // A Probe only loads the file (into the same load surface) and answers
-// whether that worked, and why not.
+// whether that worked, and why not; a Look loads it the same way and sends
+// the loaded picture back with the answer.
 //
 // A program that serves as a decode worker only for tests (the shipped
 // programs pass no hooks) steps in here to behave as a broken file would make

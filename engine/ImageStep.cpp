@@ -49,12 +49,28 @@ ImageResult ImageStep::Process(const QString& name, const JobSettings& settings)
 
 LoadResult ImageStep::Load(const QString& path, Surface& into)
 {
-    if (m_worker) {
-        const ImageResult tried = m_worker->Probe(path);
-        if (!tried.Written)
-            return LoadResult{false, tried.Reason};
+    if (!m_worker)
+        return LoadImageToSurface(path, into);
+    LookedPicture looked = m_worker->Look(path);
+    if (!looked.Result.Written)
+        return LoadResult{false, looked.Result.Reason};
+    if (!into.AdoptImage(std::move(looked.Picture)))
+        return LoadResult{false, QStringLiteral("out of memory")};
+    return LoadResult{true, QString()};
+}
+
+LookedPicture ImageStep::Look(const QString& path, Surface& scratch)
+{
+    if (m_worker)
+        return m_worker->Look(path);
+    const LoadResult loaded = LoadImageToSurface(path, scratch);
+    LookedPicture looked{ImageResult{path, QString(), loaded.ok, loaded.error}, QImage()};
+    if (loaded.ok) {
+        looked.Picture = scratch.Image();
+        looked.Result.SourceWidth = looked.Picture.width();
+        looked.Result.SourceHeight = looked.Picture.height();
     }
-    return LoadImageToSurface(path, into);
+    return looked;
 }
 
 bool ImageStep::Finish()

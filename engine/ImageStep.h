@@ -7,8 +7,8 @@
 // once per run and the settings only when they change, so an image costs the
 // same whether 10 or 100,000 names are listed.
 //
-// Also loads a file into a surface for a look at it (a window's preview),
-// in the worker first when there is one.
+// Also loads a file for a look at it (a window's preview): decoded once, in
+// the worker when there is one, whose picture comes back over the pipe.
 
 #include <atomic>
 #include <functional>
@@ -60,10 +60,15 @@ public:
     // One image under the settings as they are now.
     ImageResult Process(const QString& name, const JobSettings& settings);
 
-    // Loads the file at path into the surface: with a worker, only once the
-    // worker has loaded it without crashing or hanging (its reason otherwise,
-    // and the surface untouched).
+    // Loads the file at path into the surface: with a worker, the worker's
+    // picture, when it loaded the file without crashing or hanging (its
+    // reason otherwise, and the surface untouched).
     LoadResult Load(const QString& path, Surface& into);
+
+    // The picture of the file at path, decoded by the worker, or without a
+    // worker by LoadImageToSurface into scratch here. SourceWidth and
+    // SourceHeight of the result give the loaded size.
+    LookedPicture Look(const QString& path, Surface& scratch);
 
     // Lets a worker leave and waits for it: false when it did not end
     // cleanly (see WorkerProcess::Finish). True without a worker.

@@ -125,6 +125,13 @@ ImageResult WorkerProcess::Probe(const QString& path)
     return Exchange(WorkerMessage::Probe, path, ImageResult{path, QString(), false, {}});
 }
 
+LookedPicture WorkerProcess::Look(const QString& path)
+{
+    LookedPicture looked;
+    looked.Result = Exchange(WorkerMessage::Look, path, ImageResult{path, QString(), false, {}}, &looked.Picture);
+    return looked;
+}
+
 void WorkerProcess::SetSettings(const JobSettings& settings)
 {
     if (settings == m_job.Settings)
@@ -145,7 +152,8 @@ void WorkerProcess::SendToRunning(const QByteArray& frame)
         m_process->write(frame);
 }
 
-ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument, ImageResult failed)
+ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument, ImageResult failed,
+                                    QImage* picture)
 {
     QElapsedTimer clock;
     clock.start();
@@ -187,6 +195,14 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
     FrameStatus status = FrameStatus::Incomplete;
     for (;;) {
         m_buffer += m_process->readAllStandardOutput();
+        // A picture's frame is tens of megabytes: room for all of it at once
+        // once its length is known, rather than growing with every read.
+        if (m_buffer.size() >= 4 && m_buffer.capacity() < kMaxWorkerFrame) {
+            const auto byte = [this](int i) { return std::uint32_t(static_cast<unsigned char>(m_buffer[i])); };
+            const std::uint32_t length = (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
+            if (length <= kMaxWorkerFrame && m_buffer.capacity() < qsizetype(length) + 5)
+                m_buffer.reserve(qsizetype(length) + 5);
+        }
         status = TakeFrame(m_buffer, frame);
         if (status != FrameStatus::Incomplete || !alive)
             break;
@@ -203,10 +219,18 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
         alive = m_process->waitForReadyRead(nextWait()) || m_process->state() == QProcess::Running;
     }
 
-    if (status == FrameStatus::Complete && frame.Kind == WorkerMessage::Result) {
+    const WorkerMessage expected = picture ? WorkerMessage::Picture : WorkerMessage::Result;
+    if (status == FrameStatus::Complete && frame.Kind == expected && !picture) {
         std::optional<ImageResult> result = DecodeResult(frame.Payload);
         if (result && result->Name == argument)
             return std::move(*result);
+    } else if (status == FrameStatus::Complete && frame.Kind == expected) {
+        std::optional<LookedPicture> looked = DecodePicture(frame.Payload);
+        frame.Payload.clear();
+        if (looked && looked->Result.Name == argument && looked->Result.Written != looked->Picture.isNull()) {
+            *picture = std::move(looked->Picture);
+            return std::move(looked->Result);
+        }
     }
     Bury(failed.OutputPath);
     return fail(QString::fromLatin1(kDecoderCrashed));

@@ -68,6 +68,11 @@ public:
     // gives kDecoderCrashed, a slow one DecoderHungReason, as for Process.
     ImageResult Probe(const QString& path);
 
+    // Loads the file at path in the worker and hands back the loaded picture
+    // (null unless Written), so that the caller decodes nothing itself.
+    // Failures as for Probe.
+    LookedPicture Look(const QString& path);
+
     // While *stopNow is true (it may be set from a signal handler), a wait
     // for a reply ends within 100 ms: the worker is killed, its temporary
     // files are removed, and the image comes back Interrupted, not handled.
@@ -95,9 +100,11 @@ public:
 
 private:
     bool Start();
-    // Sends one request and waits for its Result, whose Name must be the
-    // argument; failed is what to give when none comes.
-    ImageResult Exchange(WorkerMessage kind, const QString& argument, ImageResult failed);
+    // Sends one request and waits for its Result (a Picture for a Look, put
+    // into *picture), whose Name must be the argument; failed is what to
+    // give when none comes.
+    ImageResult Exchange(WorkerMessage kind, const QString& argument, ImageResult failed,
+                         QImage* picture = nullptr);
     // Ends a dead or garbling worker and removes the temporary files it left
     // in the folder of outputPath.
     void Bury(const QString& outputPath);

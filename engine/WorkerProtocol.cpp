@@ -16,13 +16,15 @@ constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_0;
 bool KnownKind(std::uint8_t kind)
 {
     return kind >= static_cast<std::uint8_t>(WorkerMessage::Job)
-        && kind <= static_cast<std::uint8_t>(WorkerMessage::Settings);
+        && kind <= static_cast<std::uint8_t>(WorkerMessage::Picture);
 }
 
 template <typename Write>
-QByteArray Encode(Write write)
+QByteArray Encode(Write write, qsizetype expected = 0)
 {
     QByteArray bytes;
+    // A picture's tens of megabytes are better not grown step by step.
+    bytes.reserve(expected);
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out.setVersion(kStreamVersion);
     write(out);
@@ -67,16 +69,22 @@ QDataStream& ReadSettings(QDataStream& in, JobSettings& s)
 
 } // namespace
 
+QByteArray FrameHeader(WorkerMessage kind, std::uint32_t length)
+{
+    QByteArray header;
+    header.reserve(kHeaderSize);
+    header.append(static_cast<char>((length >> 24) & 0xFF));
+    header.append(static_cast<char>((length >> 16) & 0xFF));
+    header.append(static_cast<char>((length >> 8) & 0xFF));
+    header.append(static_cast<char>(length & 0xFF));
+    header.append(static_cast<char>(kind));
+    return header;
+}
+
 QByteArray PackFrame(WorkerMessage kind, const QByteArray& payload)
 {
-    const auto length = static_cast<std::uint32_t>(payload.size());
-    QByteArray frame;
+    QByteArray frame = FrameHeader(kind, static_cast<std::uint32_t>(payload.size()));
     frame.reserve(kHeaderSize + payload.size());
-    frame.append(static_cast<char>((length >> 24) & 0xFF));
-    frame.append(static_cast<char>((length >> 16) & 0xFF));
-    frame.append(static_cast<char>((length >> 8) & 0xFF));
-    frame.append(static_cast<char>(length & 0xFF));
-    frame.append(static_cast<char>(kind));
     frame.append(payload);
     return frame;
 }
@@ -130,30 +138,79 @@ std::optional<QString> DecodeImageName(const QByteArray& payload)
     return Decode<QString>(payload, [](QDataStream& in, QString& name) { in >> name; });
 }
 
+namespace {
+
+QDataStream& WriteResult(QDataStream& out, const ImageResult& result)
+{
+    return out << result.Name << result.OutputPath << result.Written << result.Reason << result.UpToDate
+               << result.Interrupted << result.SourceBytes << qint32(result.SourceWidth)
+               << qint32(result.SourceHeight) << qint32(result.ThumbnailWidth) << qint32(result.ThumbnailHeight)
+               << result.ThumbnailBytes << result.Milliseconds;
+}
+
+QDataStream& ReadResult(QDataStream& in, ImageResult& result)
+{
+    qint32 sourceWidth = 0;
+    qint32 sourceHeight = 0;
+    qint32 thumbnailWidth = 0;
+    qint32 thumbnailHeight = 0;
+    in >> result.Name >> result.OutputPath >> result.Written >> result.Reason >> result.UpToDate
+        >> result.Interrupted >> result.SourceBytes >> sourceWidth >> sourceHeight >> thumbnailWidth
+        >> thumbnailHeight >> result.ThumbnailBytes >> result.Milliseconds;
+    result.SourceWidth = sourceWidth;
+    result.SourceHeight = sourceHeight;
+    result.ThumbnailWidth = thumbnailWidth;
+    result.ThumbnailHeight = thumbnailHeight;
+    return in;
+}
+
+} // namespace
+
 QByteArray EncodeResult(const ImageResult& result)
 {
-    return Encode([&result](QDataStream& out) {
-        out << result.Name << result.OutputPath << result.Written << result.Reason << result.UpToDate
-            << result.Interrupted << result.SourceBytes << qint32(result.SourceWidth)
-            << qint32(result.SourceHeight) << qint32(result.ThumbnailWidth) << qint32(result.ThumbnailHeight)
-            << result.ThumbnailBytes << result.Milliseconds;
-    });
+    return Encode([&result](QDataStream& out) { WriteResult(out, result); });
 }
 
 std::optional<ImageResult> DecodeResult(const QByteArray& payload)
 {
-    return Decode<ImageResult>(payload, [](QDataStream& in, ImageResult& result) {
-        qint32 sourceWidth = 0;
-        qint32 sourceHeight = 0;
-        qint32 thumbnailWidth = 0;
-        qint32 thumbnailHeight = 0;
-        in >> result.Name >> result.OutputPath >> result.Written >> result.Reason >> result.UpToDate
-            >> result.Interrupted >> result.SourceBytes >> sourceWidth >> sourceHeight >> thumbnailWidth
-            >> thumbnailHeight >> result.ThumbnailBytes >> result.Milliseconds;
-        result.SourceWidth = sourceWidth;
-        result.SourceHeight = sourceHeight;
-        result.ThumbnailWidth = thumbnailWidth;
-        result.ThumbnailHeight = thumbnailHeight;
+    return Decode<ImageResult>(payload, [](QDataStream& in, ImageResult& result) { ReadResult(in, result); });
+}
+
+QByteArray EncodePicture(const LookedPicture& looked)
+{
+    const QImage& picture = looked.Picture;
+    const bool usable = !picture.isNull() && picture.format() == QImage::Format_RGB32;
+    const qint32 width = usable ? picture.width() : 0;
+    const qint32 height = usable ? picture.height() : 0;
+    return Encode([&](QDataStream& out) {
+        WriteResult(out, looked.Result) << width << height;
+        const int rowBytes = width * 4;
+        for (int y = 0; y < height; ++y)
+            out.writeRawData(reinterpret_cast<const char*>(picture.constScanLine(y)), rowBytes);
+    }, qsizetype(width) * height * 4 + 4096);
+}
+
+std::optional<LookedPicture> DecodePicture(const QByteArray& payload)
+{
+    return Decode<LookedPicture>(payload, [&payload](QDataStream& in, LookedPicture& looked) {
+        qint32 width = 0;
+        qint32 height = 0;
+        ReadResult(in, looked.Result) >> width >> height;
+        if (in.status() != QDataStream::Ok || width < 0 || height < 0 || (width == 0) != (height == 0))
+            return in.setStatus(QDataStream::ReadCorruptData);
+        // The pixels must be exactly what is left, before anything is allocated.
+        const qint64 rowBytes = qint64(width) * 4;
+        const qint64 left = payload.size() - in.device()->pos();
+        if (rowBytes > left || rowBytes * height != left)
+            return in.setStatus(QDataStream::ReadCorruptData);
+        if (width == 0)
+            return;
+        QImage picture(width, height, QImage::Format_RGB32);
+        if (picture.isNull())
+            return in.setStatus(QDataStream::ReadCorruptData);
+        for (int y = 0; y < height; ++y)
+            in.readRawData(reinterpret_cast<char*>(picture.scanLine(y)), static_cast<int>(rowBytes));
+        looked.Picture = std::move(picture);
     });
 }
 

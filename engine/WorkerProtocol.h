@@ -5,12 +5,14 @@
 // payload as a QDataStream. The batch sends a Job (the settings and the
 // listed names), then one Image per file; between two images may come new
 // Settings (the listed names stay) or, for a new run, a new Job. The worker
-// answers every Image and every Probe with one Result, in order.
+// answers every Image and every Probe with one Result, and every Look with one
+// Picture, in order.
 
 #include <cstdint>
 #include <optional>
 
 #include <QByteArray>
+#include <QImage>
 #include <QSet>
 #include <QString>
 
@@ -26,6 +28,8 @@ enum class WorkerMessage : std::uint8_t {
     Probe = 4,  // a full path, only to be loaded: a window tries a file here
                 // before it loads the file itself; answered with a Result
     Settings = 5, // new settings for the images that follow, without the names
+    Look = 6,     // a full path, to be loaded and shown: a window's preview
+    Picture = 7,  // the answer to a Look: a Result's fields, then the pixels
 };
 
 struct WorkerFrame {
@@ -43,6 +47,8 @@ struct WorkerJob {
 inline constexpr std::uint32_t kMaxWorkerFrame = 256u << 20;
 
 QByteArray PackFrame(WorkerMessage kind, const QByteArray& payload);
+// The first bytes of PackFrame's frame alone, for a payload sent after it.
+QByteArray FrameHeader(WorkerMessage kind, std::uint32_t length);
 
 // Outcome of looking for a frame at the front of a receive buffer.
 enum class FrameStatus { Complete, Incomplete, Malformed };
@@ -63,5 +69,21 @@ std::optional<QString> DecodeImageName(const QByteArray& payload);
 
 QByteArray EncodeResult(const ImageResult& result);
 std::optional<ImageResult> DecodeResult(const QByteArray& payload);
+
+// A decoded picture with its result; the picture is null when the load
+// failed. Pixels travel raw (32 bits, row after row): packing them costs
+// more than the pipe does.
+struct LookedPicture {
+    ImageResult Result;
+    QImage Picture; // Format_RGB32
+};
+
+// The largest picture a Picture frame carries: larger ones are halved in
+// the worker until they fit (a preview, not the thumbnail, so the loss only
+// shows in the full-screen view of a picture above 64 megapixels).
+inline constexpr qint64 kMaxLookedPixels = (kMaxWorkerFrame - (1u << 20)) / 4;
+
+QByteArray EncodePicture(const LookedPicture& looked);
+std::optional<LookedPicture> DecodePicture(const QByteArray& payload);
 
 } // namespace pixquill

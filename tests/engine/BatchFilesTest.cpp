@@ -119,7 +119,7 @@ TEST(BatchFiles, StopDuringTheSecondOfFiveLeavesTwoFiles)
     } settings(SettingsFor(f), r);
     r.Run = std::make_unique<BatchRun>(settings, std::make_shared<ImageStep>(r.PicLoad, r.PicThumb));
     EXPECT_EQ(r.Run->Start(names), BatchOutcome::Stopped);
-    EXPECT_EQ(r.Run->Caption(), QString("Processing 2 of 5"));
+    EXPECT_EQ(r.Run->Caption(), QString("Stopped after 2 of 5 images (2 written)"));
     EXPECT_EQ(f.Written(), QStringList({"_THp1.jpg", "_THp2.jpg"}));
 }
 

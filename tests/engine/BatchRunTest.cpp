@@ -113,7 +113,7 @@ TEST(BatchRun, StopDuringTheSecondImageEndsAfterIt)
     };
     EXPECT_EQ(h.Run->Start(Names(5)), BatchOutcome::Stopped);
     EXPECT_EQ(h.Processed.size(), 2u);
-    EXPECT_EQ(h.Run->Caption(), QString("Processing 2 of 5"));
+    EXPECT_EQ(h.Run->Caption(), QString("Stopped after 2 of 5 images (2 written)"));
     EXPECT_EQ(h.Progress.back(), std::make_pair(0, 5));
     EXPECT_EQ(h.Completions, 0);
     EXPECT_FALSE(h.Run->IsRunning());
@@ -131,7 +131,7 @@ TEST(BatchRun, StopFromTheYieldEndsBeforeTheNextImage)
     };
     EXPECT_EQ(h.Run->Start(Names(4)), BatchOutcome::Stopped);
     EXPECT_EQ(h.Processed.size(), 1u);
-    EXPECT_EQ(h.Run->Caption(), QString("Processing 1 of 4"));
+    EXPECT_EQ(h.Run->Caption(), QString("Stopped after 1 of 4 images (1 written)"));
 }
 
 TEST(BatchRun, StopWhileIdleDoesNotCutTheNextRunShort)

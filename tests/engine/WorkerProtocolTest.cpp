@@ -107,6 +107,46 @@ INSTANTIATE_TEST_SUITE_P(
                       GarbageCase{"HeaderOnly", QByteArray("\0\0\0\x08\x03", 5), FrameStatus::Incomplete}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
+// A picture's pixels come through whole; a payload whose pixels do not match
+// its declared size is refused before anything is allocated for it.
+struct PictureCase {
+    const char* name;
+    QSize size;         // of the sent picture; empty: a failed load
+    int cut;            // bytes taken off the end (negative: added)
+    bool accepted;
+};
+
+class PictureFrameTest : public ::testing::TestWithParam<PictureCase> {};
+
+TEST_P(PictureFrameTest, RoundTripsOrIsRefused)
+{
+    const PictureCase& c = GetParam();
+    LookedPicture sent{{QStringLiteral("/a/b.png"), QString(), !c.size.isEmpty(), {}}, QImage()};
+    if (!c.size.isEmpty()) {
+        sent.Picture = QImage(c.size, QImage::Format_RGB32);
+        for (int y = 0; y < c.size.height(); ++y)
+            for (int x = 0; x < c.size.width(); ++x)
+                sent.Picture.setPixel(x, y, qRgb(x * 7, y * 13, x ^ y));
+    }
+    QByteArray payload = EncodePicture(sent);
+    payload = c.cut >= 0 ? payload.left(payload.size() - c.cut) : payload + QByteArray(-c.cut, '\x7f');
+    const std::optional<LookedPicture> got = DecodePicture(payload);
+    ASSERT_EQ(got.has_value(), c.accepted);
+    if (c.accepted) {
+        EXPECT_EQ(got->Result.Name, sent.Result.Name);
+        EXPECT_EQ(got->Picture, sent.Picture);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, PictureFrameTest,
+                         ::testing::Values(PictureCase{"Picture", {37, 5}, 0, true},
+                                           PictureCase{"FailedLoad", {}, 0, true},
+                                           PictureCase{"OnePixelShort", {37, 5}, 4, false},
+                                           PictureCase{"OneByteShort", {37, 5}, 1, false},
+                                           PictureCase{"TrailingBytes", {37, 5}, -3, false},
+                                           PictureCase{"SizeWithoutPixels", {37, 5}, 37 * 5 * 4, false}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
 TEST(WorkerProtocolTest, PayloadsWithTrailingOrMissingBytesAreRefused)
 {
     const QByteArray result = EncodeResult({QStringLiteral("a"), QStringLiteral("b"), true, {}});

@@ -153,6 +153,11 @@ void ImageAceX::ApplyBackColor()
     m_picDst->update();
 }
 
+void ImageAceX::SetPixelRatio(qreal ratio)
+{
+    m_picDst->SetPixelRatio(ratio);
+}
+
 QImage ImageAceX::Picture() const
 {
     return m_iSrc.Picture();

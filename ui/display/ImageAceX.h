@@ -67,6 +67,11 @@ public:
     QImage Picture() const;
     void SetPicture(const QImage& New_Picture);
 
+    // Picture pixels per display pixel in actual-size mode: the screen's
+    // device pixel ratio makes actual size mean one picture pixel per screen
+    // pixel. 1 by default; takes effect at the next refresh.
+    void SetPixelRatio(qreal ratio);
+
     // The keyed property store of a window layout.
     void InitProperties();
     void ReadProperties(const PropertyBag& bag);

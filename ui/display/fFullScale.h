@@ -10,8 +10,10 @@ class ImageAceX;
 // The full-screen view: a frameless, maximised, black window without a task
 // bar entry, owned by the window that opens it and kept in front of it. Its
 // one viewer, imView, shows the picture at actual size with scroll bars when
-// it is larger than the screen, centred otherwise. A double click anywhere or
-// Esc closes and destroys it; the next opening starts afresh. GUI thread only.
+// it is larger than the screen, centred otherwise. The wheel (with Shift:
+// sideways), the arrow keys, Page Up/Down and Home/End scroll it. A double
+// click anywhere or Esc closes and destroys it; the next opening starts
+// afresh. GUI thread only.
 class fFullScale : public QWidget {
     Q_OBJECT
 public:
@@ -36,9 +38,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void HandleKeyAscii(int& KeyAscii);
+    // Scrolls for a key that moves the view; false for any other key.
+    bool ScrollFor(const QKeyEvent* event);
 
     ImageAceX* m_imView = nullptr;
 };

@@ -4,8 +4,10 @@
 #include <vector>
 
 #include <QDir>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QStyle>
 
 #include "engine/FolderListing.h"
 
@@ -28,8 +30,33 @@ void FileListBox::Refresh()
     clear();
     if (listing)
         addItems(*listing);
+    FitRowsToNames();
     setUpdatesEnabled(true);
     setToolTip(m_problem);
+}
+
+void FileListBox::FitRowsToNames()
+{
+    if (count() == 0) {
+        setGridSize(QSize());
+        return;
+    }
+    // The delegate's room around the text, both sides, with some to spare.
+    const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 4;
+    const QFontMetrics metrics(font());
+    const int visible = viewport()->width();
+    int widest = 0;
+    for (int row = 0; row < count(); ++row) {
+        QListWidgetItem* entry = item(row);
+        const int width = metrics.horizontalAdvance(entry->text()) + margin;
+        widest = std::max(widest, width);
+        if (width > visible)
+            entry->setToolTip(entry->text());
+    }
+    // With uniform row sizes (which keep thousands of rows fast) the view
+    // makes rows as wide as itself; a grid as wide as the widest name lets it
+    // scroll sideways instead of cutting names short.
+    setGridSize(widest > visible ? QSize(widest, sizeHintForRow(0)) : QSize());
 }
 
 QStringList FileListBox::Names() const

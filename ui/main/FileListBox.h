@@ -55,6 +55,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Makes every name readable: the rows as wide as the widest name, and a
+    // tooltip with the whole name on each row wider than the list.
+    void FitRowsToNames();
+
     QString m_path;
     QString m_pattern = QStringLiteral("*.*");
     QString m_problem;

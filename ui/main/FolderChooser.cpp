@@ -7,8 +7,12 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -87,14 +91,45 @@ void FolderChooser::SetSelection(const QString& path)
 QString FolderChooser::SelectedPath() const
 {
     const QModelIndex current = m_tree->currentIndex();
-    return current.isValid() ? m_model->filePath(current) : QString();
+    return current.isValid() && m_tree->selectionModel()->isSelected(current) ? m_model->filePath(current)
+                                                                             : QString();
 }
 
 void FolderChooser::accept()
 {
-    if (!m_tree->currentIndex().isValid())
+    if (SelectedPath().isEmpty())
         return;
     QDialog::accept();
+}
+
+void FolderChooser::OfferNewFolder()
+{
+    QPushButton* button = m_buttons->addButton(QStringLiteral("&New Folder"), QDialogButtonBox::ActionRole);
+    button->setObjectName(QStringLiteral("newFolder"));
+    // Not the default button: Enter still means OK.
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, &FolderChooser::MakeNewFolder);
+}
+
+void FolderChooser::MakeNewFolder()
+{
+    const QString parent = SelectedPath();
+    if (parent.isEmpty())
+        return;
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, QStringLiteral("New Folder"),
+                                               QStringLiteral("Name of the new folder in %1:").arg(parent),
+                                               QLineEdit::Normal, QStringLiteral("New Folder"), &ok)
+                             .trimmed();
+    if (!ok || name.isEmpty())
+        return;
+    const QString path = QDir(parent).filePath(name);
+    if (name.contains(QLatin1Char('/')) || !QDir(parent).mkdir(name)) {
+        QMessageBox::warning(this, QStringLiteral("New Folder"),
+                             QStringLiteral("Cannot create the folder %1.").arg(path));
+        return;
+    }
+    SetSelection(path);
 }
 
 void FolderChooser::showEvent(QShowEvent* event)
@@ -129,6 +164,11 @@ void FolderChooser::OnDirectoryLoaded(const QString& folder)
     if (!onTheWay)
         return;
     m_tree->scrollTo(m_tree->currentIndex(), QAbstractItemView::PositionAtCenter);
+    // The model sorts the rows it has just read after this signal, which
+    // moves the highlighted row again: scroll once more when it has.
+    QTimer::singleShot(0, this, [this] {
+        m_tree->scrollTo(m_tree->currentIndex(), QAbstractItemView::PositionAtCenter);
+    });
     if (folder == parent)
         m_pendingScroll.clear();
 }

@@ -47,7 +47,13 @@ public:
     // "/" otherwise; empty when nothing is highlighted.
     QString SelectedPath() const;
 
-    // OK does nothing while no folder is highlighted.
+    // Adds a "New Folder" button that makes a folder, named by the user,
+    // inside the highlighted one and highlights it.
+    void OfferNewFolder();
+
+    // OK does nothing while no folder is highlighted. A row the tree only
+    // made current on taking the focus (the root's, when the start folder
+    // could not be shown) is not highlighted: it was nobody's choice.
     void accept() override;
 
 protected:
@@ -56,6 +62,7 @@ protected:
 private:
     void OnCurrentChanged(const QModelIndex& current);
     void OnDirectoryLoaded(const QString& folder);
+    void MakeNewFolder();
 
     Callback m_callback;
     QFileSystemModel* m_model = nullptr;

@@ -1,7 +1,5 @@
 #include "ImagePreview.h"
 
-#include <QFileInfo>
-
 #include "codec/Rounding.h"
 #include "codec/Surface.h"
 #include "ui/display/mScaleImage.h"
@@ -31,24 +29,29 @@ QString DimensionsCaption(int width, int height)
     return WithSignPosition(width) + QLatin1Char('x') + WithSignPosition(height);
 }
 
-PreviewTexts ShowPreview(const QString& path, Surface& picLoad, SurfaceWidget& preview,
-                         const ImageLoader& load)
+PreviewTexts ShowLoadedPreview(LoadedPreview loaded, Surface& picLoad, SurfaceWidget& preview)
 {
     PreviewTexts texts;
-    // A length from the directory entry: a FIFO or a device is never opened here.
-    const QFileInfo info(path);
-    texts.FileSize = FileSizeCaption(info.isFile() ? info.size() : 0);
-
-    const LoadResult loaded = load(path, picLoad);
-    if (!loaded.ok) {
+    texts.FileSize = FileSizeCaption(loaded.FileBytes);
+    preview.SetOverlay(QImage(), QPoint());
+    if (!loaded.Loaded.ok || !picLoad.AdoptImage(std::move(loaded.Picture))) {
         preview.surface().Cls();
         preview.surface().Refresh();
         texts.Dimensions = QStringLiteral("Cannot read");
-        texts.Reason = loaded.error;
+        texts.Reason = loaded.Loaded.ok ? QStringLiteral("not a picture") : loaded.Loaded.error;
         return texts;
     }
     picLoad.SetPictureFromImage();
-    FitImageToBox(picLoad, preview, 0, -1);
+    Surface& box = preview.surface();
+    if (!loaded.Fitted.isNull() && loaded.Fitted.size() == box.Image().size()
+        && loaded.Fitted.format() == box.Image().format()) {
+        box.Image() = loaded.Fitted;
+        box.Refresh();
+    } else {
+        FitImageToBox(picLoad, preview, 0, -1);
+    }
+    if (!loaded.Sharp.isNull())
+        preview.SetOverlay(loaded.Sharp, loaded.SharpAt);
     texts.Dimensions = DimensionsCaption(picLoad.Width(), picLoad.Height());
     texts.Decoded = true;
     return texts;

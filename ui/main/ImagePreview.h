@@ -6,7 +6,9 @@
 
 #include <functional>
 
+#include <QImage>
 #include <QLocale>
+#include <QPoint>
 #include <QString>
 
 #include "codec/MFreeImage_2.h"
@@ -35,11 +37,21 @@ struct PreviewTexts {
     QString Reason;     // why the file could not be shown; empty when decoded
 };
 
-// Loads path into picLoad, keeps that drawing as picLoad's picture and shrinks
-// it into the preview box, centred. A file that cannot be decoded leaves
-// picLoad as it was and clears the box, so the panel never shows one file's
-// picture beside another's size. Never writes to the file.
-PreviewTexts ShowPreview(const QString& path, Surface& picLoad, SurfaceWidget& preview,
-                         const ImageLoader& load);
+// What a preview loader hands the panel for one file.
+struct LoadedPreview {
+    qint64 FileBytes = 0;
+    LoadResult Loaded;
+    QImage Picture; // the whole loaded picture
+    QImage Fitted;  // already shrunk into the box's inner size; may be null
+    QImage Sharp;   // a dense screen's copy of Fitted's picture; may be null
+    QPoint SharpAt;
+};
+
+// Shows a file's loaded picture (decoded elsewhere, see PreviewLoader): it
+// becomes picLoad's drawing and picture and is shrunk into the preview box,
+// centred (Fitted when it fits the box, else here). A file that could not be
+// decoded leaves picLoad as it was and clears the box, so the panel never
+// shows one file's picture beside another's size.
+PreviewTexts ShowLoadedPreview(LoadedPreview loaded, Surface& picLoad, SurfaceWidget& preview);
 
 } // namespace pixquill

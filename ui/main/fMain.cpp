@@ -1,5 +1,6 @@
 #include "fMain.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +18,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QTimer>
 #include <QWindowStateChangeEvent>
 
 #include "codec/OleColor.h"
@@ -27,6 +32,7 @@
 #include "resources/Pictures.h"
 #include "ui/about/fAbout.h"
 #include "ui/display/fFullScale.h"
+#include "ui/main/CountCaption.h"
 #include "ui/main/FileListBox.h"
 #include "ui/main/Fonts.h"
 #include "ui/main/FrameBox.h"
@@ -45,6 +51,11 @@ namespace {
 
 const QColor kBodyColour(0x80, 0xA0, 0xC0);
 constexpr int kSunkenEdge = 6; // sunken outer and inner lines: two pixels
+constexpr int kCountIndent = 2;
+// Room beside an entry's text in a drop-down list's popup.
+constexpr int kPopupTextMargins = 16;
+// A preview shown within this needs no busy cue.
+constexpr int kPreviewBusyAfterMs = 150;
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry, bool verdana = true)
 {
@@ -96,6 +107,23 @@ QComboBox* MakeCombo(QWidget* parent, const char* name, bool editable, QRect geo
         combo->lineEdit()->setAcceptDrops(false);
     combo->setMaxVisibleItems(16);
     return combo;
+}
+
+// The list's popup as wide as its longest entry (the box keeps its width),
+// so no entry is cut short; whatever rows the tables hold.
+void FitPopupToEntries(QComboBox* combo)
+{
+    QAbstractItemView* view = combo->view();
+    const int scrollBar = combo->count() > combo->maxVisibleItems()
+        ? view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view)
+        : 0;
+    const int frame = 2 * view->frameWidth();
+    // The entries are drawn in the box's font, with a menu's margins.
+    const QFontMetrics metrics(combo->font());
+    int widest = view->sizeHintForColumn(0);
+    for (int i = 0; i < combo->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(combo->itemText(i)) + kPopupTextMargins);
+    view->setMinimumWidth(std::max(combo->width(), widest + scrollBar + frame));
 }
 
 // Text typed into an editable list leaves no entry selected (so the list's
@@ -177,6 +205,16 @@ fMain::fMain(QWidget* parent)
     // "Clear", as the button does it: no preview of every unselected row.
     callbacks.Completed = [this] { cmdselect_Click(1); };
     m_step = std::make_shared<ImageStep>(m_PicLoad, m_picThumb);
+    m_previewLoader = new PreviewLoader(this);
+    connect(m_previewLoader, &PreviewLoader::Ready, this, &fMain::PreviewReady);
+    m_previewBusy = new QTimer(this);
+    m_previewBusy->setSingleShot(true);
+    m_previewBusy->setInterval(kPreviewBusyAfterMs);
+    connect(m_previewBusy, &QTimer::timeout, this, [this] {
+        m_lblImageSize->setText(QStringLiteral("Loading\u2026"));
+        m_lblImageSize->setToolTip(QString());
+        m_ImgPreview->setCursor(Qt::BusyCursor);
+    });
     m_run = std::make_unique<BatchRun>(*m_liveSettings, m_step, std::move(callbacks));
 
     CreateControls();
@@ -229,8 +267,12 @@ void fMain::CreateControls()
     const std::array<QPoint, 2> actionPositions = {QPoint(377, 337), QPoint(545, 337)};
     for (int i = 0; i < 2; ++i) {
         m_cmdAction[i] = MakePictureButton(this, "cmdAction", i, QLatin1String(actionFaces[i]), actionPositions[i]);
+        m_cmdAction[i]->SetKeyboardFocusable(true);
         connect(m_cmdAction[i], &PictureButton::Click, this, &fMain::cmdAction_Click);
     }
+    // Both faces underline the S: Alt+S presses the one that applies now.
+    auto* altS = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_S), this);
+    connect(altS, &QShortcut::activated, this, [this] { cmdAction_Click(m_run->IsRunning() ? 1 : 0); });
 
     m_lblLogo = new QLabel(this);
     m_lblLogo->setObjectName(QStringLiteral("lblLogo"));
@@ -279,6 +321,9 @@ void fMain::CreateControls()
     m_lblCount->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_lblCount->setFrameStyle(QFrame::Box | QFrame::Plain);
     m_lblCount->setLineWidth(1);
+    // A fixed indent: the frame's default one is half an "x", which the
+    // caption fitting would have to guess.
+    m_lblCount->setIndent(kCountIndent);
     m_lblCount->setAutoFillBackground(true);
     {
         QPalette pal = m_lblCount->palette();
@@ -351,10 +396,12 @@ void fMain::CreateControls()
 
 void fMain::SetTabOrder()
 {
-    const std::array<QWidget*, 15> order = {
+    // Start and Stop come after the layout's own order.
+    const std::array<QWidget*, 17> order = {
         m_txtImgDir, m_cmdBrowseImg, m_txtThumbDir, m_cmdBrowseThumb, m_Textwid,
         m_Texthgt, m_ComboResizeMethod, m_ComboOutputFormat, m_txtSuffix, m_cmdselect[0],
         m_cmdselect[1], m_chkPreview, m_fbImages, m_ComboFilter, m_comboResampleMethod,
+        m_cmdAction[0], m_cmdAction[1],
     };
     for (std::size_t i = 0; i + 1 < order.size(); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
@@ -387,6 +434,8 @@ void fMain::Form_Load()
         m_ComboResizeMethod->setCurrentIndex(-1);
         m_comboResampleMethod->setCurrentIndex(-1);
     }
+    for (QComboBox* combo : {m_ComboFilter, m_ComboOutputFormat, m_ComboResizeMethod, m_comboResampleMethod})
+        FitPopupToEntries(combo);
     m_ComboFilter->setCurrentIndex(kFileMaskAllSupported);
     m_ComboOutputFormat->setCurrentIndex(kOutputFormatJpeg);
     m_ComboResizeMethod->setCurrentIndex(kResizeMaintainAspect);
@@ -494,11 +543,17 @@ void fMain::btnForm_Click(int index)
 void fMain::SetDecodeWorker(const WorkerCommand& command)
 {
     m_step->SetWorker(command);
-    if (!command.IsSet()) {
-        m_loadImage = LoadImageToSurface;
-        return;
-    }
-    m_loadImage = [step = m_step](const QString& path, Surface& picLoad) { return step->Load(path, picLoad); };
+    m_previewLoader->SetWorker(command);
+}
+
+void fMain::SetImageLoader(ImageLoader loader)
+{
+    m_previewLoader->SetLoader(std::move(loader));
+}
+
+bool fMain::PreviewPending() const
+{
+    return m_previewLoader->Pending();
 }
 
 const QStringList& fMain::WorkList() const
@@ -531,7 +586,6 @@ void fMain::BatchStart()
     if (m_run->IsRunning())
         return;
     m_liveSettings->SetSourceFolder(m_fbImages->Path());
-    m_lblCount->setToolTip(QString());
     m_progressStarting = true;
     const BatchOutcome outcome = m_run->Start(m_fbImages->SelectedNames());
     // Closed under the run: nothing of the window was touched since, and
@@ -550,10 +604,6 @@ void fMain::BatchProgress(int value, int max)
     }
     if (value > 0) {
         emit BatchImageDone(value, max);
-        // Only the newest result can add to the list of files not written.
-        const std::vector<ImageResult>& results = m_run->Results();
-        if (!results.empty() && !results.back().Written)
-            m_lblCount->setToolTip(m_run->FailureReport());
     }
     // Redraws, then processes pending events: Stop may run in here.
     m_thProg->Setvalue(value);
@@ -561,12 +611,35 @@ void fMain::BatchProgress(int value, int max)
 
 void fMain::BatchCaption(const QString& caption)
 {
-    m_lblCount->setText(caption);
+    ShowCountCaption(caption);
+}
+
+void fMain::ShowCountCaption(const QString& caption)
+{
+    // The run's failures so far go with every caption (the list is rebuilt
+    // only when the newest image added to it); a caption outside a run, such
+    // as a refused destination, has none.
+    const std::vector<ImageResult>& results = m_run->Results();
+    if (!m_run->IsRunning() || results.empty())
+        m_failureReport.clear();
+    else if (!results.back().Written)
+        m_failureReport = m_run->FailureReport();
+    const QRect inner = m_lblCount->contentsRect();
+    // The indent is on the left; keep as much free on the right.
+    const QSize box(inner.width() - 2 * kCountIndent, inner.height());
+    const FittedCaption fitted = FitCaption(caption, DefaultFont(), box);
+    m_lblCount->setFont(fitted.Font);
+    m_lblCount->setText(fitted.Text);
+    const bool verbatim = fitted.Text == caption && fitted.Font == DefaultFont();
+    QString tip;
+    if (!verbatim || !m_failureReport.isEmpty())
+        tip = m_failureReport.isEmpty() ? caption : caption + QLatin1Char('\n') + m_failureReport;
+    m_lblCount->setToolTip(tip);
 }
 
 void fMain::cmdBrowseImg_Click()
 {
-    const QString path = BrowseForFolder(this, TrimSetting(m_txtImgDir->text()),
+    const QString path = BrowseForFolder(this, ChooserStartFolder(TrimSetting(m_txtImgDir->text())),
                                          QStringLiteral("Select a folder that contains the original images."), -1);
     if (path.isEmpty())
         return;
@@ -577,7 +650,11 @@ void fMain::cmdBrowseImg_Click()
 
 void fMain::cmdBrowseThumb_Click()
 {
-    const QString path = BrowseForFolder(this, TrimSetting(m_txtThumbDir->text()),
+    // The default destination (source/Thumbs) does not exist until the first
+    // run: the chooser opens at the source then, never at "/".
+    const QString start = ChooserStartFolder(TrimSetting(m_txtThumbDir->text()),
+                                             ChooserStartFolder(TrimSetting(m_txtImgDir->text())));
+    const QString path = BrowseForFolder(this, start,
                                          QStringLiteral("Select a destination folder for the modified images."), 0);
     if (!path.isEmpty())
         m_txtThumbDir->setText(path);
@@ -624,10 +701,25 @@ void fMain::fbImages_Click()
     const QString name = m_fbImages->FocusedName();
     if (name.isEmpty())
         return;
-    // The row's own folder: the same as the source box's once it is typed,
-    // and the current directory that the list shows before then.
-    const QString path = FolderWithSeparator(m_fbImages->Path()) + name;
-    const PreviewTexts texts = ShowPreview(path, m_PicLoad, *m_ImgPreview, m_loadImage);
+    // Decoded and shrunk off this thread (at the density of the screen the
+    // window is on now): the highlight moves at once, and the panel keeps the
+    // last preview until this one is ready. The row's own folder: the same as
+    // the source box's once it is typed, and the current directory that the
+    // list shows before then.
+    const Surface& box = m_ImgPreview->surface();
+    m_previewLoader->SetFitBox(box.Image().size(), box.BackColor(), m_ImgPreview->devicePixelRatioF());
+    m_previewLoader->Request(FolderWithSeparator(m_fbImages->Path()) + name);
+    if (!m_previewBusy->isActive())
+        m_previewBusy->start();
+}
+
+void fMain::PreviewReady(const PreviewReply& reply)
+{
+    m_previewBusy->stop();
+    m_ImgPreview->unsetCursor();
+    const PreviewTexts texts = ShowLoadedPreview(
+        {reply.FileBytes, reply.Loaded, reply.Picture, reply.Fitted, reply.Sharp, reply.SharpAt}, m_PicLoad,
+        *m_ImgPreview);
     m_previewFailed = !texts.Decoded;
     m_lblImageFileSize->setText(texts.FileSize);
     m_lblImageSize->setText(texts.Dimensions);

@@ -14,6 +14,7 @@
 #include "engine/WorkerProcess.h"
 #include "ui/about/fAbout.h"
 #include "ui/main/ImagePreview.h"
+#include "ui/main/PreviewLoader.h"
 
 class QCheckBox;
 class QComboBox;
@@ -21,6 +22,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace pixquill {
 
@@ -106,16 +108,27 @@ public:
     // The about window while it is open.
     fAbout* AboutWindow() const { return m_about; }
 
-    // What loads a file into PicLoad for a preview: LoadImageToSurface
-    // unless replaced (tests count the loads through it).
-    void SetImageLoader(ImageLoader loader) { m_loadImage = std::move(loader); }
+    // What decodes a file to preview without a decode worker:
+    // LoadImageToSurface unless replaced (tests count the loads through it).
+    // It runs on the preview's own thread, with a surface of that thread.
+    void SetImageLoader(ImageLoader loader);
 
-    // Decodes in a worker process from now on: every batch image is loaded,
-    // rendered and saved there (as pixquill-batch does), and a file to
-    // preview is first loaded there and only then here, so a file that
-    // crashes or hangs the decoder costs a failed image, not the window.
-    // An empty command goes back to decoding in this process (the default).
+    // Decodes in worker processes from now on: every batch image is loaded,
+    // rendered and saved in one (as pixquill-batch does), and every file to
+    // preview is decoded in another, whose picture the window only draws, so
+    // a file that crashes or hangs the decoder costs a failed image or
+    // preview, not the window. An empty command goes back to decoding in
+    // this process (the default), the previews still off the window's thread.
     void SetDecodeWorker(const WorkerCommand& command);
+
+    // A preview was asked for and its picture is not shown yet.
+    bool PreviewPending() const;
+
+    // Shows a caption in the counter lblCount: whole, at a smaller size or on
+    // two lines where it must be (never clipped silently), with the caption
+    // and the run's files not written, each with its reason, in its tooltip.
+    // The batch's captions come through here.
+    void ShowCountCaption(const QString& caption);
 
 public slots:
     // Title-bar buttons: 0 about, 1 minimise, 2 close; other indices nothing.
@@ -166,6 +179,7 @@ private:
     void BatchStart();
     void BatchProgress(int value, int max);
     void BatchCaption(const QString& caption);
+    void PreviewReady(const PreviewReply& reply);
     void imBanner_Click();
     // Starts moving the window with the pointer from a press at globalPos.
     void BeginDrag(const QPoint& globalPos);
@@ -218,7 +232,10 @@ private:
     Surface m_PicLoad;
 
     std::int32_t m_ResampleFilter = 0;
-    ImageLoader m_loadImage = LoadImageToSurface;
+    // Decodes the previews on a thread of its own; newest request wins.
+    PreviewLoader* m_previewLoader = nullptr;
+    // Shows the busy cue when a preview takes longer than a glance.
+    QTimer* m_previewBusy = nullptr;
     // The last preview could not be read: no full-screen view of what
     // PicLoad still holds from before.
     bool m_previewFailed = false;
@@ -232,6 +249,8 @@ private:
     bool m_closedDuringRun = false;
     // The run's first progress report, which only sets the bar's maximum.
     bool m_progressStarting = false;
+    // The files of this run not written, with their reasons, one a line.
+    QString m_failureReport;
 
     double m_logoLeft = 0.0;
     double m_bannerLeft = 0.0;

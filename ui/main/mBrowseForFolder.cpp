@@ -3,6 +3,7 @@
 #include <utility>
 
 #include <QDir>
+#include <QFileInfo>
 
 #include "engine/FolderListing.h"
 #include "ui/main/FolderChooser.h"
@@ -36,9 +37,29 @@ QString BrowseForFolder(QWidget* owner, const QString& startFolder, const QStrin
 
     SetBrowseStartFolder(startFolder.isEmpty() ? QDir::currentPath() : startFolder, requireFiles);
     FolderChooser dialog(owner, title, BrowseCallbackProc);
+    if (requireFiles == 0)
+        dialog.OfferNewFolder();
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     return dialog.SelectedPath();
+}
+
+QString ChooserStartFolder(const QString& typed, const QString& fallback)
+{
+    if (typed.isEmpty())
+        return fallback.isEmpty() ? QString() : ChooserStartFolder(fallback);
+    if (QFileInfo(typed).isDir())
+        return typed;
+    QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(typed));
+    while (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder)
+            break;
+        folder = parent;
+    }
+    if (folder == QDir::rootPath())
+        return fallback.isEmpty() ? QString() : ChooserStartFolder(fallback);
+    return folder;
 }
 
 void SetBrowseStartFolder(const QString& folder, std::int32_t requireFiles)

@@ -16,9 +16,17 @@ class FolderChooser;
 // highlighted folder's file count on the status line. With `requireFiles`
 // non-zero (true = -1) OK is enabled only for folders that hold files.
 // Returns the chosen folder's absolute path ("/" for the root, no trailing
-// "/" otherwise), or "" on Cancel. GUI thread only.
+// "/" otherwise), or "" on Cancel. Without `requireFiles` the chooser offers
+// New Folder. GUI thread only.
 QString BrowseForFolder(QWidget* owner, const QString& startFolder, const QString& title,
                         std::int32_t requireFiles);
+
+// Where a chooser opens for a typed folder: the folder itself when it exists,
+// else its nearest parent that does (relative paths from the current
+// directory), else fallback's. A missing path whose only existing parent is
+// the root does not open at "/" (nobody typed that): fallback is taken, and
+// with none, "" (the current directory).
+QString ChooserStartFolder(const QString& typed, const QString& fallback = QString());
 
 // Sets the folder to highlight and the require-files flag for the next
 // chooser. One trailing "/" is removed from the folder; "/" itself stays "/".

@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 
 #include "codec/OleColor.h"
 #include "ui/widgets/MouseMasks.h"
@@ -143,6 +145,42 @@ void PictureButton::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), m_surface.BackColor());
     if (!m_surface.Image().isNull())
         painter.drawImage(0, 0, m_surface.Image());
+    if (!hasFocus())
+        return;
+    // Two contrasting dotted rings inside the edge, readable on any face.
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(Qt::white, 1, Qt::SolidLine));
+    painter.drawRect(rect().adjusted(3, 3, -4, -4));
+    painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    painter.drawRect(rect().adjusted(3, 3, -4, -4));
+}
+
+void PictureButton::SetKeyboardFocusable(bool focusable)
+{
+    setFocusPolicy(focusable ? Qt::TabFocus : Qt::NoFocus);
+}
+
+void PictureButton::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && !event->isAutoRepeat()) {
+        event->accept();
+        emit Click(m_index);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PictureButton::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void PictureButton::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void PictureButton::resizeEvent(QResizeEvent* event)

@@ -75,6 +75,11 @@ public:
     // table with it); an empty function restores the real one.
     void SetPointerTest(std::function<bool()> pointerTest) { m_pointerTest = std::move(pointerTest); }
 
+    // Lets the button take the keyboard focus with Tab (a click does not
+    // move the focus to it): it then shows a focus frame over its face, and
+    // Enter, Return or Space raise Click. Off by default.
+    void SetKeyboardFocusable(bool focusable);
+
     // The drawn face, as shown on screen.
     const QImage& FaceImage() const { return m_surface.Image(); }
 
@@ -101,6 +106,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void OnTimer1();

@@ -1,5 +1,7 @@
 #include "SurfaceWidget.h"
 
+#include <cmath>
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -26,9 +28,18 @@ SurfaceWidget::SurfaceWidget(QWidget* parent)
         if (m_syncingSize)
             return;
         m_syncingSize = true;
-        resize(w, h);
+        resize(int(std::ceil(w / m_pixelRatio)), int(std::ceil(h / m_pixelRatio)));
         m_syncingSize = false;
     });
+}
+
+void SurfaceWidget::SetPixelRatio(qreal ratio)
+{
+    m_pixelRatio = ratio > 0 ? ratio : 1.0;
+    m_syncingSize = true;
+    resize(int(std::ceil(m_surface.Width() / m_pixelRatio)), int(std::ceil(m_surface.Height() / m_pixelRatio)));
+    m_syncingSize = false;
+    update();
 }
 
 void SurfaceWidget::SetEdgeStyle(int edgeStyle)
@@ -43,9 +54,26 @@ void SurfaceWidget::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const int border = m_surface.BorderWidth();
     painter.fillRect(rect(), m_surface.BackColor());
-    if (!m_surface.Image().isNull())
+    if (!m_surface.Image().isNull() && m_pixelRatio == 1.0) {
         painter.drawImage(border, border, m_surface.Image());
+    } else if (!m_surface.Image().isNull()) {
+        // One surface pixel to one device pixel: no resampling on a screen
+        // whose ratio this is.
+        const QImage& image = m_surface.Image();
+        painter.drawImage(QRectF(border / m_pixelRatio, border / m_pixelRatio, image.width() / m_pixelRatio,
+                                 image.height() / m_pixelRatio),
+                          image);
+    }
+    if (!m_overlay.isNull())
+        painter.drawImage(QPoint(border, border) + m_overlayAt, m_overlay);
     DrawEdge(painter, rect(), m_edgeStyle, palette());
+}
+
+void SurfaceWidget::SetOverlay(const QImage& overlay, QPoint at)
+{
+    m_overlay = overlay;
+    m_overlayAt = at;
+    update();
 }
 
 void SurfaceWidget::resizeEvent(QResizeEvent* event)
@@ -54,7 +82,7 @@ void SurfaceWidget::resizeEvent(QResizeEvent* event)
     if (m_syncingSize)
         return;
     m_syncingSize = true;
-    m_surface.Resize(width(), height());
+    m_surface.Resize(int(std::lround(width() * m_pixelRatio)), int(std::lround(height() * m_pixelRatio)));
     m_syncingSize = false;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include <QImage>
+#include <QPoint>
 #include <QWidget>
 
 #include "codec/Surface.h"
@@ -18,7 +20,8 @@ int KeyAsciiOf(const QKeyEvent* event);
 // A visible drawing surface: a widget that shows a Surface's persistent image
 // inside an optional edge (BorderStyle uses the shared edge styles), and
 // raises the picture-box events. The widget's size is the surface's outer
-// size; resizing either resizes the other. GUI thread only.
+// size (divided by PixelRatio); resizing either resizes the other. GUI
+// thread only.
 class SurfaceWidget : public QWidget {
     Q_OBJECT
 public:
@@ -31,6 +34,20 @@ public:
     // area is inset by the edge's width.
     int EdgeStyle() const { return m_edgeStyle; }
     void SetEdgeStyle(int edgeStyle);
+
+    // A picture drawn over the surface's image, its top-left corner at `at`
+    // in the inner area, at its own device pixel ratio: on a dense screen a
+    // sharper copy of what the image shows there. A null image removes it.
+    // The surface's image stays what the program reads and draws into.
+    void SetOverlay(const QImage& overlay, QPoint at);
+    const QImage& Overlay() const { return m_overlay; }
+
+    // Surface pixels per widget pixel: at the screen's device pixel ratio the
+    // surface's pixels are the screen's own (actual size on a dense screen),
+    // and the widget is that many times smaller than the surface. 1 by
+    // default.
+    qreal PixelRatio() const { return m_pixelRatio; }
+    void SetPixelRatio(qreal ratio);
 
 signals:
     void Click();
@@ -62,6 +79,9 @@ private:
 
     Surface m_surface;
     int m_edgeStyle = 0;
+    QImage m_overlay;
+    qreal m_pixelRatio = 1.0;
+    QPoint m_overlayAt;
     bool m_syncingSize = false;
     bool m_pressedInside = false;
 };

@@ -107,6 +107,39 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"WidthBesideTheBar", {400, 300}, {390, 700}, false, true, 0, 400, {0, 0}}),
     [](const ::testing::TestParamInfo<LayoutCase>& testInfo) { return std::string(testInfo.param.name); });
 
+// On a dense screen actual size is one picture pixel per screen pixel: the
+// display copy is the picture's size divided by the ratio, and the bars
+// follow from that size.
+struct RatioCase {
+    const char* name;
+    double ratio;
+    QSize picture;
+    QSize shown;
+    bool hBar;
+};
+
+class PixelRatioTest : public ::testing::TestWithParam<RatioCase> {};
+
+TEST_P(PixelRatioTest, DisplayCopyAtScreenPixels)
+{
+    const RatioCase& c = GetParam();
+    Viewer v;
+    v.view->SetPixelRatio(c.ratio);
+    v.Show({400, 300}, c.picture);
+    EXPECT_EQ(v.view->picDst()->size(), c.shown);
+    EXPECT_EQ(v.view->picDst()->surface().Image().size(), c.picture);
+    EXPECT_EQ(Shown(v.view->hSB()), c.hBar);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Viewer, PixelRatioTest,
+    ::testing::Values(RatioCase{"One", 1.0, {600, 200}, {600, 200}, true},
+                      RatioCase{"TwoHalvesAndFits", 2.0, {600, 200}, {300, 100}, false},
+                      RatioCase{"TwoOddSizeRoundsUp", 2.0, {601, 201}, {301, 101}, false},
+                      RatioCase{"TwoStillTooWide", 2.0, {1000, 200}, {500, 100}, true},
+                      RatioCase{"OneAndAHalf", 1.5, {600, 300}, {400, 200}, false}),
+    [](const ::testing::TestParamInfo<RatioCase>& testInfo) { return std::string(testInfo.param.name); });
+
 TEST(ViewerLayout, BarsAndCornerSitAlongTheViewportEdges)
 {
     Viewer v;

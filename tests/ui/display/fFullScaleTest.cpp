@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
@@ -181,6 +183,61 @@ INSTANTIATE_TEST_SUITE_P(
         StayCase{"EnterOnWindow", [](fFullScale& w) { QTest::keyClick(&w, Qt::Key_Return); }},
         StayCase{"ClickOnBar", [](fFullScale& w) { QTest::mouseClick(w.imView()->hSB(), Qt::LeftButton); }}),
     [](const ::testing::TestParamInfo<StayCase>& testInfo) { return std::string(testInfo.param.name); });
+
+// Keys and the wheel scroll the view from where it starts (top-left), sent to
+// the picture that has the focus.
+struct ScrollCase {
+    const char* name;
+    std::function<void(QWidget*)> act;
+    int h; // expected bar values afterwards: -1 the bar's maximum
+    int v;
+};
+
+class FullScaleScrollTest : public FullScaleTest, public ::testing::WithParamInterface<ScrollCase> {};
+
+// Sent to the window: a wheel event the test sends is not passed on to the
+// parents of the picture, as one from the window system is.
+void Wheel(QWidget* picture, QPoint angle, Qt::KeyboardModifiers modifiers)
+{
+    QWidget* target = picture->window();
+    QWheelEvent event(QPointF(10, 10), target->mapToGlobal(QPointF(10, 10)), QPoint(), angle, Qt::NoButton,
+                      modifiers, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &event);
+}
+
+TEST_P(FullScaleScrollTest, MovesTheView)
+{
+    QPointer<fFullScale> window = fFullScale::ShowPicture(nullptr, LargerThanScreen());
+    ASSERT_TRUE(window);
+    QScrollBar* h = window->imView()->hSB();
+    QScrollBar* v = window->imView()->vSB();
+    GetParam().act(window->imView()->picDst());
+    EXPECT_EQ(h->value(), GetParam().h < 0 ? h->maximum() : GetParam().h);
+    EXPECT_EQ(v->value(), GetParam().v < 0 ? v->maximum() : GetParam().v);
+    EXPECT_EQ(window->imView()->picDst()->pos(), QPoint(-h->value(), -v->value()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FullScale, FullScaleScrollTest,
+    ::testing::Values(
+        ScrollCase{"Down", [](QWidget* w) { QTest::keyClick(w, Qt::Key_Down); }, 0, 40},
+        ScrollCase{"RightRight", [](QWidget* w) { QTest::keyClick(w, Qt::Key_Right); QTest::keyClick(w, Qt::Key_Right); }, 80, 0},
+        ScrollCase{"UpStopsAtTheTop", [](QWidget* w) { QTest::keyClick(w, Qt::Key_Up); }, 0, 0},
+        ScrollCase{"End", [](QWidget* w) { QTest::keyClick(w, Qt::Key_End); }, 0, -1},
+        ScrollCase{"CtrlEnd", [](QWidget* w) { QTest::keyClick(w, Qt::Key_End, Qt::ControlModifier); }, -1, -1},
+        ScrollCase{"PageDownThenHome", [](QWidget* w) { QTest::keyClick(w, Qt::Key_PageDown); QTest::keyClick(w, Qt::Key_Home); }, 0, 0},
+        ScrollCase{"WheelDown", [](QWidget* w) { Wheel(w, QPoint(0, -120), Qt::NoModifier); }, 0, 120},
+        ScrollCase{"ShiftWheelSideways", [](QWidget* w) { Wheel(w, QPoint(0, -120), Qt::ShiftModifier); }, 120, 0}),
+    [](const ::testing::TestParamInfo<ScrollCase>& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(FullScaleTest, PageDownScrollsAPage)
+{
+    QPointer<fFullScale> window = fFullScale::ShowPicture(nullptr, LargerThanScreen());
+    ASSERT_TRUE(window);
+    QTest::keyClick(window->imView()->picDst(), Qt::Key_PageDown);
+    QScrollBar* v = window->imView()->vSB();
+    EXPECT_EQ(v->value(), std::min(v->pageStep(), v->maximum()));
+}
 
 TEST_F(FullScaleTest, OpeningWhileOpenShowsTheNewPictureInTheSameWindow)
 {

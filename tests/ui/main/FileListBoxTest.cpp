@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QFile>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 #include "tests/support/QtPrinters.h"
@@ -66,6 +68,42 @@ TEST(FileListBox, HoldsMoreThan32767Rows)
     list.selectAll();
     EXPECT_EQ(list.selectedItems().size(), n);
 }
+
+// Names wider than the list: the list scrolls sideways, the row is not cut,
+// and its tooltip holds the whole name; short names get no tooltip.
+struct LongNameCase {
+    const char* name;
+    int repeat; // of the name's middle part
+    bool cut;   // wider than the list
+};
+
+class FileListBoxLongNames : public ::testing::TestWithParam<LongNameCase> {};
+
+TEST_P(FileListBoxLongNames, ScrollSidewaysAndShowTheWholeNameInTheTooltip)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString name = QStringLiteral("a") + QString(GetParam().repeat, QLatin1Char('m')) + QStringLiteral(".png");
+    Touch(dir.filePath("short.png"));
+    Touch(dir.filePath(name));
+    FileListBox list;
+    list.resize(166, 162);
+    list.show();
+    list.SetPath(dir.path());
+    list.Refresh();
+    QCoreApplication::processEvents();
+    const QListWidgetItem* row = list.findItems(name, Qt::MatchExactly).value(0);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->toolTip(), GetParam().cut ? name : QString());
+    EXPECT_TRUE(list.findItems(QStringLiteral("short.png"), Qt::MatchExactly).value(0)->toolTip().isEmpty());
+    EXPECT_GE(list.visualItemRect(row).width(), list.fontMetrics().horizontalAdvance(name));
+    EXPECT_EQ(list.horizontalScrollBar()->maximum() > 0, GetParam().cut);
+}
+
+INSTANTIATE_TEST_SUITE_P(, FileListBoxLongNames,
+                         ::testing::Values(LongNameCase{"Fits", 3, false}, LongNameCase{"Long", 60, true},
+                                           LongNameCase{"VeryLong", 240, true}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace
 } // namespace pixquill

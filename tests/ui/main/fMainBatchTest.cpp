@@ -93,7 +93,13 @@ protected:
     }
     void SelectAll() { QTest::mouseClick(m_window->cmdselect(0), Qt::LeftButton); }
     void PressStart() { QTest::mouseClick(m_window->cmdAction(0), Qt::LeftButton, {}, QPoint(4, 4)); }
-    QString Caption() const { return m_window->lblCount()->text(); }
+    // Previews are decoded off the window's thread.
+    void WaitForPreview()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !m_window->PreviewPending(); }, 20000));
+    }
+    // The caption as the run gave it: the box may show it on two lines.
+    QString Caption() const { return m_window->lblCount()->text().replace(QLatin1Char('\n'), QLatin1Char(' ')); }
 
     QTemporaryDir m_root;
     QString m_source;
@@ -132,7 +138,7 @@ TEST_F(fMainBatch, StopInsideTheProgressBarsEventsEndsAfterTheImageInHand)
     };
     PressStart();
     EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg"}));
-    EXPECT_EQ(Caption(), QStringLiteral("Processing 2 of 5"));
+    EXPECT_EQ(Caption(), QStringLiteral("Stopped after 2 of 5 images (2 written)"));
     EXPECT_EQ(m_window->fbImages()->SelectedNames().size(), 5);
     EXPECT_EQ(m_window->thProg()->value(), 0);
     EXPECT_FALSE(m_window->Batch().IsRunning());
@@ -178,6 +184,7 @@ TEST_P(fMainBatchRoads, WhatHappensBetweenImagesAppliesFromTheNextImage)
     EXPECT_EQ(SizeOf("p_img_3.png"), QSize(100, 10));
     EXPECT_EQ(SizeOf("p_img_5.png"), QSize(100, 99));
     EXPECT_EQ(Caption(), QStringLiteral("Completed 5 of 5 images"));
+    WaitForPreview();
     EXPECT_EQ(m_window->lblImageSize()->text(), QStringLiteral(" 400x 300"));
 }
 
@@ -214,7 +221,8 @@ TEST_P(fMainBatchRoads, NeverWritesOverAnOriginal)
     SelectAll();
     PressStart();
     EXPECT_EQ(Caption(), QStringLiteral("Completed 0 of 5 images (5 failed)"));
-    EXPECT_TRUE(m_window->lblCount()->toolTip().startsWith(QStringLiteral("img_1.png: would overwrite the source image")))
+    EXPECT_TRUE(m_window->lblCount()->toolTip().startsWith(
+        QStringLiteral("Completed 0 of 5 images (5 failed)\nimg_1.png: would overwrite the source image")))
         << m_window->lblCount()->toolTip().toStdString();
     for (int i = 1; i <= 5; ++i)
         EXPECT_TRUE(test::ReadFileBytes(Source(QStringLiteral("img_%1.png").arg(i))) == originals[i - 1]) << i;
@@ -238,7 +246,8 @@ TEST_P(fMainBatchRoads, OnlyTheRunsOwnNamesAreProtected)
     SelectAll();
     PressStart();
     EXPECT_EQ(Caption(), QStringLiteral("Completed 0 of 2 images (2 failed)"));
-    EXPECT_EQ(m_window->lblCount()->toolTip(), QStringLiteral("a.bmp: would overwrite the source image\n"
+    EXPECT_EQ(m_window->lblCount()->toolTip(), QStringLiteral("Completed 0 of 2 images (2 failed)\n"
+                                                              "a.bmp: would overwrite the source image\n"
                                                               "a.jpg: would overwrite the source image a.bmp"));
     EXPECT_TRUE(test::ReadFileBytes(pair + QStringLiteral("/a.bmp")) == original);
 
@@ -260,8 +269,9 @@ TEST_F(fMainBatch, AnUndecodableImageIsSkippedAndNamed)
     EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg", "_THimg_4.jpg", "_THimg_5.jpg"}));
     EXPECT_EQ(Caption(), QStringLiteral("Completed 4 of 5 images (1 failed)"));
     const QString tooltip = m_window->lblCount()->toolTip();
-    EXPECT_TRUE(tooltip.startsWith(QStringLiteral("img_3.png: "))) << tooltip.toStdString();
-    EXPECT_FALSE(tooltip.contains(QLatin1Char('\n')));
+    EXPECT_TRUE(tooltip.startsWith(QStringLiteral("Completed 4 of 5 images (1 failed)\nimg_3.png: ")))
+        << tooltip.toStdString();
+    EXPECT_EQ(tooltip.count(QLatin1Char('\n')), 1);
 }
 
 // The window and the command line write the same bytes for the same job.
@@ -330,6 +340,48 @@ TEST_F(fMainBatch, ClosingDuringARunEndsTheProgramCleanly)
         EXPECT_EQ(SizeOf(name).isValid(), true) << name.toStdString();
 }
 
+// Start and Stop without a mouse: Alt+S presses the one that applies now,
+// and a focused button takes Return or Space.
+enum class PressBy { AltS, ReturnOnFocused, SpaceOnFocused };
+
+class fMainKeys : public fMainBatch, public ::testing::WithParamInterface<PressBy> {
+protected:
+    void Press(int action)
+    {
+        PictureButton* button = m_window->cmdAction(action);
+        switch (GetParam()) {
+        case PressBy::AltS:
+            QTest::keyClick(m_window->fbImages(), Qt::Key_S, Qt::AltModifier);
+            break;
+        case PressBy::ReturnOnFocused:
+            button->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(button, Qt::Key_Return);
+            break;
+        case PressBy::SpaceOnFocused:
+            button->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(button, Qt::Key_Space);
+            break;
+        }
+    }
+};
+
+TEST_P(fMainKeys, StartsAndStopsARun)
+{
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window));
+    SelectAll();
+    m_onImage = [this](int i, int) {
+        if (i == 2)
+            Press(1);
+    };
+    Press(0);
+    EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg"}));
+    EXPECT_EQ(Caption(), QStringLiteral("Stopped after 2 of 5 images (2 written)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, fMainKeys,
+                         ::testing::Values(PressBy::AltS, PressBy::ReturnOnFocused, PressBy::SpaceOnFocused));
+
 // With the window's decoding in a worker process, a file that crashes or
 // hangs the decoder costs a failed image, not the window. The test-only
 // worker stands in for such files: the ones fuzzing found are guarded against
@@ -354,10 +406,12 @@ protected:
         qunsetenv("PIXQUILL_TEST_WORKER_CRASH_ON");
         qunsetenv("PIXQUILL_TEST_WORKER_HANG_ON");
     }
-    void ClickRow(int row)
+    void ClickRow(int row, bool wait = true)
     {
         FileListBox* list = m_window->fbImages();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+        if (wait)
+            WaitForPreview();
     }
 };
 
@@ -368,7 +422,8 @@ TEST_F(fMainIsolated, BatchReportsTheFilesThatCrashOrHangTheDecoder)
     EXPECT_EQ(Caption(), QStringLiteral("Completed 5 of 7 images (2 failed)"));
     EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg", "_THimg_3.jpg", "_THimg_4.jpg", "_THimg_5.jpg"}));
     EXPECT_EQ(m_window->lblCount()->toolTip(),
-              QStringLiteral("crash.png: the decoder crashed on this file\n"
+              QStringLiteral("Completed 5 of 7 images (2 failed)\n"
+                             "crash.png: the decoder crashed on this file\n"
                              "hang.png: the decoder hung on this file (no answer within 2 s)"));
 }
 
@@ -381,6 +436,21 @@ TEST_F(fMainIsolated, PreviewOfSuchFilesLeavesTheWindowWorking)
     EXPECT_EQ(m_window->lblImageSize()->toolTip(),
               QStringLiteral("the decoder hung on this file (no answer within 2 s)"));
     ClickRow(2);
+    EXPECT_EQ(m_window->lblImageSize()->text(), QStringLiteral(" 400x 300"));
+}
+
+// A decoder that hangs costs that preview only: the window goes on (its busy
+// cue shows), and the next row is shown long before the worker's time-out.
+TEST_F(fMainIsolated, HungPreviewKeepsTheWindowAnswering)
+{
+    m_window->SetDecodeWorker({QStringLiteral(PIXQUILL_TEST_WORKER_BINARY), {}, 60});
+    ClickRow(1, false); // hang.png
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return m_window->lblImageSize()->text() == QStringLiteral("Loading\u2026"); }, 5000));
+    EXPECT_TRUE(m_window->PreviewPending());
+    ClickRow(2, false); // img_1.png
+    EXPECT_EQ(m_window->fbImages()->currentRow(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !m_window->PreviewPending(); }, 20000));
     EXPECT_EQ(m_window->lblImageSize()->text(), QStringLiteral(" 400x 300"));
 }
 

@@ -292,7 +292,8 @@ TEST(fMainFocus, TabWalksTheInputControlsInOrder)
     const QStringList expected = {
         "txtImgDir", "cmdBrowseImg", "txtThumbDir", "cmdBrowseThumb", "Textwid", "Texthgt",
         "ComboResizeMethod", "ComboOutputFormat", "txtSuffix", "cmdselect(0)", "cmdselect(1)",
-        "chkPreview", "fbImages", "ComboFilter", "comboResampleMethod", "txtImgDir",
+        "chkPreview", "fbImages", "ComboFilter", "comboResampleMethod", "cmdAction(0)", "cmdAction(1)",
+        "txtImgDir",
     };
     QStringList visited;
     for (int i = 0; i < expected.size(); ++i) {

@@ -3,13 +3,16 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QScreen>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 
+#include "engine/BatchRules.h"
 #include "tests/support/QtPrinters.h"
 #include "ui/main/FileListBox.h"
 #include "ui/main/fMain.h"
@@ -298,6 +301,74 @@ TEST_F(fMainShown, ProgressBarCounterAndPreviewLook)
     EXPECT_EQ(preview->surface().ScaleHeight(), 101);
     EXPECT_EQ(preview->surface().BackColor(), QColor(0x80, 0xA0, 0xC0));
 }
+
+// Every caption the counter can show is readable in its box, however many
+// images: whole, on at most two lines, never elided; the design's own
+// captions as they are, the others with their full text in the tooltip.
+struct CountRow {
+    QString Caption;
+    bool Verbatim; // short enough to be shown as it is, in the box's own font
+};
+
+void PrintTo(const CountRow& row, std::ostream* os) { *os << row.Caption.toStdString(); }
+
+class fMainCountCaption : public fMainShown, public ::testing::WithParamInterface<CountRow> {};
+
+TEST_P(fMainCountCaption, FitsItsBox)
+{
+    const CountRow& row = GetParam();
+    QLabel* count = s_window->lblCount();
+    s_window->ShowCountCaption(row.Caption);
+    const QString shown = count->text();
+    EXPECT_EQ(QString(shown).replace(QLatin1Char('\n'), QLatin1Char(' ')), row.Caption);
+    const QFontMetricsF metrics(count->font());
+    const QStringList lines = shown.split(QLatin1Char('\n'));
+    ASSERT_LE(lines.size(), 2);
+    for (const QString& line : lines)
+        EXPECT_LE(metrics.horizontalAdvance(line) + 2 * count->indent(), count->contentsRect().width())
+            << line.toStdString();
+    EXPECT_LE(metrics.height() + (lines.size() - 1) * metrics.lineSpacing(), count->contentsRect().height());
+    EXPECT_GE(count->font().pointSizeF(), 6.0);
+    const bool asItIs = lines.size() == 1 && count->font().pointSizeF() == 8.0;
+    EXPECT_TRUE(asItIs || !row.Verbatim);
+    // Whatever is not shown as it is has the caption in its tooltip.
+    EXPECT_EQ(count->toolTip(), asItIs ? QString() : row.Caption);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryKind, fMainCountCaption,
+    ::testing::Values(CountRow{QStringLiteral("Processing 1 of 5"), true},
+                      CountRow{QStringLiteral("Processing 99999 of 99999"), false},
+                      CountRow{CompletionCaption(0, 0), true},
+                      CountRow{CompletionCaption(14, 22), false},
+                      CountRow{CompletionCaption(2000, 2000), false},
+                      CountRow{CompletionCaption(99999, 99999), false},
+                      CountRow{CompletionCaption(9, 13), false},
+                      CountRow{CompletionCaption(1, 99999), false},
+                      CountRow{StoppedCaption(14, 22, 14, 0), false},
+                      CountRow{StoppedCaption(99998, 99999, 1, 0), false},
+                      CountRow{StoppedCaption(99999, 99999, 99998, 0), false},
+                      CountRow{QStringLiteral("Choose a destination folder"), false}));
+
+// Every entry of the drop-down lists reads whole in the open list.
+class fMainPopupWidth : public fMainShown, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(fMainPopupWidth, FitsTheLongestEntry)
+{
+    auto* combo = s_window->findChild<QComboBox*>(QLatin1String(GetParam()));
+    ASSERT_NE(combo, nullptr);
+    const QFontMetrics metrics(combo->font());
+    int widest = 0;
+    for (int i = 0; i < combo->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(combo->itemText(i)));
+    EXPECT_GT(widest, 0);
+    EXPECT_GE(combo->view()->minimumWidth(), widest + 2 * combo->view()->frameWidth());
+    EXPECT_GE(combo->view()->minimumWidth(), combo->width());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryList, fMainPopupWidth,
+                         ::testing::Values("ComboFilter", "ComboOutputFormat", "ComboResizeMethod",
+                                           "comboResampleMethod"));
 
 } // namespace
 } // namespace pixquill

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -102,13 +104,20 @@ protected:
         FileListBox* list = m_window->fbImages();
         list->scrollToItem(list->item(row));
         QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers, list->visualItemRect(list->item(row)).center());
+        WaitForPreview();
+    }
+    // Previews are decoded off the window's thread.
+    void WaitForPreview()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !m_window->PreviewPending(); }, 20000));
     }
     QString SizeText() const { return m_window->lblImageSize()->text(); }
     QImage PreviewImage() const { return m_window->ImgPreview()->surface().Image(); }
 
     QTemporaryDir m_dir;
     QPointer<fMain> m_window;
-    int m_loads = 0;
+    // Counted on the preview's thread.
+    std::atomic<int> m_loads{0};
 };
 
 TEST_F(fMainSelect, TypingAFolderListsItsImagesInFileManagerOrder)
@@ -175,6 +184,7 @@ TEST_F(fMainSelect, PreviewShowsTheFocusedImageWithItsSizeAndDimensions)
 
     // A keyboard move previews the row moved to; a 30 x 60 image is not enlarged.
     QTest::keyClick(m_window->fbImages(), Qt::Key_Up);
+    WaitForPreview();
     EXPECT_EQ(m_loads, 2);
     EXPECT_EQ(SizeText(), QStringLiteral(" 30x 60"));
     EXPECT_EQ(PreviewImage().pixel(49, 50 - 31), back);
@@ -367,7 +377,9 @@ TEST_P(fMainBrowse, ButtonsAskTheChooserAndFillTheBoxes)
         return QString::fromUtf8(c.Answer);
     });
     QTest::mouseClick(c.Source ? m_window->cmdBrowseImg() : m_window->cmdBrowseThumb(), Qt::LeftButton);
-    EXPECT_EQ(start, c.Source ? QStringLiteral("/old/source") : QStringLiteral("/old/thumbs"));
+    // Neither folder exists, nor anything of them but "/": the chooser opens
+    // at the current directory, not at "/".
+    EXPECT_EQ(start, QString());
     EXPECT_EQ(title, c.Source ? QStringLiteral("Select a folder that contains the original images.")
                               : QStringLiteral("Select a destination folder for the modified images."));
     EXPECT_EQ(requireFiles, c.Source ? -1 : 0);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileSystemModel>
+#include <QInputDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -152,6 +153,77 @@ INSTANTIATE_TEST_SUITE_P(, FolderChooserStart,
                                            StartCase{"EmptyMeansCurrentDirectory", "", "%1"},
                                            StartCase{"RootStaysRoot", "/", "/"}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// Where a chooser opens for what the box holds: never at "/" unless "/" was
+// typed. "%1" is the test folder, which holds "three".
+struct NearestCase {
+    const char* name;
+    const char* typed;
+    const char* fallback;
+    const char* expected;
+};
+
+class ChooserStartTable : public FolderChooserTest, public ::testing::WithParamInterface<NearestCase> {};
+
+TEST_P(ChooserStartTable, NearestExistingFolderElseTheFallback)
+{
+    const auto fill = [this](const char* text) {
+        return QString::fromUtf8(text).replace(QStringLiteral("%1"), m_root.path());
+    };
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(m_root.path()));
+    const QString start = ChooserStartFolder(fill(GetParam().typed), fill(GetParam().fallback));
+    QDir::setCurrent(previous);
+    EXPECT_EQ(start, fill(GetParam().expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ChooserStartTable,
+    ::testing::Values(NearestCase{"ExistingFolder", "%1/three", "", "%1/three"},
+                      NearestCase{"MissingThumbsUnderTheSource", "%1/three/Thumbs", "/", "%1/three"},
+                      NearestCase{"MissingSeveralLevels", "%1/three/a/b/c", "", "%1/three"},
+                      NearestCase{"FileInTheWay", "%1/three/a.png/x", "", "%1/three"},
+                      NearestCase{"RelativeFromTheCurrentDirectory", "three/Thumbs", "", "%1/three"},
+                      NearestCase{"OnlyTheRootLeftTakesTheFallback", "/no-such-folder/Thumbs", "%1/three", "%1/three"},
+                      NearestCase{"OnlyTheRootLeftWithoutFallback", "/no-such-folder/Thumbs", "", ""},
+                      NearestCase{"RootTyped", "/", "%1/three", "/"},
+                      NearestCase{"EmptyTakesTheFallback", "", "%1/empty/sub", "%1/empty/sub"}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// A start folder the tree cannot show leaves nothing highlighted: Enter does
+// not hand back the root row the tree made current on taking the focus.
+TEST_F(FolderChooserTest, EnterWithNothingHighlightedChoosesNothing)
+{
+    bool stayedOpen = false;
+    const QString answer = Browse(QStringLiteral("/no-such-folder/Thumbs"), 0, [&](const OpenChooser& chooser) {
+        chooser.tree->setFocus();
+        QTest::keyClick(chooser.tree, Qt::Key_Return);
+        stayedOpen = chooser.dialog->isVisible();
+    });
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(answer, QString());
+}
+
+// The destination chooser makes a folder inside the highlighted one.
+TEST_F(FolderChooserTest, NewFolderIsMadeAndHighlighted)
+{
+    const QString made = m_root.filePath(QStringLiteral("three/made"));
+    const QString answer = Browse(Three(), 0, [&](const OpenChooser& chooser) {
+        auto* button = chooser.dialog->findChild<QPushButton*>(QStringLiteral("newFolder"));
+        ASSERT_TRUE(button);
+        QTimer::singleShot(0, [] {
+            auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            ASSERT_TRUE(input);
+            input->setTextValue(QStringLiteral("made"));
+            input->accept();
+        });
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(chooser.Highlighted(), made);
+        QTest::mouseClick(chooser.ok, Qt::LeftButton);
+    });
+    EXPECT_EQ(answer, made);
+    EXPECT_TRUE(QFileInfo(made).isDir());
+}
 
 enum class Entry { None, TwoFiles, Hidden, SubFolder, Fifo, Socket, Dangling, LinkToDevice, LinkToFile };
 

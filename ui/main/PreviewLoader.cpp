@@ -1,0 +1,235 @@
+#include "PreviewLoader.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include <QFileInfo>
+#include <QPainter>
+#include <QRect>
+#include <QTimer>
+
+#include "codec/Surface.h"
+#include "engine/ImageStep.h"
+#include "ui/display/mScaleImage.h"
+
+namespace pixquill {
+
+namespace {
+
+// picture averaged over factor x factor blocks (the rest of a row or column
+// that makes no whole block is left out): a cheap first step of a large
+// shrink, which leaves the smooth scale a small picture to average.
+QImage BoxReduce(const QImage& picture, int factor)
+{
+    const int width = picture.width() / factor;
+    const int height = picture.height() / factor;
+    QImage reduced(width, height, QImage::Format_RGB32);
+    if (reduced.isNull())
+        return picture;
+    const int count = factor * factor;
+    std::vector<std::uint32_t> sums(std::size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        for (int dy = 0; dy < factor; ++dy) {
+            const auto* row = reinterpret_cast<const QRgb*>(picture.constScanLine(y * factor + dy));
+            for (int x = 0; x < width; ++x) {
+                std::uint32_t* sum = &sums[std::size_t(x) * 3];
+                for (int dx = 0; dx < factor; ++dx) {
+                    const QRgb pixel = row[x * factor + dx];
+                    sum[0] += qRed(pixel);
+                    sum[1] += qGreen(pixel);
+                    sum[2] += qBlue(pixel);
+                }
+            }
+        }
+        auto* out = reinterpret_cast<QRgb*>(reduced.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t* sum = &sums[std::size_t(x) * 3];
+            out[x] = qRgb(int(sum[0] / count), int(sum[1] / count), int(sum[2] / count));
+        }
+    }
+    return reduced;
+}
+
+// The picture shrunk to size: averaged in blocks while it is more than four
+// times as large, then smoothly scaled the rest of the way.
+QImage Shrink(const QImage& picture, QSize size)
+{
+    const int factor = std::min(picture.width() / size.width(), picture.height() / size.height()) / 4;
+    const QImage reduced = factor >= 2 ? BoxReduce(picture, factor) : picture;
+    return reduced.size() == size ? reduced : reduced.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// The preview box's drawing of reply.Picture, at the place and size that
+// FitImageToBox gives it, and for a dense screen its sharp version.
+void FitPreview(PreviewReply& reply, QSize inner, const QColor& back, qreal ratio)
+{
+    const std::optional<QRect> target =
+        FitTargetRect(reply.Picture.width(), reply.Picture.height(), inner.width(), inner.height(), 0, true);
+    Surface box(inner.width(), inner.height(), back);
+    box.Cls();
+    if (target) {
+        QPainter painter(&box.Image());
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(target->topLeft(), Shrink(reply.Picture, target->size()));
+    }
+    reply.Fitted = box.Image();
+    if (ratio <= 1.0 || !target)
+        return;
+    // Never more pixels than the picture has: a small picture stays as it is.
+    const QSize dense = (QSizeF(target->size()) * ratio).toSize().boundedTo(reply.Picture.size());
+    QImage sharp = Shrink(reply.Picture, dense);
+    sharp.setDevicePixelRatio(qreal(dense.width()) / target->width());
+    reply.Sharp = std::move(sharp);
+    reply.SharpAt = target->topLeft();
+}
+
+} // namespace
+
+PreviewLoader::PreviewLoader(QObject* parent) : QObject(parent)
+{
+    m_thread = std::thread([this] { Run(); });
+}
+
+PreviewLoader::~PreviewLoader()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+        m_waiting.reset();
+    }
+    // A worker's wait ends within its poll; a decode in this process ends
+    // when it ends.
+    m_abandon = true;
+    m_wake.notify_one();
+    m_thread.join();
+}
+
+void PreviewLoader::SetWorker(const WorkerCommand& command)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_newCommand = command;
+}
+
+void PreviewLoader::SetLoader(ImageLoader loader)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_loader = loader ? std::move(loader) : ImageLoader(LoadImageToSurface);
+}
+
+void PreviewLoader::SetFitBox(QSize inner, QColor back, qreal devicePixelRatio)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_fitInner = inner;
+    m_fitBack = back;
+    m_fitRatio = devicePixelRatio;
+}
+
+std::uint64_t PreviewLoader::Request(const QString& path)
+{
+    ++m_newest;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiting.emplace(m_newest, path);
+    }
+    m_wake.notify_one();
+    AbandonIfOverdue();
+    return m_newest;
+}
+
+void PreviewLoader::AbandonIfOverdue()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_inHand == 0 || !m_waiting)
+        return;
+    const qint64 left = kAbandonAfterMs - m_inHandSince.elapsed();
+    if (left <= 0) {
+        m_abandon = true;
+        return;
+    }
+    // Looked at again when it is due, if it is still in hand by then.
+    if (m_abandonCheckDue)
+        return;
+    m_abandonCheckDue = true;
+    QTimer::singleShot(int(left) + 1, this, [this] {
+        m_abandonCheckDue = false;
+        AbandonIfOverdue();
+    });
+}
+
+void PreviewLoader::Run()
+{
+    // The thread's own: the step (and its worker process) and the scratch
+    // surface of loads in this process.
+    ImageStep step([](const QString&, const JobSettings&, const QSet<QString>&) { return ImageResult{}; });
+    step.SetStopNow(&m_abandon);
+    Surface scratch;
+    scratch.SetScratch(true);
+    for (;;) {
+        std::uint64_t request = 0;
+        QString path;
+        ImageLoader loader;
+        QSize fitInner;
+        QColor fitBack;
+        qreal fitRatio = 1.0;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_quit || m_waiting; });
+            if (m_quit)
+                return;
+            if (m_newCommand) {
+                step.SetWorker(*m_newCommand);
+                m_newCommand.reset();
+            }
+            std::tie(request, path) = *m_waiting;
+            m_waiting.reset();
+            loader = m_loader;
+            fitInner = m_fitInner;
+            fitBack = m_fitBack;
+            fitRatio = m_fitRatio;
+            m_inHand = request;
+            m_inHandSince.start();
+            m_abandon = false;
+        }
+
+        PreviewReply reply;
+        reply.Request = request;
+        reply.Path = path;
+        // A length from the directory entry: a FIFO or a device is never opened here.
+        const QFileInfo info(path);
+        reply.FileBytes = info.isFile() ? info.size() : 0;
+        if (step.HasWorker()) {
+            LookedPicture looked = step.Look(path, scratch);
+            reply.Loaded = LoadResult{looked.Result.Written, looked.Result.Reason};
+            reply.Picture = std::move(looked.Picture);
+        } else {
+            reply.Loaded = loader(path, scratch);
+            if (reply.Loaded.ok)
+                reply.Picture = scratch.Image();
+            // The next load must not find this picture shared.
+            scratch.Resize(0, 0);
+        }
+        if (!reply.Picture.isNull() && fitInner.isValid())
+            FitPreview(reply, fitInner, fitBack, fitRatio);
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_inHand = 0;
+            // Nobody waits for an answer that is already stale.
+            if (m_quit || (m_waiting && m_waiting->first > request))
+                continue;
+        }
+        QMetaObject::invokeMethod(this, [this, reply = std::move(reply)]() mutable { Deliver(std::move(reply)); },
+                                  Qt::QueuedConnection);
+    }
+}
+
+void PreviewLoader::Deliver(PreviewReply reply)
+{
+    if (reply.Request != m_newest)
+        return;
+    m_answered = reply.Request;
+    emit Ready(reply);
+}
+
+} // namespace pixquill
