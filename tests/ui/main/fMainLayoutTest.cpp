@@ -327,7 +327,8 @@ TEST_P(fMainCountCaption, FitsItsBox)
     for (const QString& line : lines)
         EXPECT_LE(metrics.horizontalAdvance(line) + 2 * count->indent(), count->contentsRect().width())
             << line.toStdString();
-    EXPECT_LE(metrics.height() + (lines.size() - 1) * metrics.lineSpacing(), count->contentsRect().height());
+    EXPECT_LE(metrics.height() + static_cast<qreal>(lines.size() - 1) * metrics.lineSpacing(),
+              count->contentsRect().height());
     EXPECT_GE(count->font().pointSizeF(), 6.0);
     const bool asItIs = lines.size() == 1 && count->font().pointSizeF() == 8.0;
     EXPECT_TRUE(asItIs || !row.Verbatim);
