@@ -4,7 +4,8 @@
 // is a frame: a 4-byte big-endian payload length, a 1-byte kind, then the
 // payload as a QDataStream. The batch sends a Job (the settings and the
 // listed names), then one Image per file; between two images may come new
-// Settings (the listed names stay) or, for a new run, a new Job. The worker
+// Settings (the listed names stay) or, for a new run, a new Job. Before all
+// of them comes the Channel over which the files of each request arrive. The worker
 // answers every Image and every Probe with one Result, in order.
 
 #include <cstdint>
@@ -26,6 +27,8 @@ enum class WorkerMessage : std::uint8_t {
     Probe = 4,  // a full path, only to be loaded: a window tries a file here
                 // before it loads the file itself; answered with a Result
     Settings = 5, // new settings for the images that follow, without the names
+    Channel = 6,  // the worker's descriptor number of its end of the handover
+                  // channel (Handover); the first frame, once
 };
 
 struct WorkerFrame {
@@ -60,6 +63,9 @@ std::optional<JobSettings> DecodeSettings(const QByteArray& payload);
 
 QByteArray EncodeImageName(const QString& name);
 std::optional<QString> DecodeImageName(const QByteArray& payload);
+
+QByteArray EncodeChannel(int fd);
+std::optional<int> DecodeChannel(const QByteArray& payload); // nullopt unless fd > 2
 
 QByteArray EncodeResult(const ImageResult& result);
 std::optional<ImageResult> DecodeResult(const QByteArray& payload);
