@@ -95,6 +95,9 @@ public:
     // True when no worker is running. The destructor does the same.
     bool Finish();
 
+    // The running worker's process id (0 before the first start).
+    qint64 ProcessId() const { return m_pid; }
+
     // How many workers were started so far (the first one included).
     int Starts() const { return m_starts; }
 
