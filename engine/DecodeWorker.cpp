@@ -178,8 +178,10 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
     // Locked down before the first request, and so before any image: what
     // the libraries load on first use is loaded now, and from here on the
     // files come from the batch (HandedFiles).
-    PrepareLibrariesForSandbox();
-    LockDownWorker();
+    if (hooks.LockDown) {
+        PrepareLibrariesForSandbox();
+        LockDownWorker();
+    }
     HandFilesOver();
     int channel = -1;
 
