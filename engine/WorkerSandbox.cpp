@@ -84,7 +84,7 @@ bool RestrictWithLandlock(int abi)
 constexpr const char* kAllowed[] = {
     // descriptors held
     "read", "write", "readv", "writev", "pread64", "pwrite64", "preadv", "pwritev", "preadv2", "pwritev2",
-    "lseek", "close", "dup", "dup2", "dup3", "fcntl", "ftruncate", "fsync", "fdatasync", "fadvise64",
+    "lseek", "close", "dup", "dup2", "dup3", "ftruncate", "fsync", "fdatasync", "fadvise64",
     "fallocate", "recvmsg", "poll", "ppoll", "select", "pselect6", "epoll_create1", "epoll_ctl",
     "epoll_wait", "epoll_pwait", "pipe", "pipe2", "eventfd2", "memfd_create",
     // looking at names, never opening them (file sizes, canonical names)
@@ -128,15 +128,22 @@ bool RestrictWithSeccomp()
     // Opens by name fail as the file system's own refusal does.
     for (const char* name : {"open", "openat", "openat2", "creat", "open_by_handle_at"})
         add(SCMP_ACT_ERRNO(EACCES), name);
-    // Threads only. clone3 passes its flags in memory a filter cannot read:
-    // "not implemented" makes the C library fall back to clone, whose flags
-    // can be checked.
-    add(SCMP_ACT_ALLOW, "clone", {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)});
+    // Threads only, in no new namespace. clone3 passes its flags in memory a
+    // filter cannot read: "not implemented" makes the C library fall back to
+    // clone, whose flags can be checked.
+    constexpr scmp_datum_t namespaces =
+        CLONE_NEWNS | CLONE_NEWCGROUP | CLONE_NEWUTS | CLONE_NEWIPC | CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET;
+    add(SCMP_ACT_ALLOW, "clone", {SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD | namespaces, CLONE_THREAD)});
     add(SCMP_ACT_ERRNO(ENOSYS), "clone3");
     // Signals to itself only (abort, raise).
     const auto self = static_cast<scmp_datum_t>(::getpid());
     add(SCMP_ACT_ALLOW, "tgkill", {SCMP_A0(SCMP_CMP_EQ, self)});
     add(SCMP_ACT_ALLOW, "kill", {SCMP_A0(SCMP_CMP_EQ, self)});
+    // Descriptor flags, locks and seals; not F_SETOWN and F_SETSIG, through
+    // which the kernel would signal another process for it.
+    for (const int command : {F_DUPFD, F_DUPFD_CLOEXEC, F_GETFD, F_SETFD, F_GETFL, F_SETFL, F_GETLK, F_SETLK,
+                              F_SETLKW, F_OFD_GETLK, F_OFD_SETLK, F_OFD_SETLKW, F_ADD_SEALS, F_GET_SEALS})
+        add(SCMP_ACT_ALLOW, "fcntl", {SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(command))});
     // Limits read, never raised.
     add(SCMP_ACT_ALLOW, "prlimit64", {SCMP_A2(SCMP_CMP_EQ, 0)});
     // Thread names and state queries only.
