@@ -3,7 +3,8 @@
 // the time per image of a batch of photos through one worker, each with the
 // lock-down and without it (the files handed over in both). The two kinds
 // take turns, round after round, so that a machine whose load changes
-// weighs on both alike; the medians are printed.
+// weighs on both alike; printed are the medians and the median of each
+// round's ratio (locked down against unlocked), which drifts least.
 //
 //   pixquill_sandbox_bench PHOTOS [ROUNDS]
 
@@ -76,15 +77,21 @@ int main(int argc, char* argv[])
 
     std::vector<double> startup[2];
     std::vector<double> perImage[2];
+    std::vector<double> startupRatio;
+    std::vector<double> perImageRatio;
     for (int round = 0; round < rounds; ++round) {
+        double roundStartup[2] = {};
         for (const bool locked : {false, true}) {
+            std::vector<double> starts;
             for (int i = 0; i < 10; ++i) {
                 const auto start = std::chrono::steady_clock::now();
                 WorkerProcess worker(Worker(locked), WorkerJob{});
                 if (!worker.Probe(small).Written)
                     return 1;
-                startup[locked].push_back(MillisecondsSince(start));
+                starts.push_back(MillisecondsSince(start));
             }
+            startup[locked].insert(startup[locked].end(), starts.begin(), starts.end());
+            roundStartup[locked] = Median(starts);
             settings.DestinationFolder = root.filePath(QStringLiteral("out-%1").arg(locked));
             QDir().mkpath(settings.DestinationFolder);
             WorkerProcess worker(Worker(locked), WorkerJob{settings, {}});
@@ -97,6 +104,8 @@ int main(int argc, char* argv[])
             if (written != names.size())
                 std::fprintf(stderr, "%d of %lld written\n", written, static_cast<long long>(names.size()));
         }
+        startupRatio.push_back(roundStartup[1] / roundStartup[0]);
+        perImageRatio.push_back(perImage[1].back() / perImage[0].back());
     }
     std::printf("%lld images in %s, thumbnails fit in 160 x 160, JPEG; %d rounds, medians\n",
                 static_cast<long long>(names.size()), qPrintable(photos), rounds);
@@ -107,5 +116,7 @@ int main(int argc, char* argv[])
     std::printf("%-12s %17.1f%% %17.1f%%\n", "difference",
                 100.0 * (Median(startup[1]) / Median(startup[0]) - 1),
                 100.0 * (Median(perImage[1]) / Median(perImage[0]) - 1));
+    std::printf("%-12s %17.1f%% %17.1f%%\n", "per round",
+                100.0 * (Median(startupRatio) - 1), 100.0 * (Median(perImageRatio) - 1));
     return 0;
 }
