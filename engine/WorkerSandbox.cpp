@@ -91,7 +91,7 @@ constexpr const char* kAllowed[] = {
     "fstat", "stat", "lstat", "newfstatat", "statx", "access", "faccessat", "faccessat2", "readlink",
     "readlinkat", "getcwd",
     // memory
-    "brk", "mmap", "munmap", "mremap", "mprotect", "madvise", "mincore", "membarrier",
+    "brk", "mmap", "munmap", "mremap", "mprotect", "madvise", "mincore", "membarrier", "get_mempolicy",
     // threads
     "futex", "futex_waitv", "set_robust_list", "get_robust_list", "rseq", "set_tid_address", "sched_yield",
     "sched_getaffinity", "sched_setaffinity", "sched_getparam", "sched_getscheduler", "sched_get_priority_min",
