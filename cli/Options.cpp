@@ -313,7 +313,8 @@ void DescribeOptions(QCommandLineParser& parser)
                     "and the file reported (default 300; 0: no limit).",
          "SECONDS", "300"},
         {"in-process", "Decode in this process rather than in worker processes: a little faster to "
-                       "start, but a file that crashes the image library ends the whole run."},
+                       "start, but a file that crashes the image library ends the whole run, and the "
+                       "decoding runs without the workers' sandbox, with all of this program's rights."},
     });
 }
 

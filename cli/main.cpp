@@ -18,6 +18,7 @@
 #include "engine/DecodeWorker.h"
 #include "engine/ImageNames.h"
 #include "engine/ParallelBatch.h"
+#include "engine/WorkerSandbox.h"
 
 using namespace pixquill;
 
@@ -94,8 +95,14 @@ Outcome<BatchOptions> ParseCommandLine()
     }
     if (parser.isSet("help"))
         parser.showHelp(kExitAllWritten);
-    if (parser.isSet("version"))
-        parser.showVersion();
+    if (parser.isSet("version")) {
+        // The one place that tells whether the decode workers run locked
+        // down on this system; a run never says it.
+        PrintLine(stdout, QCoreApplication::applicationName() + QLatin1Char(' ')
+                              + QCoreApplication::applicationVersion());
+        PrintLine(stdout, DescribeSandbox(AvailableSandbox()));
+        std::exit(kExitAllWritten);
+    }
     return ReadOptions(parser);
 }
 

@@ -7,12 +7,13 @@
 
 #include <QRandomGenerator>
 
+#include "codec/HandedFiles.h"
 #include "codec/SystemError.h"
 
 namespace pixquill {
 
 AtomicSave::AtomicSave(const QString& target)
-    : m_target(target)
+    : m_path(target), m_target(target)
 {
 }
 
@@ -23,6 +24,17 @@ AtomicSave::~AtomicSave()
 
 bool AtomicSave::Begin(const QString& prefix, QString& why)
 {
+    if (FilesAreHandedOver()) {
+        const int fd = TakeHandedOutput(m_path, why);
+        if (fd < 0)
+            return false;
+        m_handed = m_temporary.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle);
+        if (!m_handed) {
+            ::close(fd);
+            why = QStringLiteral("cannot write in the folder (") + m_temporary.errorString() + QLatin1Char(')');
+        }
+        return m_handed;
+    }
     const QByteArray to = QFile::encodeName(m_target.absoluteFilePath());
     if (m_target.exists() && !m_target.isDir() && ::access(to.constData(), W_OK) != 0) {
         why = QStringLiteral("the existing file is read-only (") + SystemError(errno) + QLatin1Char(')');
@@ -57,6 +69,10 @@ bool AtomicSave::Commit(QString& why)
         Discard();
         return false;
     }
+    if (m_handed) {
+        m_handed = false; // the batch renames it
+        return true;
+    }
     // POSIX rename replaces an existing target in one step; a folder of that
     // name or a name too long for the folder is refused here.
     const QByteArray from = QFile::encodeName(m_temporary.fileName());
@@ -72,6 +88,11 @@ bool AtomicSave::Commit(QString& why)
 
 void AtomicSave::Discard()
 {
+    if (m_handed) {
+        m_temporary.close();
+        m_handed = false;
+        return;
+    }
     if (m_temporary.fileName().isEmpty())
         return;
     m_temporary.close();

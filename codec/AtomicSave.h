@@ -4,6 +4,11 @@
 // everything goes to a hidden temporary file beside the target, which one
 // rename puts in place. A save that fails or is given up removes its
 // temporary file and leaves the target as it was. One thread at a time.
+//
+// In a decode worker whose files are handed over (HandedFiles), the
+// temporary file is the one the batch created for the target and handed
+// over: Begin takes it, Commit only closes it, and the batch renames it
+// (or removes it) once the worker has answered.
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,12 +38,15 @@ public:
     // file removed.
     bool Commit(QString& why);
 
-    // Removes the temporary file; the target stays as it was.
+    // Removes the temporary file; the target stays as it was. A temporary
+    // file handed over is only closed: the batch removes it.
     void Discard();
 
 private:
+    QString m_path; // as given, the name the batch hands a temporary file over for
     QFileInfo m_target;
     QFile m_temporary;
+    bool m_handed = false;
 };
 
 } // namespace pixquill

@@ -87,9 +87,11 @@ const heif_reader kReader = {
     },
 };
 
+} // namespace
+
 // libheif's plugins are registered once for the process and never removed:
 // decoding may go on in any thread until the end.
-void InitialiseOnce()
+void InitialiseHeif()
 {
     static const bool initialised = [] {
         heif_init(nullptr);
@@ -98,6 +100,8 @@ void InitialiseOnce()
     (void)initialised;
 }
 
+namespace {
+
 // One open file: its boxes parsed, the primary image's handle at hand. The
 // context reads through m_state, so neither may move.
 class HeifFile {
@@ -105,7 +109,7 @@ public:
     HeifFile(const ByteReader& read, std::int64_t size)
         : m_state{&read, size}
     {
-        InitialiseOnce();
+        InitialiseHeif();
         m_context.reset(heif_context_alloc());
         if (!m_context) {
             m_error = QStringLiteral("not enough memory for the image");

@@ -24,6 +24,10 @@ namespace pixquill {
 // heis mif1 msf1 avif avis). Reads the box alone, at most a few hundred bytes.
 bool LooksLikeHeif(const ByteReader& read);
 
+// Registers libheif's decoders and encoders, once per process; every use of
+// libheif here calls it first. A decode worker calls it before its lock-down.
+void InitialiseHeif();
+
 struct HeifInfo {
     bool Ok = false;
     int Width = 0;  // the primary image's size as it is shown: rotation applied

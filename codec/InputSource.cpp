@@ -11,6 +11,7 @@
 
 #include <FreeImage.h>
 
+#include "codec/HandedFiles.h"
 #include "codec/SystemError.h"
 
 namespace pixquill {
@@ -112,6 +113,28 @@ long InputSource::TellProc(void* handle)
 
 std::unique_ptr<InputSource> OpenRegularFile(const QByteArray& name, QString& error)
 {
+    std::int64_t size = 0;
+    int fd = -1;
+    if (FilesAreHandedOver()) {
+        // The batch made the checks below when it opened the file.
+        fd = OpenHandedSource(name, error);
+        struct stat info {};
+        if (fd >= 0 && ::fstat(fd, &info) != 0) {
+            error = QStringLiteral("file cannot be read (") + SystemError(errno) + QLatin1Char(')');
+            ::close(fd);
+            fd = -1;
+        }
+        size = static_cast<std::int64_t>(info.st_size);
+    } else {
+        fd = OpenRegularDescriptor(name, error, size);
+    }
+    if (fd < 0)
+        return nullptr;
+    return std::make_unique<InputSource>(fd, size);
+}
+
+int OpenRegularDescriptor(const QByteArray& name, QString& error, std::int64_t& size)
+{
     struct stat info {};
     if (::stat(name.constData(), &info) != 0) {
         const int e = errno;
@@ -122,34 +145,35 @@ std::unique_ptr<InputSource> OpenRegularFile(const QByteArray& name, QString& er
             error = QStringLiteral("file not found");
         else
             error = QStringLiteral("file cannot be read (") + SystemError(e) + QLatin1Char(')');
-        return nullptr;
+        return -1;
     }
     if (S_ISDIR(info.st_mode)) {
         error = QStringLiteral("is a folder");
-        return nullptr;
+        return -1;
     }
     if (!S_ISREG(info.st_mode)) {
         error = QStringLiteral("not a regular file");
-        return nullptr;
+        return -1;
     }
     // Nothing to detect; FreeImage's detectors would read past the end.
     if (info.st_size == 0) {
         error = QStringLiteral("empty file");
-        return nullptr;
+        return -1;
     }
     // O_NONBLOCK: should the name have turned into a FIFO since, the open
     // still returns at once and the check below refuses it.
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = QStringLiteral("file cannot be read (") + SystemError(errno) + QLatin1Char(')');
-        return nullptr;
+        return -1;
     }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         error = QStringLiteral("not a regular file");
-        return nullptr;
+        return -1;
     }
-    return std::make_unique<InputSource>(fd, static_cast<std::int64_t>(info.st_size));
+    size = static_cast<std::int64_t>(info.st_size);
+    return fd;
 }
 
 } // namespace pixquill

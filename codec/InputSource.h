@@ -61,6 +61,13 @@ private:
 // Null with the reason in `error` ("file not found", "broken symbolic link",
 // "is a folder", "not a regular file", "empty file", "file cannot be read
 // (...)").
+//
+// In a decode worker whose files are handed over (HandedFiles), only the
+// source handed over is opened, whatever the name.
 std::unique_ptr<InputSource> OpenRegularFile(const QByteArray& name, QString& error);
+
+// The same checks and open for a file to be handed over: its descriptor
+// (close-on-exec) and size, or -1 with the reason.
+int OpenRegularDescriptor(const QByteArray& name, QString& error, std::int64_t& size);
 
 } // namespace pixquill

@@ -1,9 +1,11 @@
 #include "MFreeImage_2.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -22,6 +24,7 @@
 #include "codec/DecoderTable.h"
 #include "codec/Encoders.h"
 #include "codec/FileStream.h"
+#include "codec/HeifDecoder.h"
 #include "codec/InputSource.h"
 #include "codec/JxlEncoder.h"
 #include "codec/LibraryMessages.h"
@@ -378,6 +381,14 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
     if (!save.Commit(why))
         return Fail(reason, kSaveFailed, why);
     return kSaveWritten;
+}
+
+void PrepareLibrariesForSandbox()
+{
+    InitialiseHeif();
+    (void)SystemError(EACCES);
+    // The time zone, read once and kept (a TIFF's or an EXIF block's date).
+    tzset();
 }
 
 } // namespace pixquill

@@ -124,6 +124,12 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
 // ending the process then leaves no temporary file. Cannot be undone.
 void RefuseFurtherSaves();
 
+// Loads now whatever the image libraries would otherwise load from files on
+// first use (libheif's plugins, the C library's message catalogue for the
+// system's words in reasons), for a decode worker about to lose the right
+// to open files. Idempotent.
+void PrepareLibrariesForSandbox();
+
 // The temporary files of a save are named this prefix, a random part and
 // ".tmp". The prefix names the process writing them, so that what a process
 // that died mid-save left behind can be told from the files other processes

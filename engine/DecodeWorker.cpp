@@ -17,10 +17,14 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include "codec/HandedFiles.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
+#include "engine/Handover.h"
+#include "engine/ImageNames.h"
 #include "engine/ProcessImage.h"
 #include "engine/WorkerProtocol.h"
+#include "engine/WorkerSandbox.h"
 
 namespace pixquill {
 
@@ -126,6 +130,24 @@ private:
     int m_fd = -1;
 };
 
+// Takes the files the batch hands over for the request in hand: one message
+// on the channel per request. False when the channel is broken.
+bool TakeHandover(int channel, const QString& sourcePath, const QString& outputPath)
+{
+    std::optional<Handover> handover = ReceiveHandover(channel);
+    if (!handover || handover->SourcePath != sourcePath || handover->OutputPath != outputPath) {
+        if (handover) {
+            for (const int fd : {handover->SourceFd, handover->OutputFd})
+                if (fd >= 0)
+                    ::close(fd);
+        }
+        return false;
+    }
+    HandOverSource(QFile::encodeName(handover->SourcePath), handover->SourceFd, handover->SourceError);
+    HandOverOutput(handover->OutputPath, handover->OutputFd, handover->OutputError);
+    return true;
+}
+
 // The libraries' words for a reason: " [their words]", or nothing.
 QString LibraryWords(const LibraryStderr& captured)
 {
@@ -179,6 +201,16 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
     if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0)
         return kWorkerBroken;
 
+    // Locked down before the first request, and so before any image: what
+    // the libraries load on first use is loaded now, and from here on the
+    // files come from the batch (HandedFiles).
+    if (hooks.LockDown) {
+        PrepareLibrariesForSandbox();
+        LockDownWorker();
+    }
+    HandFilesOver();
+    int channel = -1;
+
     QByteArray buffer;
     std::optional<WorkerJob> job;
     // One pair of surfaces for the worker's whole life, as a worker thread has.
@@ -191,6 +223,13 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
         if (!frame)
             return ended ? kWorkerDone : kWorkerBroken;
         switch (frame->Kind) {
+        case WorkerMessage::Channel: {
+            const std::optional<int> fd = DecodeChannel(frame->Payload);
+            if (!fd || channel >= 0)
+                return kWorkerBroken;
+            channel = *fd;
+            break;
+        }
         case WorkerMessage::Job:
             job = DecodeJob(frame->Payload);
             if (!job)
@@ -207,10 +246,19 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             const std::optional<QString> name = DecodeImageName(frame->Payload);
             if (!job || !name)
                 return kWorkerBroken;
+            const ImageNames names = BuildImageNames(*name, job->Settings);
+            if (!TakeHandover(channel, names.SourcePath, names.OutputPath))
+                return kWorkerBroken;
             if (hooks.BeforeFile)
                 hooks.BeforeFile(*name, &job->Settings);
             libraryStderr.Clear();
-            ImageResult result = ProcessImage(*name, job->Settings, picLoad, picThumb, job->ListedNames);
+            ImageResult result;
+            if (QString intruded = hooks.TakeOver ? hooks.TakeOver(*name, job->Settings) : QString();
+                !intruded.isEmpty()) {
+                result = ImageResult{*name, names.OutputPath, false, std::move(intruded)};
+            } else {
+                result = ProcessImage(*name, job->Settings, picLoad, picThumb, job->ListedNames);
+            }
             if (!result.Written && !result.UpToDate)
                 result.Reason += LibraryWords(libraryStderr);
             if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
@@ -219,7 +267,7 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
         }
         case WorkerMessage::Probe: {
             const std::optional<QString> path = DecodeImageName(frame->Payload);
-            if (!path)
+            if (!path || !TakeHandover(channel, *path, QString()))
                 return kWorkerBroken;
             if (hooks.BeforeFile)
                 hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);
@@ -233,7 +281,7 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
         }
         case WorkerMessage::Look: {
             const std::optional<QString> path = DecodeImageName(frame->Payload);
-            if (!path)
+            if (!path || !TakeHandover(channel, *path, QString()))
                 return kWorkerBroken;
             if (hooks.BeforeFile)
                 hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);

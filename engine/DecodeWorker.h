@@ -30,6 +30,11 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // A worker started with SIGINT blocked (by a batch that handles Ctrl+C
 // itself) is killed when the thread that started it ends, on Linux.
 //
+// Before the first request the worker locks itself down (LockDownWorker):
+// from then on it opens no file by name and uses the files the batch hands
+// over with each request on the channel named by the first frame
+// (HandedFiles, Handover).
+//
 // A Probe only loads the file (into the same load surface) and answers
 // whether that worked, and why not; a Look loads it the same way and sends
 // the loaded picture back with the answer.
@@ -42,6 +47,14 @@ struct DecodeWorkerHooks {
     // each probe (settings: null) before it is loaded, on the worker's only
     // thread. It may crash the process, or never return.
     std::function<void(const QString& fileName, const JobSettings* settings)> BeforeFile;
+    // Called with the file name of each image after BeforeFile, in place of
+    // its decoding: does what a decoder taken over by a hostile file might
+    // try. A non-empty answer (what was tried and what came of it) fails the
+    // image with that reason; the worker goes on with the next request.
+    std::function<QString(const QString& fileName, const JobSettings& settings)> TakeOver;
+    // False only where the lock-down's own cost is measured (the benchmark's
+    // worker without it); the files are handed over all the same.
+    bool LockDown = true;
 };
 
 int RunDecodeWorker(const DecodeWorkerHooks& hooks = {});

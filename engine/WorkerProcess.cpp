@@ -6,8 +6,11 @@
 #include <csignal>
 #include <optional>
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,8 +18,11 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include "codec/AtomicSave.h"
+#include "codec/InputSource.h"
 #include "codec/MFreeImage_2.h"
 #include "engine/ImageNames.h"
+#include "engine/OptionTables.h"
 
 namespace pixquill {
 
@@ -27,6 +33,30 @@ constexpr int kLeaveMs = 10000;
 
 // How often a wait for a reply looks at the stop-now flag.
 constexpr int kStopNowPollMs = 100;
+
+// A descriptor closed when it goes out of scope.
+class OwnedFd {
+public:
+    explicit OwnedFd(int fd) : m_fd(fd) {}
+    ~OwnedFd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+void CloseChannel(int& channel)
+{
+    if (channel >= 0)
+        ::close(channel);
+    channel = -1;
+}
 
 } // namespace
 
@@ -58,6 +88,7 @@ bool WorkerProcess::Finish()
     }
     clean = clean && m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
     m_process.reset();
+    CloseChannel(m_channel);
     return clean;
 }
 
@@ -65,7 +96,15 @@ bool WorkerProcess::Start()
 {
     ++m_starts;
     m_buffer.clear();
+    int channel[2] = {-1, -1};
+    if (!MakeHandoverChannel(channel))
+        return false;
+    const OwnedFd workersEnd(channel[1]);
+    m_channel = channel[0];
     m_process = std::make_unique<QProcess>();
+    // Only this child keeps its end across exec, under the same number;
+    // children other threads start meanwhile do not get it.
+    m_process->setChildProcessModifier([fd = workersEnd.Get()] { ::fcntl(fd, F_SETFD, 0); });
     // The worker's warnings reach the user as they would from this process.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // A child inherits its starting thread's signal mask, and keeps it across
@@ -86,9 +125,11 @@ bool WorkerProcess::Start()
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (!started) {
         m_process.reset();
+        CloseChannel(m_channel);
         return false;
     }
     m_pid = m_process->processId();
+    m_process->write(PackFrame(WorkerMessage::Channel, EncodeChannel(workersEnd.Get())));
     m_process->write(PackFrame(WorkerMessage::Job, EncodeJob(m_job)));
     return true;
 }
@@ -99,6 +140,7 @@ void WorkerProcess::Bury(const QString& outputPath)
         m_process->kill();
     m_process->waitForFinished(-1);
     m_process.reset();
+    CloseChannel(m_channel);
     m_buffer.clear();
     if (outputPath.isEmpty())
         return; // a probe writes nothing
@@ -117,19 +159,57 @@ ImageResult WorkerProcess::Process(const QString& name)
     ImageResult failed{name, names.OutputPath, false, {}};
     if (const QFileInfo source(names.SourcePath); source.isFile())
         failed.SourceBytes = source.size();
-    return Exchange(WorkerMessage::Image, name, std::move(failed));
+
+    // What the worker would have opened: it meets the same refusals, with the
+    // same reasons, where it would have met them.
+    Handover handover{names.SourcePath, -1, {}, names.OutputPath, -1, {}};
+    std::int64_t size = 0;
+    const OwnedFd source(OpenRegularDescriptor(QFile::encodeName(names.SourcePath), handover.SourceError, size));
+    handover.SourceFd = source.Get();
+    std::optional<AtomicSave> save;
+    if (!TrimSetting(m_job.Settings.DestinationFolder).isEmpty() && OutputFormatAt(m_job.Settings.OutputFormat)) {
+        save.emplace(names.OutputPath);
+        if (save->Begin(SaveTemporaryPrefix(QCoreApplication::applicationPid()), handover.OutputError))
+            handover.OutputFd = save->Descriptor();
+    }
+
+    ImageResult result = Exchange(WorkerMessage::Image, name, handover, std::move(failed));
+    if (result.Written) {
+        // The worker wrote the temporary file in full; putting it in place is
+        // this side's, and a refusal here (a folder of the output's name)
+        // fails the image as it would have failed in the worker.
+        QString why;
+        if (!save || !save->Commit(why)) {
+            result.Written = false;
+            result.Reason = save ? why : QStringLiteral("could not be written");
+            result.ThumbnailBytes = -1;
+        } else {
+            result.ThumbnailBytes = QFileInfo(names.OutputPath).size();
+        }
+    }
+    return result; // a temporary file not put in place is removed with save
 }
 
 ImageResult WorkerProcess::Probe(const QString& path)
 {
-    return Exchange(WorkerMessage::Probe, path, ImageResult{path, QString(), false, {}});
+    return LoadRequest(WorkerMessage::Probe, path, nullptr);
 }
 
 LookedPicture WorkerProcess::Look(const QString& path)
 {
     LookedPicture looked;
-    looked.Result = Exchange(WorkerMessage::Look, path, ImageResult{path, QString(), false, {}}, &looked.Picture);
+    looked.Result = LoadRequest(WorkerMessage::Look, path, &looked.Picture);
     return looked;
+}
+
+ImageResult WorkerProcess::LoadRequest(WorkerMessage kind, const QString& path, QImage* picture)
+{
+    // Only the source goes over: a file loaded to be looked at writes nothing.
+    Handover handover{path, -1, {}, QString(), -1, {}};
+    std::int64_t size = 0;
+    const OwnedFd source(OpenRegularDescriptor(QFile::encodeName(path), handover.SourceError, size));
+    handover.SourceFd = source.Get();
+    return Exchange(kind, path, handover, ImageResult{path, QString(), false, {}}, picture);
 }
 
 void WorkerProcess::SetSettings(const JobSettings& settings)
@@ -152,8 +232,8 @@ void WorkerProcess::SendToRunning(const QByteArray& frame)
         m_process->write(frame);
 }
 
-ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument, ImageResult failed,
-                                    QImage* picture)
+ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument, const Handover& handover,
+                                    ImageResult failed, QImage* picture)
 {
     QElapsedTimer clock;
     clock.start();
@@ -184,6 +264,11 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
         return left < 0 ? kStopNowPollMs : std::min(left, kStopNowPollMs);
     };
 
+    // The files go first: the worker takes them once it has read the request.
+    if (!SendHandover(m_channel, handover)) {
+        Bury(failed.OutputPath);
+        return fail(QString::fromLatin1(kDecoderCrashed));
+    }
     m_process->write(PackFrame(kind, EncodeImageName(argument)));
     if (m_process->bytesToWrite() > 0)
         m_process->waitForBytesWritten(msLeft());

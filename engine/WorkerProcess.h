@@ -2,6 +2,10 @@
 
 // One decode worker process as a batch's worker thread sees it: started on
 // first use, fed one file name at a time, and started afresh after it dies.
+// The worker opens no file by name: this side opens the source of each
+// request and creates the temporary file of its save, hands both over
+// (Handover), and renames the temporary file into place once the worker has
+// written it, or removes it.
 
 #include <atomic>
 #include <memory>
@@ -9,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "engine/Handover.h"
 #include "engine/ProcessImage.h"
 #include "engine/WorkerProtocol.h"
 
@@ -95,16 +100,21 @@ public:
     // True when no worker is running. The destructor does the same.
     bool Finish();
 
+    // The running worker's process id (0 before the first start).
+    qint64 ProcessId() const { return m_pid; }
+
     // How many workers were started so far (the first one included).
     int Starts() const { return m_starts; }
 
 private:
     bool Start();
-    // Sends one request and waits for its Result (a Picture for a Look, put
-    // into *picture), whose Name must be the argument; failed is what to
-    // give when none comes.
-    ImageResult Exchange(WorkerMessage kind, const QString& argument, ImageResult failed,
-                         QImage* picture = nullptr);
+    // A Probe or a Look of the file at path, its source handed over.
+    ImageResult LoadRequest(WorkerMessage kind, const QString& path, QImage* picture);
+    // Hands the files over, sends one request and waits for its Result (a
+    // Picture for a Look, put into *picture), whose Name must be the argument;
+    // failed is what to give when none comes.
+    ImageResult Exchange(WorkerMessage kind, const QString& argument, const Handover& handover,
+                         ImageResult failed, QImage* picture = nullptr);
     // Ends a dead or garbling worker and removes the temporary files it left
     // in the folder of outputPath.
     void Bury(const QString& outputPath);
@@ -116,6 +126,7 @@ private:
     WorkerCommand m_command;
     WorkerJob m_job;
     std::unique_ptr<QProcess> m_process;
+    int m_channel = -1; // this side of the running worker's handover channel
     qint64 m_pid = 0;
     QByteArray m_buffer;
     int m_starts = 0;

@@ -1,5 +1,7 @@
 #include "engine/WorkerProtocol.h"
 
+#include <unistd.h>
+
 #include <QDataStream>
 #include <QIODevice>
 
@@ -16,7 +18,7 @@ constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_0;
 bool KnownKind(std::uint8_t kind)
 {
     return kind >= static_cast<std::uint8_t>(WorkerMessage::Job)
-        && kind <= static_cast<std::uint8_t>(WorkerMessage::Picture);
+        && kind <= static_cast<std::uint8_t>(WorkerMessage::Channel);
 }
 
 template <typename Write>
@@ -165,6 +167,19 @@ QDataStream& ReadResult(QDataStream& in, ImageResult& result)
 }
 
 } // namespace
+
+QByteArray EncodeChannel(int fd)
+{
+    return Encode([fd](QDataStream& out) { out << qint32(fd); });
+}
+
+std::optional<int> DecodeChannel(const QByteArray& payload)
+{
+    const std::optional<qint32> fd = Decode<qint32>(payload, [](QDataStream& in, qint32& value) { in >> value; });
+    if (!fd || *fd <= STDERR_FILENO)
+        return std::nullopt;
+    return *fd;
+}
 
 QByteArray EncodeResult(const ImageResult& result)
 {

@@ -4,9 +4,10 @@
 // is a frame: a 4-byte big-endian payload length, a 1-byte kind, then the
 // payload as a QDataStream. The batch sends a Job (the settings and the
 // listed names), then one Image per file; between two images may come new
-// Settings (the listed names stay) or, for a new run, a new Job. The worker
-// answers every Image and every Probe with one Result, and every Look with one
-// Picture, in order.
+// Settings (the listed names stay) or, for a new run, a new Job. Before all
+// of them comes the Channel over which the files of each request arrive. The
+// worker answers every Image and every Probe with one Result, and every Look
+// with one Picture, in order.
 
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,8 @@ enum class WorkerMessage : std::uint8_t {
     Settings = 5, // new settings for the images that follow, without the names
     Look = 6,     // a full path, to be loaded and shown: a window's preview
     Picture = 7,  // the answer to a Look: a Result's fields, then the pixels
+    Channel = 8,  // the worker's descriptor number of its end of the handover
+                  // channel (Handover); the first frame, once
 };
 
 struct WorkerFrame {
@@ -66,6 +69,9 @@ std::optional<JobSettings> DecodeSettings(const QByteArray& payload);
 
 QByteArray EncodeImageName(const QString& name);
 std::optional<QString> DecodeImageName(const QByteArray& payload);
+
+QByteArray EncodeChannel(int fd);
+std::optional<int> DecodeChannel(const QByteArray& payload); // nullopt unless fd > 2
 
 QByteArray EncodeResult(const ImageResult& result);
 std::optional<ImageResult> DecodeResult(const QByteArray& payload);

@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6
   libfreeimage-dev libtiff-dev libjpeg-dev
   libheif-dev libjxl-dev liblcms2-dev zlib1g-dev
+  libseccomp-dev
   libgtest-dev googletest
   help2man
   xvfb x11-apps imagemagick xauth

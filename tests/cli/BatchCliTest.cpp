@@ -404,6 +404,8 @@ TEST(BatchCli, HelpAndVersion)
     run = RunTool({"--version"});
     EXPECT_EQ(run.Exit, 0);
     EXPECT_TRUE(run.Out.startsWith("pixquill-batch "));
+    // The one place that tells how the workers are contained here.
+    EXPECT_TRUE(run.Out.contains("\ndecode workers: ")) << run.Out.toStdString();
 }
 
 } // namespace

@@ -1,0 +1,120 @@
+#include "engine/Handover.h"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QDataStream>
+#include <QIODevice>
+
+namespace pixquill {
+
+namespace {
+
+constexpr int kMaxDescriptors = 2;
+// Paths and reasons; a message longer than this is taken for garbage.
+constexpr int kMaxMessage = 64 * 1024;
+
+} // namespace
+
+bool MakeHandoverChannel(int ends[2])
+{
+    return ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) == 0;
+}
+
+bool SendHandover(int socket, const Handover& handover)
+{
+    QByteArray bytes;
+    {
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out.setVersion(QDataStream::Qt_6_0);
+        out << handover.SourcePath << (handover.SourceFd >= 0) << handover.SourceError << handover.OutputPath
+            << (handover.OutputFd >= 0) << handover.OutputError;
+    }
+    std::vector<int> fds;
+    for (const int fd : {handover.SourceFd, handover.OutputFd})
+        if (fd >= 0)
+            fds.push_back(fd);
+
+    iovec data{bytes.data(), static_cast<size_t>(bytes.size())};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxDescriptors)] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    if (!fds.empty()) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
+        std::memcpy(CMSG_DATA(header), fds.data(), sizeof(int) * fds.size());
+    }
+    for (;;) {
+        if (::sendmsg(socket, &message, MSG_NOSIGNAL) >= 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+std::optional<Handover> ReceiveHandover(int socket)
+{
+    QByteArray bytes(kMaxMessage, Qt::Uninitialized);
+    iovec data{bytes.data(), static_cast<size_t>(bytes.size())};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxDescriptors)] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n = -1;
+    do
+        n = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return std::nullopt;
+
+    std::vector<int> fds;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
+            fds.push_back(fd);
+        }
+    }
+    const auto refuse = [&fds]() -> std::optional<Handover> {
+        for (const int fd : fds)
+            ::close(fd);
+        return std::nullopt;
+    };
+    if ((message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0)
+        return refuse();
+
+    bytes.truncate(static_cast<qsizetype>(n));
+    QDataStream in(bytes);
+    in.setVersion(QDataStream::Qt_6_0);
+    Handover handover;
+    bool hasSource = false;
+    bool hasOutput = false;
+    in >> handover.SourcePath >> hasSource >> handover.SourceError >> handover.OutputPath >> hasOutput
+        >> handover.OutputError;
+    if (in.status() != QDataStream::Ok || !in.atEnd()
+        || fds.size() != static_cast<size_t>(hasSource) + static_cast<size_t>(hasOutput))
+        return refuse();
+    size_t next = 0;
+    if (hasSource)
+        handover.SourceFd = fds[next++];
+    if (hasOutput)
+        handover.OutputFd = fds[next++];
+    return handover;
+}
+
+} // namespace pixquill
