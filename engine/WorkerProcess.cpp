@@ -8,6 +8,9 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -104,7 +107,20 @@ bool WorkerProcess::Start()
     m_process = std::make_unique<QProcess>();
     // Only this child keeps its end across exec, under the same number;
     // children other threads start meanwhile do not get it.
-    m_process->setChildProcessModifier([fd = workersEnd.Get()] { ::fcntl(fd, F_SETFD, 0); });
+    // A worker deaf to Ctrl+C goes with the thread that starts it, from before
+    // its first instruction: were that left to the worker, a batch killed
+    // while the worker was still starting would leave it to read the request
+    // already in its pipe, and a file that hangs the decoder would keep it
+    // spinning with no one to end it. A parent gone before the request for
+    // that signal took hold is seen by the changed parent.
+    m_process->setChildProcessModifier(
+        [fd = workersEnd.Get(), goWithParent = m_command.IgnoreInterrupts, parent = ::getpid()] {
+            ::fcntl(fd, F_SETFD, 0);
+#ifdef __linux__
+            if (goWithParent && (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent))
+                ::_exit(127);
+#endif
+        });
     // The worker's warnings reach the user as they would from this process.
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // A child inherits its starting thread's signal mask, and keeps it across

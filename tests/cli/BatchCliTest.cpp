@@ -704,21 +704,35 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptCase{"TwiceWithAWorkerStuck", {"--timeout", "0"}, SIGINT, 2, "p01.png", 130}),
     [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
+// The children of a process, from every one of its threads.
+QStringList ChildrenOf(qint64 pid)
+{
+    QStringList children;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile list(tasks.filePath(task + QStringLiteral("/children")));
+        if (list.open(QIODevice::ReadOnly))
+            children += QString::fromLatin1(list.readAll()).split(' ', Qt::SkipEmptyParts);
+    }
+    return children;
+}
+
 // Workers deaf to Ctrl+C still go with a batch killed outright, even one
-// stuck in a decoder (the test worker's hang leaves a temporary file named after it).
+// stuck in a decoder, and even when it is killed while its worker starts.
 TEST(BatchCli, KilledBatchTakesItsWorkersAlong)
 {
     Folders f;
     f.Draw("stuck.png", pixquill::test::GradientImage(40, 30));
     QProcess process;
     StartTool(process, {"--timeout", "0", f.Source, f.Destination}, {}, QStringLiteral("stuck.png"));
-    QStringList left;
-    for (int i = 0; i < 300 && left.isEmpty(); ++i) {
-        QThread::msleep(20);
-        left = QDir(f.Destination).entryList({".pixquill-*.tmp"}, QDir::Files | QDir::Hidden);
+    ASSERT_TRUE(process.waitForStarted());
+    QStringList workers;
+    for (int i = 0; i < 300 && workers.isEmpty(); ++i) {
+        QThread::msleep(5);
+        workers = ChildrenOf(process.processId());
     }
-    ASSERT_EQ(left.size(), 1);
-    const QString worker = left.front().section('-', 1, 1);
+    ASSERT_EQ(workers.size(), 1);
+    const QString worker = workers.front();
     process.kill();
     ASSERT_TRUE(process.waitForFinished());
     // Gone, or a zombie waiting for a reaper: either way no longer running.
