@@ -11,26 +11,11 @@
 
 #include "codec/Encoders.h"
 #include "codec/FileStream.h"
+#include "codec/HeifOwners.h"
 #include "codec/LibraryMessages.h"
 
 namespace pixquill {
 namespace {
-
-struct ContextFree {
-    void operator()(heif_context* context) const noexcept { heif_context_free(context); }
-};
-struct EncoderRelease {
-    void operator()(heif_encoder* encoder) const noexcept { heif_encoder_release(encoder); }
-};
-struct ImageRelease {
-    void operator()(heif_image* image) const noexcept { heif_image_release(image); }
-};
-struct OptionsFree {
-    void operator()(heif_encoding_options* options) const noexcept { heif_encoding_options_free(options); }
-};
-struct NclxFree {
-    void operator()(heif_color_profile_nclx* nclx) const noexcept { heif_nclx_color_profile_free(nclx); }
-};
 
 // Keeps libheif's words for the reason; true when all went well.
 bool Succeeded(const heif_error& error)
@@ -61,7 +46,7 @@ bool EncodeAvif(FileStream& stream, FIBITMAP* bitmap, int quality)
     heif_image* rawImage = nullptr;
     if (!Succeeded(heif_image_create(width, height, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage)))
         return false;
-    const std::unique_ptr<heif_image, ImageRelease> image(rawImage);
+    const HeifImagePtr image(rawImage);
     if (!Succeeded(heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, 8)))
         return false;
     int stride = 0;
@@ -72,11 +57,11 @@ bool EncodeAvif(FileStream& stream, FIBITMAP* bitmap, int quality)
     for (int y = 0; y < height; ++y)
         std::memcpy(plane + std::size_t(y) * std::size_t(stride), rgb.data() + std::size_t(y) * rowBytes, rowBytes);
 
-    const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
+    const HeifContextPtr context(heif_context_alloc());
     heif_encoder* rawEncoder = nullptr;
     if (!context || !Succeeded(heif_context_get_encoder_for_format(context.get(), heif_compression_AV1, &rawEncoder)))
         return false;
-    const std::unique_ptr<heif_encoder, EncoderRelease> encoder(rawEncoder);
+    const HeifEncoderPtr encoder(rawEncoder);
     // One thread: the batch runs one encoder per core already.
     if (!Succeeded(heif_encoder_set_lossy_quality(encoder.get(), quality))
         || !Succeeded(heif_encoder_set_parameter_integer(encoder.get(), "speed", kAvifEncoderSpeed))
@@ -85,8 +70,8 @@ bool EncodeAvif(FileStream& stream, FIBITMAP* bitmap, int quality)
 
     // Thumbnails are sRGB; say so in the file, with the matrix the pixels
     // are converted by, so every reader turns them back the same way.
-    const std::unique_ptr<heif_color_profile_nclx, NclxFree> nclx(heif_nclx_color_profile_alloc());
-    const std::unique_ptr<heif_encoding_options, OptionsFree> options(heif_encoding_options_alloc());
+    const HeifNclxPtr nclx(heif_nclx_color_profile_alloc());
+    const HeifEncodingOptionsPtr options(heif_encoding_options_alloc());
     if (!nclx || !options)
         return false;
     nclx->color_primaries = heif_color_primaries_ITU_R_BT_709_5;

@@ -15,28 +15,14 @@
 #include <libheif/heif.h>
 
 #include "codec/ByteOrder.h"
+#include "codec/HeifOwners.h"
 #include "codec/InputSource.h"
 
 namespace pixquill {
 namespace {
 
-struct ContextFree {
-    void operator()(heif_context* context) const noexcept { heif_context_free(context); }
-};
-struct HandleRelease {
-    void operator()(heif_image_handle* handle) const noexcept { heif_image_handle_release(handle); }
-};
-struct ImageRelease {
-    void operator()(heif_image* image) const noexcept { heif_image_release(image); }
-};
-struct OptionsFree {
-    void operator()(heif_decoding_options* options) const noexcept { heif_decoding_options_free(options); }
-};
-struct NclxFree {
-    void operator()(heif_color_profile_nclx* nclx) const noexcept { heif_nclx_color_profile_free(nclx); }
-};
-using HandlePtr = std::unique_ptr<heif_image_handle, HandleRelease>;
-using ImagePtr = std::unique_ptr<heif_image, ImageRelease>;
+using HandlePtr = HeifHandlePtr;
+using ImagePtr = HeifImagePtr;
 
 QString Explain(const heif_error& error)
 {
@@ -138,7 +124,7 @@ public:
 
 private:
     ReaderState m_state;
-    std::unique_ptr<heif_context, ContextFree> m_context;
+    HeifContextPtr m_context;
     HandlePtr m_primary;
     QString m_error;
 };
@@ -199,7 +185,7 @@ QByteArray ColourProfile(const T* of, Size rawSize, Raw raw, Nclx nclxOf)
     heif_color_profile_nclx* nclx = nullptr;
     if (nclxOf(of, &nclx).code != heif_error_Ok)
         return {};
-    const std::unique_ptr<heif_color_profile_nclx, NclxFree> owned(nclx);
+    const HeifNclxPtr owned(nclx);
     return IccFromNclx(nclx);
 }
 
@@ -271,7 +257,7 @@ DecodedImage Decode(const heif_image_handle* handle)
     const bool deep = heif_image_handle_get_luma_bits_per_pixel(handle) > 8;
     const heif_chroma chroma = deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
                                     : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
-    const std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
+    const HeifDecodingOptionsPtr options(heif_decoding_options_alloc());
     if (!options) {
         result.Error = QStringLiteral("not enough memory for the image");
         return result;

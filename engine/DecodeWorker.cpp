@@ -216,6 +216,17 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
     // One pair of surfaces for the worker's whole life, as a worker thread has.
     Surface picLoad;
     Surface picThumb;
+    // A Probe or a Look: the path, once its source is taken over and the
+    // hook has seen it; nothing when the request cannot be trusted.
+    const auto beginLoad = [&](const QByteArray& payload) -> std::optional<QString> {
+        std::optional<QString> path = DecodeImageName(payload);
+        if (!path || !TakeHandover(channel, *path, QString()))
+            return std::nullopt;
+        if (hooks.BeforeFile)
+            hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);
+        libraryStderr.Clear();
+        return path;
+    };
     picLoad.SetScratch(true);
     for (;;) {
         bool ended = false;
@@ -266,12 +277,9 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             break;
         }
         case WorkerMessage::Probe: {
-            const std::optional<QString> path = DecodeImageName(frame->Payload);
-            if (!path || !TakeHandover(channel, *path, QString()))
+            const std::optional<QString> path = beginLoad(frame->Payload);
+            if (!path)
                 return kWorkerBroken;
-            if (hooks.BeforeFile)
-                hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);
-            libraryStderr.Clear();
             const LoadResult loaded = LoadImageToSurface(*path, picLoad);
             const ImageResult result{*path, QString(), loaded.ok,
                                      loaded.ok ? QString() : loaded.error + LibraryWords(libraryStderr)};
@@ -280,12 +288,9 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             break;
         }
         case WorkerMessage::Look: {
-            const std::optional<QString> path = DecodeImageName(frame->Payload);
-            if (!path || !TakeHandover(channel, *path, QString()))
+            const std::optional<QString> path = beginLoad(frame->Payload);
+            if (!path)
                 return kWorkerBroken;
-            if (hooks.BeforeFile)
-                hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);
-            libraryStderr.Clear();
             const QByteArray payload = EncodePicture(LookAt(*path, picLoad, libraryStderr));
             // The header alone, then the pixels: no second copy of them.
             if (!WriteAll(replyFd, FrameHeader(WorkerMessage::Picture, static_cast<std::uint32_t>(payload.size())))
