@@ -92,7 +92,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "cannot decode %s\n", argv[1]);
             return 1;
         }
-        decode.push_back(clock.nsecsElapsed() / 1e6);
+        decode.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     }
 
     // The worker's decode and the trip of its pixels through the pipe.
@@ -106,12 +106,12 @@ int main(int argc, char** argv)
             clock.start();
             const LookedPicture looked = worker.Look(photo);
             if (i > 0)
-                look.push_back(clock.nsecsElapsed() / 1e6);
+                look.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
             QElapsedTimer probeClock;
             probeClock.start();
             worker.Probe(photo);
             if (i > 0)
-                probe.push_back(probeClock.nsecsElapsed() / 1e6);
+                probe.push_back(static_cast<double>(probeClock.nsecsElapsed()) / 1e6);
             if (!looked.Result.Written) {
                 std::fprintf(stderr, "worker: %s\n", qPrintable(looked.Result.Reason));
                 return 1;
@@ -135,7 +135,7 @@ int main(int argc, char** argv)
         list->setCurrentRow(i % 4);
         window->fbImages_Click();
         WaitForPreview(window);
-        const double ms = clock.nsecsElapsed() / 1e6;
+        const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
         if (i == 0)
             first = ms;
         else
@@ -159,7 +159,7 @@ int main(int argc, char** argv)
         QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
         while (list->currentRow() == before)
             QCoreApplication::processEvents();
-        keys.push_back(clock.nsecsElapsed() / 1e6);
+        keys.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         // The rest of the 20 ms: the window idles in its event loop.
         QEventLoop idle;
         QTimer::singleShot(20, &idle, &QEventLoop::quit);
