@@ -23,6 +23,7 @@
 #include "engine/Handover.h"
 #include "engine/ImageNames.h"
 #include "engine/ProcessImage.h"
+#include "engine/SharedPicture.h"
 #include "engine/WorkerProtocol.h"
 #include "engine/WorkerSandbox.h"
 
@@ -175,6 +176,21 @@ LookedPicture LookAt(const QString& path, Surface& picLoad, const LibraryStderr&
     return looked;
 }
 
+// The memory file a Look's picture goes back in, with the sizes its answer
+// gives; nothing where no memory file can be made (a failed load, or a
+// system without them), and the pixels then travel in the answer itself.
+std::optional<SharedPictureHandover> SharePicture(const QString& path, const QImage& picture,
+                                                  const DecodeWorkerHooks& hooks)
+{
+    SharedPictureHandover handover;
+    if (hooks.TakeOverLook && hooks.TakeOverLook(path, picture, handover))
+        return handover;
+    const Outcome<int> fd = MakeSharedPicture(picture);
+    if (!fd)
+        return std::nullopt;
+    return SharedPictureHandover{picture.width(), picture.height(), *fd};
+}
+
 } // namespace
 
 int RunDecodeWorker(const DecodeWorkerHooks& hooks)
@@ -291,7 +307,18 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             const std::optional<QString> path = beginLoad(frame->Payload);
             if (!path)
                 return kWorkerBroken;
-            const QByteArray payload = EncodePicture(LookAt(*path, picLoad, libraryStderr));
+            const LookedPicture looked = LookAt(*path, picLoad, libraryStderr);
+            if (const std::optional<SharedPictureHandover> shared =
+                    looked.Result.Written ? SharePicture(*path, looked.Picture, hooks) : std::nullopt) {
+                const bool sent = shared->Fd < 0 || SendDescriptor(channel, shared->Fd);
+                if (shared->Fd >= 0)
+                    ::close(shared->Fd);
+                const SharedPictureSizes sizes{looked.Result, shared->Width, shared->Height};
+                if (!sent || !WriteAll(replyFd, PackFrame(WorkerMessage::SharedPicture, EncodeSharedPicture(sizes))))
+                    return kWorkerBroken;
+                break;
+            }
+            const QByteArray payload = EncodePicture(looked);
             // The header alone, then the pixels: no second copy of them.
             if (!WriteAll(replyFd, FrameHeader(WorkerMessage::Picture, static_cast<std::uint32_t>(payload.size())))
                 || !WriteAll(replyFd, payload))
@@ -300,6 +327,7 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
         }
         case WorkerMessage::Result:
         case WorkerMessage::Picture:
+        case WorkerMessage::SharedPicture:
             return kWorkerBroken;
         }
     }

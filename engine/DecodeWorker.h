@@ -8,6 +8,7 @@
 
 #include <functional>
 
+#include <QImage>
 #include <QString>
 
 #include "engine/JobSettings.h"
@@ -37,8 +38,17 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 //
 // A Probe only loads the file (into the same load surface) and answers
 // whether that worked, and why not; a Look loads it the same way and sends
-// the loaded picture back with the answer.
+// the loaded picture back: in a sealed memory file over the channel, just
+// before its answer (SharedPicture), or where none can be made in the answer.
 //
+// How a Look's picture goes back: the sizes its answer gives and the memory
+// file sent beside it (-1: none is sent).
+struct SharedPictureHandover {
+    int Width = 0;
+    int Height = 0;
+    int Fd = -1;
+};
+
 // A program that serves as a decode worker only for tests (the shipped
 // programs pass no hooks) steps in here to behave as a broken file would make
 // a real decoder behave.
@@ -52,6 +62,11 @@ struct DecodeWorkerHooks {
     // try. A non-empty answer (what was tried and what came of it) fails the
     // image with that reason; the worker goes on with the next request.
     std::function<QString(const QString& fileName, const JobSettings& settings)> TakeOver;
+    // Called with the path and the loaded picture of each Look that loaded,
+    // in place of handing the picture back: fills in what a worker taken
+    // over by a hostile file might send instead (the descriptor, if any, is
+    // closed after sending) and answers true; false leaves it to the worker.
+    std::function<bool(const QString& path, const QImage& picture, SharedPictureHandover& handover)> TakeOverLook;
     // False only where the lock-down's own cost is measured (the benchmark's
     // worker without it); the files are handed over all the same.
     bool LockDown = true;

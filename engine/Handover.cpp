@@ -117,4 +117,63 @@ std::optional<Handover> ReceiveHandover(int socket)
     return handover;
 }
 
+bool SendDescriptor(int socket, int fd)
+{
+    char byte = 0;
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    for (;;) {
+        if (::sendmsg(socket, &message, MSG_NOSIGNAL) >= 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+int TakeDescriptor(int socket)
+{
+    // Room for one more than expected, so that a message with more is seen
+    // as such rather than cut short.
+    char bytes[2];
+    iovec data{bytes, sizeof bytes};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 2)] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n = -1;
+    do
+        n = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return -1;
+    std::vector<int> fds;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
+            fds.push_back(fd);
+        }
+    }
+    if (n == 1 && fds.size() == 1 && (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0)
+        return fds.front();
+    for (const int fd : fds)
+        ::close(fd);
+    return -1;
+}
+
 } // namespace pixquill

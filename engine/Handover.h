@@ -5,6 +5,8 @@
 // Probe, the files it needs for it as open descriptors (the source for
 // reading, the save's temporary file for writing), so that the worker itself
 // opens nothing by name. One message per request, sent before the request.
+// The other way, a worker answering a Look sends the memory file that holds
+// the picture, just before the answer.
 
 #include <optional>
 
@@ -32,5 +34,14 @@ bool SendHandover(int socket, const Handover& handover);
 // Nullopt at the end of the channel or on a malformed message, whose
 // descriptors are closed.
 std::optional<Handover> ReceiveHandover(int socket);
+
+// Sends fd alone as one message (the worker's side); the descriptor stays
+// the caller's. False when the other end is gone. Never raises SIGPIPE.
+bool SendDescriptor(int socket, int fd);
+
+// The descriptor of the message waiting on the channel, without waiting for
+// one, close-on-exec and the caller's; -1 when none waits or the message is
+// not one descriptor alone (whatever it carried is closed).
+int TakeDescriptor(int socket);
 
 } // namespace pixquill

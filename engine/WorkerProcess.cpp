@@ -26,6 +26,7 @@
 #include "codec/MFreeImage_2.h"
 #include "engine/ImageNames.h"
 #include "engine/OptionTables.h"
+#include "engine/SharedPicture.h"
 
 namespace pixquill {
 
@@ -320,21 +321,47 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
         alive = m_process->waitForReadyRead(nextWait()) || m_process->state() == QProcess::Running;
     }
 
-    const WorkerMessage expected = picture ? WorkerMessage::Picture : WorkerMessage::Result;
-    if (status == FrameStatus::Complete && frame.Kind == expected && !picture) {
+    const bool complete = status == FrameStatus::Complete;
+    if (complete && !picture && frame.Kind == WorkerMessage::Result) {
         std::optional<ImageResult> result = DecodeResult(frame.Payload);
         if (result && result->Name == argument)
             return std::move(*result);
-    } else if (status == FrameStatus::Complete && frame.Kind == expected) {
+    } else if (complete && picture && frame.Kind == WorkerMessage::Picture) {
         std::optional<LookedPicture> looked = DecodePicture(frame.Payload);
         frame.Payload.clear();
         if (looked && looked->Result.Name == argument && looked->Result.Written != looked->Picture.isNull()) {
             *picture = std::move(looked->Picture);
             return std::move(looked->Result);
         }
+    } else if (complete && picture && frame.Kind == WorkerMessage::SharedPicture) {
+        Outcome<LookedPicture> shared = TakeSharedPicture(frame.Payload, argument);
+        if (shared) {
+            *picture = std::move(shared.Value().Picture);
+            return std::move(shared.Value().Result);
+        }
+        // A worker whose picture cannot be trusted is not trusted again.
+        Bury(failed.OutputPath);
+        return fail(QString::fromLatin1(kDecoderGarbledPicture) + QStringLiteral(" (") + shared.Reason()
+                    + QLatin1Char(')'));
     }
     Bury(failed.OutputPath);
     return fail(QString::fromLatin1(kDecoderCrashed));
+}
+
+Outcome<LookedPicture> WorkerProcess::TakeSharedPicture(const QByteArray& payload, const QString& path)
+{
+    // The descriptor came before the answer: it is there now, or never.
+    const OwnedFd fd(TakeDescriptor(m_channel));
+    // One memory file per answer; another one waiting is a worker gone astray.
+    if (const OwnedFd extra(TakeDescriptor(m_channel)); extra.Get() >= 0)
+        return Failure{QStringLiteral("more than one memory file came with the picture")};
+    const std::optional<SharedPictureSizes> sizes = DecodeSharedPicture(payload);
+    if (!sizes || sizes->Result.Name != path || !sizes->Result.Written)
+        return Failure{QStringLiteral("the answer is garbled")};
+    Outcome<QImage> mapped = MapSharedPicture(fd.Get(), sizes->Width, sizes->Height);
+    if (!mapped)
+        return mapped.Error();
+    return LookedPicture{sizes->Result, std::move(mapped).Value()};
 }
 
 } // namespace pixquill

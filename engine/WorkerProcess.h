@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "codec/Outcome.h"
 #include "engine/Handover.h"
 #include "engine/ProcessImage.h"
 #include "engine/WorkerProtocol.h"
@@ -46,6 +47,8 @@ struct WorkerCommand {
 inline constexpr char kDecoderCrashed[] = "the decoder crashed on this file";
 inline constexpr char kDecoderNotStarted[] = "the decoder could not be started";
 inline constexpr char kDecoderInterrupted[] = "the run was ended while this file was in hand";
+// "the decoder sent back a picture that cannot be shown (WHY)"
+inline constexpr char kDecoderGarbledPicture[] = "the decoder sent back a picture that cannot be shown";
 // "the decoder hung on this file (no answer within N s)"
 QString DecoderHungReason(int seconds);
 
@@ -74,8 +77,11 @@ public:
     ImageResult Probe(const QString& path);
 
     // Loads the file at path in the worker and hands back the loaded picture
-    // (null unless Written), so that the caller decodes nothing itself.
-    // Failures as for Probe.
+    // (null unless Written), so that the caller decodes nothing itself: on
+    // Linux mapped from the worker's sealed memory file, not copied. Failures
+    // as for Probe; a picture that cannot be mapped as its answer says (a
+    // memory file missing, unsealed or of another size) fails with
+    // kDecoderGarbledPicture and the reason, and the worker is replaced.
     LookedPicture Look(const QString& path);
 
     // While *stopNow is true (it may be set from a signal handler), a wait
@@ -115,6 +121,9 @@ private:
     // failed is what to give when none comes.
     ImageResult Exchange(WorkerMessage kind, const QString& argument, const Handover& handover,
                          ImageResult failed, QImage* picture = nullptr);
+    // The picture of a SharedPicture answer to the Look of path, mapped from
+    // the memory file that came with it, or why it cannot be shown.
+    Outcome<LookedPicture> TakeSharedPicture(const QByteArray& payload, const QString& path);
     // Ends a dead or garbling worker and removes the temporary files it left
     // in the folder of outputPath.
     void Bury(const QString& outputPath);

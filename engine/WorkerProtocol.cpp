@@ -18,7 +18,7 @@ constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_0;
 bool KnownKind(std::uint8_t kind)
 {
     return kind >= static_cast<std::uint8_t>(WorkerMessage::Job)
-        && kind <= static_cast<std::uint8_t>(WorkerMessage::Channel);
+        && kind <= static_cast<std::uint8_t>(WorkerMessage::SharedPicture);
 }
 
 template <typename Write>
@@ -226,6 +226,18 @@ std::optional<LookedPicture> DecodePicture(const QByteArray& payload)
         for (int y = 0; y < height; ++y)
             in.readRawData(reinterpret_cast<char*>(picture.scanLine(y)), static_cast<int>(rowBytes));
         looked.Picture = std::move(picture);
+    });
+}
+
+QByteArray EncodeSharedPicture(const SharedPictureSizes& sizes)
+{
+    return Encode([&sizes](QDataStream& out) { WriteResult(out, sizes.Result) << sizes.Width << sizes.Height; });
+}
+
+std::optional<SharedPictureSizes> DecodeSharedPicture(const QByteArray& payload)
+{
+    return Decode<SharedPictureSizes>(payload, [](QDataStream& in, SharedPictureSizes& sizes) {
+        ReadResult(in, sizes.Result) >> sizes.Width >> sizes.Height;
     });
 }
 

@@ -7,7 +7,7 @@
 // Settings (the listed names stay) or, for a new run, a new Job. Before all
 // of them comes the Channel over which the files of each request arrive. The
 // worker answers every Image and every Probe with one Result, and every Look
-// with one Picture, in order.
+// with one Picture or SharedPicture, in order.
 
 #include <cstdint>
 #include <optional>
@@ -33,6 +33,9 @@ enum class WorkerMessage : std::uint8_t {
     Picture = 7,  // the answer to a Look: a Result's fields, then the pixels
     Channel = 8,  // the worker's descriptor number of its end of the handover
                   // channel (Handover); the first frame, once
+    SharedPicture = 9, // the answer to a Look whose pixels are in a memory
+                       // file sent just before it over the handover channel
+                       // (SharedPicture): a Result's fields, then the sizes
 };
 
 struct WorkerFrame {
@@ -91,5 +94,16 @@ inline constexpr qint64 kMaxLookedPixels = (kMaxWorkerFrame - (1u << 20)) / 4;
 
 QByteArray EncodePicture(const LookedPicture& looked);
 std::optional<LookedPicture> DecodePicture(const QByteArray& payload);
+
+// A SharedPicture frame: the result, and the sizes of the picture in the
+// memory file that came with it (checked against the file when it is mapped).
+struct SharedPictureSizes {
+    ImageResult Result;
+    qint32 Width = 0;
+    qint32 Height = 0;
+};
+
+QByteArray EncodeSharedPicture(const SharedPictureSizes& sizes);
+std::optional<SharedPictureSizes> DecodeSharedPicture(const QByteArray& payload);
 
 } // namespace pixquill

@@ -14,7 +14,13 @@
 //   over: instead of decoding it the worker tries WHAT (read: open the
 //   source by its name; write: create a file in the destination folder;
 //   socket: open a network socket; exec: start /bin/sh; fork: make a new
-//   process) and fails the image with what came of it.
+//   process) and fails the image with what came of it;
+// - a file named "lookover-WHAT.EXT", looked at, is decoded, and its picture
+//   sent back as a hostile worker might: WHAT is wider (the answer claims a
+//   column more than the memory file holds), huge (2^20 x 2^20), negative
+//   (a negative width), short (the file holds half the rows), unsealed,
+//   writable (sealed against resizing only), disk (the source file on disk in
+//   place of a memory file), pipe (a pipe's end) or none (no descriptor).
 //
 // Environment variables, not arguments, so that they reach the workers of a
 // pixquill-batch the test starts. Further stand-ins for broken files or
@@ -25,12 +31,15 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QStringList>
 
 #include "codec/HandedFiles.h"
@@ -106,6 +115,57 @@ QString TakeOver(const QString& name, const JobSettings& settings)
     return QStringLiteral("unknown take-over ") + what;
 }
 
+// A sealed-as-asked memory file holding rows of picture.
+int MemoryFile(const QImage& rows, unsigned seals, bool sealable = true)
+{
+    const int fd = ::memfd_create("lookover", MFD_CLOEXEC | (sealable ? MFD_ALLOW_SEALING : 0u));
+    if (fd < 0)
+        return -1;
+    const qint64 bytes = qint64(rows.width()) * rows.height() * 4;
+    if (rows.bytesPerLine() != rows.width() * 4 || ::write(fd, rows.constBits(), size_t(bytes)) != bytes
+        || (seals != 0 && ::fcntl(fd, F_ADD_SEALS, seals) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool TakeOverLook(const QString& path, const QImage& picture, pixquill::SharedPictureHandover& handover)
+{
+    static const QString prefix = QStringLiteral("lookover-");
+    const QString name = QFileInfo(path).fileName();
+    if (!name.startsWith(prefix))
+        return false;
+    const QString what = name.mid(prefix.size()).section(QLatin1Char('.'), 0, 0);
+    constexpr unsigned kSealed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+    handover = {picture.width(), picture.height(), -1};
+    if (what == QLatin1String("wider")) {
+        handover.Width += 1;
+        handover.Fd = MemoryFile(picture, kSealed);
+    } else if (what == QLatin1String("huge")) {
+        handover = {1 << 20, 1 << 20, MemoryFile(picture, kSealed)};
+    } else if (what == QLatin1String("negative")) {
+        handover.Width = -handover.Width;
+        handover.Fd = MemoryFile(picture, kSealed);
+    } else if (what == QLatin1String("short")) {
+        handover.Fd = MemoryFile(picture.copy(0, 0, picture.width(), picture.height() / 2), kSealed);
+    } else if (what == QLatin1String("unsealed")) {
+        handover.Fd = MemoryFile(picture, 0, false);
+    } else if (what == QLatin1String("writable")) {
+        handover.Fd = MemoryFile(picture, F_SEAL_SHRINK | F_SEAL_GROW);
+    } else if (what == QLatin1String("disk")) {
+        QString why;
+        handover.Fd = pixquill::OpenHandedSource(QFile::encodeName(path), why);
+    } else if (what == QLatin1String("pipe")) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) == 0) {
+            ::close(ends[1]);
+            handover.Fd = ends[0];
+        }
+    }
+    return true;
+}
+
 void MisbehaveIfAskedTo(const QString& name, const JobSettings* settings)
 {
     static const QStringList hangOn = NamesFrom("PIXQUILL_TEST_WORKER_HANG_ON");
@@ -131,5 +191,5 @@ int main(int argc, char* argv[])
     // instead of killing the worker.
     std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
-    return pixquill::RunDecodeWorker({MisbehaveIfAskedTo, TakeOver});
+    return pixquill::RunDecodeWorker({MisbehaveIfAskedTo, TakeOver, TakeOverLook});
 }

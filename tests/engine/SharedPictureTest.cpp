@@ -1,0 +1,73 @@
+// A Look's picture comes back from the worker in a memory file: the window
+// gets the worker's pixels, and whatever a hostile worker sends in their place
+// fails that look with a reason (never a fault) and costs the worker, whose
+// successor then looks as before.
+
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "codec/Surface.h"
+#include "engine/WorkerProcess.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/TestImages.h"
+
+namespace pixquill {
+namespace {
+
+struct HostileCase {
+    const char* What;   // the test worker's stand-in, see TestWorker.cpp
+    const char* Reason; // what the failed look's reason says after kDecoderGarbledPicture
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os)
+{
+    *os << c.What;
+}
+
+class SharedPictureLook : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(SharedPictureLook, AHostileAnswerFailsThatLookOnly)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QImage gradient = test::GradientImage(53, 31);
+    const QString plain = dir.filePath(QStringLiteral("plain.png"));
+    const QString hostile = dir.filePath(QStringLiteral("lookover-%1.png").arg(QLatin1String(GetParam().What)));
+    ASSERT_TRUE(gradient.save(plain, "PNG"));
+    ASSERT_TRUE(QFile::copy(plain, hostile));
+    Surface here;
+    ASSERT_TRUE(LoadImageToSurface(plain, here).ok);
+
+    WorkerProcess worker({QStringLiteral(PIXQUILL_TEST_WORKER_BINARY), {}, 60}, WorkerJob{});
+    const LookedPicture bad = worker.Look(hostile);
+    EXPECT_FALSE(bad.Result.Written);
+    EXPECT_TRUE(bad.Picture.isNull());
+    EXPECT_EQ(bad.Result.Reason, QString::fromLatin1(kDecoderGarbledPicture) + QStringLiteral(" (")
+                                     + QLatin1String(GetParam().Reason) + QLatin1Char(')'));
+    EXPECT_EQ(worker.Starts(), 1);
+
+    const LookedPicture good = worker.Look(plain);
+    ASSERT_TRUE(good.Result.Written) << good.Result.Reason.toStdString();
+    EXPECT_EQ(good.Picture, here.Image());
+    EXPECT_EQ(worker.Starts(), 2); // the hostile one was not trusted again
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, SharedPictureLook,
+    ::testing::Values(
+        HostileCase{"wider", "the picture's memory file holds 6572 bytes, not 6696"},
+        HostileCase{"huge", "the picture's size is out of range (1048576 x 1048576)"},
+        HostileCase{"negative", "the picture's size is out of range (-53 x 31)"},
+        HostileCase{"short", "the picture's memory file holds 3180 bytes, not 6572"},
+        HostileCase{"unsealed", "the picture's memory file is not sealed"},
+        HostileCase{"writable", "the picture's memory file is not sealed"},
+        HostileCase{"disk", "the picture's memory file is not sealed"},
+        HostileCase{"pipe", "no memory file came with the picture"},
+        HostileCase{"none", "no memory file came with the picture"}),
+    [](const auto& testInfo) { return std::string(testInfo.param.What); });
+
+} // namespace
+} // namespace pixquill
