@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include <QElapsedTimer>
 #include <QColor>
@@ -70,6 +71,11 @@ public:
 
     // Asks for a preview of path; returns the request's number. Never waits.
     std::uint64_t Request(const QString& path);
+    // Lets go of picture on the loader's thread: freeing the last copy of a
+    // large picture (a worker's memory file: tens of megabytes of pages)
+    // takes milliseconds the window's thread should not spend.
+    void Release(QImage picture);
+
     // The number of the newest request (0 before the first) and whether its
     // answer is still to come.
     std::uint64_t Newest() const { return m_newest; }
@@ -92,6 +98,7 @@ private:
     bool m_quit = false;
     std::optional<std::pair<std::uint64_t, QString>> m_waiting;
     std::optional<WorkerCommand> m_newCommand;
+    std::vector<QImage> m_released;
     ImageLoader m_loader = LoadImageToSurface;
     QSize m_fitInner;
     QColor m_fitBack;

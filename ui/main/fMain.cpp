@@ -717,9 +717,13 @@ void fMain::PreviewReady(const PreviewReply& reply)
 {
     m_previewBusy->stop();
     m_ImgPreview->unsetCursor();
+    // The picture shown until now is freed on the loader's thread, unless
+    // something else (the full-screen view) still holds it.
+    QImage previous = m_PicLoad.Image();
     const PreviewTexts texts = ShowLoadedPreview(
         {reply.FileBytes, reply.Loaded, reply.Picture, reply.Fitted, reply.Sharp, reply.SharpAt}, m_PicLoad,
         *m_ImgPreview);
+    m_previewLoader->Release(std::move(previous));
     m_previewFailed = !texts.Decoded;
     m_lblImageFileSize->setText(texts.FileSize);
     m_lblImageSize->setText(texts.Dimensions);
