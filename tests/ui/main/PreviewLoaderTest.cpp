@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <future>
+#include <optional>
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -10,6 +11,7 @@
 #include "codec/Surface.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
+#include "ui/display/mScaleImage.h"
 #include "ui/main/PreviewLoader.h"
 
 namespace pixquill {
@@ -50,6 +52,55 @@ TEST(PreviewLoader, AnAnswerOvertakenByANewerRequestIsDropped)
     QTest::qWait(50); // time for a late answer to the first, were one sent
     EXPECT_EQ(shown, QStringList{second + QStringLiteral(" 20x10")});
 }
+
+// A large picture is averaged in blocks (on two threads from four
+// megapixels) before the smooth scale: the drawing matches the picture
+// scaled smoothly in one step, channel for channel and row for row.
+struct ShrinkCase {
+    const char* Name;
+    QSize Picture;
+    qreal Ratio; // the screen's device pixel ratio: above 1, the sharp copy is checked
+};
+
+void PrintTo(const ShrinkCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class PreviewShrink : public ::testing::TestWithParam<ShrinkCase> {};
+
+TEST_P(PreviewShrink, MatchesOneSmoothScale)
+{
+    const ShrinkCase& c = GetParam();
+    const QImage picture = test::GradientImage(c.Picture.width(), c.Picture.height());
+    PreviewLoader loader;
+    loader.SetLoader([&](const QString&, Surface& surface) { return LoadResult{surface.AdoptImage(picture), {}}; });
+    loader.SetFitBox(QSize(98, 101), Qt::black, c.Ratio);
+    std::optional<PreviewReply> got;
+    QObject::connect(&loader, &PreviewLoader::Ready, [&](const PreviewReply& reply) { got = reply; });
+    loader.Request(QStringLiteral("any"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 10000));
+    ASSERT_FALSE(got->Fitted.isNull());
+
+    const QImage& drawn = c.Ratio > 1 ? got->Sharp : got->Fitted;
+    ASSERT_FALSE(drawn.isNull());
+    const std::optional<QRect> target = FitTargetRect(picture.width(), picture.height(), 98, 101, 0, true);
+    ASSERT_TRUE(target);
+    const QRect area = c.Ratio > 1 ? QRect(QPoint(), drawn.size()) : *target;
+    const QImage expected = picture.scaled(area.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    int worst = 0;
+    for (int y = 0; y < area.height(); ++y)
+        for (int x = 0; x < area.width(); ++x)
+            worst = std::max(worst, test::ColourDistance(drawn.pixel(area.x() + x, area.y() + y), expected.pixel(x, y)));
+    EXPECT_LE(worst, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, PreviewShrink,
+                         ::testing::Values(ShrinkCase{"OneThread", {1200, 900}, 1.0},
+                                           ShrinkCase{"TwoThreadsOddSizes", {2403, 1801}, 1.0},
+                                           ShrinkCase{"Tall", {700, 3001}, 1.0},
+                                           ShrinkCase{"DenseScreen", {2403, 1801}, 2.0}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace
 } // namespace pixquill
