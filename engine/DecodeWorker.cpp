@@ -308,6 +308,12 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             if (!path)
                 return kWorkerBroken;
             const LookedPicture looked = LookAt(*path, picLoad, libraryStderr);
+            // A large picture's glance first: the window can draw its preview
+            // from it while the whole picture is still being handed over.
+            if (const QImage glance = looked.Result.Written ? Glance(looked.Picture) : QImage(); !glance.isNull()) {
+                if (!WriteAll(replyFd, PackFrame(WorkerMessage::Glance, EncodePicture({looked.Result, glance}))))
+                    return kWorkerBroken;
+            }
             if (const std::optional<SharedPictureHandover> shared =
                     looked.Result.Written ? SharePicture(*path, looked.Picture, hooks) : std::nullopt) {
                 const bool sent = shared->Fd < 0 || SendDescriptor(channel, shared->Fd);
@@ -328,6 +334,7 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
         case WorkerMessage::Result:
         case WorkerMessage::Picture:
         case WorkerMessage::SharedPicture:
+        case WorkerMessage::Glance:
             return kWorkerBroken;
         }
     }

@@ -59,10 +59,10 @@ LoadResult ImageStep::Load(const QString& path, Surface& into)
     return LoadResult{true, QString()};
 }
 
-LookedPicture ImageStep::Look(const QString& path, Surface& scratch)
+LookedPicture ImageStep::Look(const QString& path, Surface& scratch, const WorkerProcess::GlanceHandler& onGlance)
 {
     if (m_worker)
-        return m_worker->Look(path);
+        return m_worker->Look(path, onGlance);
     const LoadResult loaded = LoadImageToSurface(path, scratch);
     LookedPicture looked{ImageResult{path, QString(), loaded.ok, loaded.error}, QImage()};
     if (loaded.ok) {

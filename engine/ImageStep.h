@@ -67,8 +67,9 @@ public:
 
     // The picture of the file at path, decoded by the worker, or without a
     // worker by LoadImageToSurface into scratch here. SourceWidth and
-    // SourceHeight of the result give the loaded size.
-    LookedPicture Look(const QString& path, Surface& scratch);
+    // SourceHeight of the result give the loaded size. A worker's glance of
+    // a large picture goes to onGlance first (WorkerProcess::Look).
+    LookedPicture Look(const QString& path, Surface& scratch, const WorkerProcess::GlanceHandler& onGlance = {});
 
     // Lets a worker leave and waits for it: false when it did not end
     // cleanly (see WorkerProcess::Finish). True without a worker.

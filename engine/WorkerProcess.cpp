@@ -212,21 +212,22 @@ ImageResult WorkerProcess::Probe(const QString& path)
     return LoadRequest(WorkerMessage::Probe, path, nullptr);
 }
 
-LookedPicture WorkerProcess::Look(const QString& path)
+LookedPicture WorkerProcess::Look(const QString& path, const GlanceHandler& onGlance)
 {
     LookedPicture looked;
-    looked.Result = LoadRequest(WorkerMessage::Look, path, &looked.Picture);
+    looked.Result = LoadRequest(WorkerMessage::Look, path, &looked.Picture, onGlance);
     return looked;
 }
 
-ImageResult WorkerProcess::LoadRequest(WorkerMessage kind, const QString& path, QImage* picture)
+ImageResult WorkerProcess::LoadRequest(WorkerMessage kind, const QString& path, QImage* picture,
+                                       const GlanceHandler& onGlance)
 {
     // Only the source goes over: a file loaded to be looked at writes nothing.
     Handover handover{path, -1, {}, QString(), -1, {}};
     std::int64_t size = 0;
     const OwnedFd source(OpenRegularDescriptor(QFile::encodeName(path), handover.SourceError, size));
     handover.SourceFd = source.Get();
-    return Exchange(kind, path, handover, ImageResult{path, QString(), false, {}}, picture);
+    return Exchange(kind, path, handover, ImageResult{path, QString(), false, {}}, picture, onGlance);
 }
 
 void WorkerProcess::SetSettings(const JobSettings& settings)
@@ -250,7 +251,7 @@ void WorkerProcess::SendToRunning(const QByteArray& frame)
 }
 
 ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument, const Handover& handover,
-                                    ImageResult failed, QImage* picture)
+                                    ImageResult failed, QImage* picture, const GlanceHandler& onGlance)
 {
     QElapsedTimer clock;
     clock.start();
@@ -293,6 +294,7 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
     // Read until one whole frame is there. After the worker is gone, what it
     // wrote before it went is still looked at once.
     bool alive = true;
+    bool glanced = false;
     WorkerFrame frame;
     FrameStatus status = FrameStatus::Incomplete;
     for (;;) {
@@ -306,6 +308,16 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
                 m_buffer.reserve(qsizetype(length) + 5);
         }
         status = TakeFrame(m_buffer, frame);
+        // A glance comes before the answer to a Look, at most once.
+        if (status == FrameStatus::Complete && picture && frame.Kind == WorkerMessage::Glance && !glanced) {
+            std::optional<LookedPicture> glance = DecodePicture(frame.Payload);
+            if (!glance || glance->Result.Name != argument || !glance->Result.Written || glance->Picture.isNull())
+                break;
+            glanced = true;
+            if (onGlance)
+                onGlance(*glance);
+            continue;
+        }
         if (status != FrameStatus::Incomplete || !alive)
             break;
         if (m_stopNow && m_stopNow->load()) {

@@ -8,6 +8,7 @@
 // written it, or removes it.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include <QString>
@@ -82,7 +83,11 @@ public:
     // as for Probe; a picture that cannot be mapped as its answer says (a
     // memory file missing, unsealed or of another size) fails with
     // kDecoderGarbledPicture and the reason, and the worker is replaced.
-    LookedPicture Look(const QString& path);
+    // A large picture's glance (WorkerProtocol's Glance: the full picture's
+    // result, the picture made small) goes to onGlance, when given, as soon as
+    // it comes, before the whole picture.
+    using GlanceHandler = std::function<void(const LookedPicture& glance)>;
+    LookedPicture Look(const QString& path, const GlanceHandler& onGlance = {});
 
     // While *stopNow is true (it may be set from a signal handler), a wait
     // for a reply ends within 100 ms: the worker is killed, its temporary
@@ -115,12 +120,13 @@ public:
 private:
     bool Start();
     // A Probe or a Look of the file at path, its source handed over.
-    ImageResult LoadRequest(WorkerMessage kind, const QString& path, QImage* picture);
+    ImageResult LoadRequest(WorkerMessage kind, const QString& path, QImage* picture,
+                            const GlanceHandler& onGlance = {});
     // Hands the files over, sends one request and waits for its Result (a
     // Picture for a Look, put into *picture), whose Name must be the argument;
     // failed is what to give when none comes.
     ImageResult Exchange(WorkerMessage kind, const QString& argument, const Handover& handover,
-                         ImageResult failed, QImage* picture = nullptr);
+                         ImageResult failed, QImage* picture = nullptr, const GlanceHandler& onGlance = {});
     // The picture of a SharedPicture answer to the Look of path, mapped from
     // the memory file that came with it, or why it cannot be shown.
     Outcome<LookedPicture> TakeSharedPicture(const QByteArray& payload, const QString& path);

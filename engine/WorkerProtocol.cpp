@@ -1,9 +1,13 @@
 #include "engine/WorkerProtocol.h"
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <QDataStream>
 #include <QIODevice>
+
+#include "engine/BlockAverage.h"
 
 namespace pixquill {
 
@@ -18,7 +22,7 @@ constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_0;
 bool KnownKind(std::uint8_t kind)
 {
     return kind >= static_cast<std::uint8_t>(WorkerMessage::Job)
-        && kind <= static_cast<std::uint8_t>(WorkerMessage::SharedPicture);
+        && kind <= static_cast<std::uint8_t>(WorkerMessage::Glance);
 }
 
 template <typename Write>
@@ -227,6 +231,12 @@ std::optional<LookedPicture> DecodePicture(const QByteArray& payload)
             in.readRawData(reinterpret_cast<char*>(picture.scanLine(y)), static_cast<int>(rowBytes));
         looked.Picture = std::move(picture);
     });
+}
+
+QImage Glance(const QImage& picture)
+{
+    const int factor = std::min(picture.width(), picture.height()) / kGlanceSide;
+    return factor >= 4 ? BlockAverage(picture, factor) : QImage();
 }
 
 QByteArray EncodeSharedPicture(const SharedPictureSizes& sizes)

@@ -7,7 +7,8 @@
 // Settings (the listed names stay) or, for a new run, a new Job. Before all
 // of them comes the Channel over which the files of each request arrive. The
 // worker answers every Image and every Probe with one Result, and every Look
-// with one Picture or SharedPicture, in order.
+// with one Picture or SharedPicture (after a Glance, for a large picture),
+// in order.
 
 #include <cstdint>
 #include <optional>
@@ -36,6 +37,9 @@ enum class WorkerMessage : std::uint8_t {
     SharedPicture = 9, // the answer to a Look whose pixels are in a memory
                        // file sent just before it over the handover channel
                        // (SharedPicture): a Result's fields, then the sizes
+    Glance = 10, // before the answer to a Look of a large picture: the
+                 // picture made small (see Glance), in a Picture's form, so
+                 // that a preview can be drawn before the whole one has come
 };
 
 struct WorkerFrame {
@@ -102,6 +106,12 @@ struct SharedPictureSizes {
     qint32 Width = 0;
     qint32 Height = 0;
 };
+
+// A large picture's glance: averaged in blocks down to kGlanceSide pixels
+// or a little more on its shorter side; a null image for a picture less than
+// four times as large, which has none.
+inline constexpr int kGlanceSide = 256;
+QImage Glance(const QImage& picture);
 
 QByteArray EncodeSharedPicture(const SharedPictureSizes& sizes);
 std::optional<SharedPictureSizes> DecodeSharedPicture(const QByteArray& payload);

@@ -1,10 +1,12 @@
-// A Look's picture comes back from the worker in a memory file: the window
+// A Look's picture comes back from the worker in a memory file (after its
+// glance, for a large one): the window
 // gets the worker's pixels, and whatever a hostile worker sends in their place
 // fails that look with a reason (never a fault) and costs the worker, whose
 // successor then looks as before.
 
 #include <QFile>
 #include <QImage>
+#include <QList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -68,6 +70,53 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"pipe", "no memory file came with the picture"},
         HostileCase{"none", "no memory file came with the picture"}),
     [](const auto& testInfo) { return std::string(testInfo.param.What); });
+
+// A large picture's glance comes before the picture, once: the picture
+// averaged in blocks down to a little over kGlanceSide on its shorter side,
+// with the whole picture's result. A smaller picture comes without one.
+struct GlanceCase {
+    const char* Name;
+    QSize Picture;
+    QSize Glance; // empty: none comes
+};
+
+void PrintTo(const GlanceCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class LookGlance : public ::testing::TestWithParam<GlanceCase> {};
+
+TEST_P(LookGlance, ComesFirstForALargePicture)
+{
+    const GlanceCase& c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("picture.png"));
+    const QImage picture = test::GradientImage(c.Picture.width(), c.Picture.height());
+    ASSERT_TRUE(picture.save(path, "PNG"));
+
+    WorkerProcess worker({QStringLiteral(PIXQUILL_TEST_WORKER_BINARY), {}, 60}, WorkerJob{});
+    QList<LookedPicture> glances;
+    const LookedPicture looked = worker.Look(path, [&](const LookedPicture& glance) { glances.append(glance); });
+    ASSERT_TRUE(looked.Result.Written) << looked.Result.Reason.toStdString();
+    EXPECT_EQ(looked.Picture, picture);
+    ASSERT_EQ(glances.size(), c.Glance.isEmpty() ? 0 : 1);
+    if (c.Glance.isEmpty())
+        return;
+    const LookedPicture& glance = glances.front();
+    EXPECT_EQ(glance.Picture.size(), c.Glance);
+    EXPECT_EQ(QSize(glance.Result.SourceWidth, glance.Result.SourceHeight), c.Picture);
+    // The top-left block's average, a gradient's value at its middle.
+    const int factor = c.Picture.width() / c.Glance.width();
+    EXPECT_LE(test::ColourDistance(glance.Picture.pixel(0, 0), picture.pixel(factor / 2, factor / 2)), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, LookGlance,
+                         ::testing::Values(GlanceCase{"Wide", {1301, 1024}, {325, 256}},
+                                           GlanceCase{"Tall", {1040, 2100}, {260, 525}},
+                                           GlanceCase{"TooSmall", {1300, 1023}, {}}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace
 } // namespace pixquill

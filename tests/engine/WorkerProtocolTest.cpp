@@ -99,7 +99,7 @@ TEST_P(GarbledStreamTest, IsNotTakenForAFrame)
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, GarbledStreamTest,
-    ::testing::Values(GarbageCase{"UnknownKind", QByteArray("\0\0\0\0\x0A", 5), FrameStatus::Malformed},
+    ::testing::Values(GarbageCase{"UnknownKind", QByteArray("\0\0\0\0\x0B", 5), FrameStatus::Malformed},
                       GarbageCase{"KindZero", QByteArray("\0\0\0\0\0", 5), FrameStatus::Malformed},
                       // A library's stray text where a reply should be.
                       GarbageCase{"Text", QByteArray("warning: bad marker\n"), FrameStatus::Malformed},

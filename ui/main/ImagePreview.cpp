@@ -57,4 +57,20 @@ PreviewTexts ShowLoadedPreview(LoadedPreview loaded, Surface& picLoad, SurfaceWi
     return texts;
 }
 
+std::optional<PreviewTexts> ShowEarlyPreview(const LoadedPreview& loaded, QSize dimensions, SurfaceWidget& preview)
+{
+    Surface& box = preview.surface();
+    if (loaded.Fitted.isNull() || loaded.Fitted.size() != box.Image().size()
+        || loaded.Fitted.format() != box.Image().format())
+        return std::nullopt;
+    box.Image() = loaded.Fitted;
+    box.Refresh();
+    preview.SetOverlay(loaded.Sharp, loaded.SharpAt);
+    PreviewTexts texts;
+    texts.FileSize = FileSizeCaption(loaded.FileBytes);
+    texts.Dimensions = DimensionsCaption(dimensions.width(), dimensions.height());
+    texts.Decoded = true;
+    return texts;
+}
+
 } // namespace pixquill

@@ -5,10 +5,12 @@
 // the load surface, shrunk into the preview box.
 
 #include <functional>
+#include <optional>
 
 #include <QImage>
 #include <QLocale>
 #include <QPoint>
+#include <QSize>
 #include <QString>
 
 #include "codec/MFreeImage_2.h"
@@ -53,5 +55,10 @@ struct LoadedPreview {
 // decoded leaves picLoad as it was and clears the box, so the panel never
 // shows one file's picture beside another's size.
 PreviewTexts ShowLoadedPreview(LoadedPreview loaded, Surface& picLoad, SurfaceWidget& preview);
+
+// Shows the drawing of a picture still on its way (Fitted, and Sharp on a
+// dense screen) with its dimensions; picLoad is left as it is. Nothing, and
+// the box as it was, when Fitted no longer fits the box.
+std::optional<PreviewTexts> ShowEarlyPreview(const LoadedPreview& loaded, QSize dimensions, SurfaceWidget& preview);
 
 } // namespace pixquill

@@ -31,18 +31,22 @@ QImage ScaledTo(const QImage& reduced, QSize size)
     return reduced.size() == size ? reduced : reduced.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-// The preview box's drawing of reply.Picture, at the place and size that
-// FitImageToBox gives it, and for a dense screen its sharp version. The
-// large picture is read once: both come from the same block averages.
-void FitPreview(PreviewReply& reply, QSize inner, const QColor& back, qreal ratio)
+// The preview box's drawing of a picture of size whole, at the place and
+// size that FitImageToBox gives it, and for a dense screen its sharp version,
+// made from pixels: the picture itself or its glance. The large picture is
+// read once: both come from the same block averages. False, with nothing
+// drawn, when pixels has fewer than the drawings need.
+bool FitPreview(PreviewReply& reply, const QImage& pixels, QSize whole, QSize inner, const QColor& back,
+                qreal ratio)
 {
-    const std::optional<QRect> target =
-        FitTargetRect(reply.Picture.width(), reply.Picture.height(), inner.width(), inner.height(), 0, true);
+    const std::optional<QRect> target = FitTargetRect(whole.width(), whole.height(), inner.width(), inner.height(), 0, true);
     // Never more pixels than the picture has: a small picture stays as it is.
-    const QSize dense = target && ratio > 1.0
-        ? (QSizeF(target->size()) * ratio).toSize().boundedTo(reply.Picture.size())
-        : QSize();
-    const QImage reduced = target ? ReduceFor(reply.Picture, dense.isValid() ? dense : target->size()) : QImage();
+    const QSize dense =
+        target && ratio > 1.0 ? (QSizeF(target->size()) * ratio).toSize().boundedTo(whole) : QSize();
+    const QSize needed = dense.isValid() ? dense : target ? target->size() : QSize();
+    if (needed.isValid() && (pixels.width() < needed.width() || pixels.height() < needed.height()))
+        return false;
+    const QImage reduced = target ? ReduceFor(pixels, needed) : QImage();
     Surface box(inner.width(), inner.height(), back);
     box.Cls();
     if (target) {
@@ -52,11 +56,12 @@ void FitPreview(PreviewReply& reply, QSize inner, const QColor& back, qreal rati
     }
     reply.Fitted = box.Image();
     if (!dense.isValid())
-        return;
+        return true;
     QImage sharp = ScaledTo(reduced, dense);
     sharp.setDevicePixelRatio(qreal(dense.width()) / target->width());
     reply.Sharp = std::move(sharp);
     reply.SharpAt = target->topLeft();
+    return true;
 }
 
 } // namespace
@@ -190,8 +195,27 @@ void PreviewLoader::Run()
         // A length from the directory entry: a FIFO or a device is never opened here.
         const QFileInfo info(path);
         reply.FileBytes = info.isFile() ? info.size() : 0;
+        // A large picture's glance, drawn and shown while the whole picture
+        // is still on its way; the whole one's answer then brings the same
+        // drawing.
+        PreviewReply early;
+        const auto onGlance = [&](const LookedPicture& glance) {
+            const QSize whole(glance.Result.SourceWidth, glance.Result.SourceHeight);
+            if (!fitInner.isValid() || whole.isEmpty() || Overtaken(request))
+                return;
+            early = reply;
+            early.Loaded = LoadResult{true, QString()};
+            early.Early = true;
+            early.Dimensions = whole;
+            if (!FitPreview(early, glance.Picture, whole, fitInner, fitBack, fitRatio)) {
+                early = PreviewReply();
+                return;
+            }
+            QMetaObject::invokeMethod(this, [this, early]() mutable { Deliver(std::move(early)); },
+                                      Qt::QueuedConnection);
+        };
         if (step.HasWorker()) {
-            LookedPicture looked = step.Look(path, scratch);
+            LookedPicture looked = step.Look(path, scratch, onGlance);
             reply.Loaded = LoadResult{looked.Result.Written, looked.Result.Reason};
             reply.Picture = std::move(looked.Picture);
         } else {
@@ -201,25 +225,40 @@ void PreviewLoader::Run()
             // The next load must not find this picture shared.
             scratch.Resize(0, 0);
         }
-        if (!reply.Picture.isNull() && fitInner.isValid())
-            FitPreview(reply, fitInner, fitBack, fitRatio);
+        reply.Dimensions = reply.Picture.size();
+        if (!reply.Picture.isNull() && early.Early) {
+            reply.Fitted = early.Fitted;
+            reply.Sharp = early.Sharp;
+            reply.SharpAt = early.SharpAt;
+        } else if (!reply.Picture.isNull() && fitInner.isValid()) {
+            FitPreview(reply, reply.Picture, reply.Picture.size(), fitInner, fitBack, fitRatio);
+        }
+        const bool overtaken = Overtaken(request);
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_inHand = 0;
-            // Nobody waits for an answer that is already stale.
-            if (m_quit || (m_waiting && m_waiting->first > request))
-                continue;
         }
+        // Nobody waits for an answer that is already stale.
+        if (overtaken)
+            continue;
         QMetaObject::invokeMethod(this, [this, reply = std::move(reply)]() mutable { Deliver(std::move(reply)); },
                                   Qt::QueuedConnection);
     }
+}
+
+bool PreviewLoader::Overtaken(std::uint64_t request) const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_quit || (m_waiting && m_waiting->first > request);
 }
 
 void PreviewLoader::Deliver(PreviewReply reply)
 {
     if (reply.Request != m_newest)
         return;
-    m_answered = reply.Request;
+    m_drawn = reply.Request;
+    if (!reply.Early)
+        m_answered = reply.Request;
     emit Ready(reply);
 }
 

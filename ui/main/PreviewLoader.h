@@ -45,6 +45,13 @@ struct PreviewReply {
     // Fitted at SharpAt; null otherwise.
     QImage Sharp;
     QPoint SharpAt;
+    // The picture's size (null unless Loaded.ok): Picture's, or for an early
+    // reply the size the picture will have.
+    QSize Dimensions;
+    // Drawn from a large picture's glance while the picture itself is on its
+    // way: Picture is null, Fitted and Sharp are what the answer will bring,
+    // and the answer follows (or a failure, should the rest go wrong).
+    bool Early = false;
 };
 
 // Lives on the GUI thread; its one decoding thread is its own.
@@ -80,14 +87,19 @@ public:
     // answer is still to come.
     std::uint64_t Newest() const { return m_newest; }
     bool Pending() const { return m_newest != m_answered; }
+    // Whether the newest request's preview is drawn, early or answered.
+    bool Drawn() const { return m_newest == m_drawn; }
 
 signals:
-    // The answer to the newest request, on the GUI thread.
+    // The answer to the newest request, on the GUI thread; for a large
+    // picture from a worker an Early reply may come before it.
     void Ready(const PreviewReply& reply);
 
 private:
     void Run();
     void Deliver(PreviewReply reply);
+    // Whether a newer request than this one waits (or the loader is going).
+    bool Overtaken(std::uint64_t request) const;
     // Abandons the request in hand if a newer one waits and it is old enough.
     void AbandonIfOverdue();
 
@@ -111,6 +123,7 @@ private:
     // GUI thread only.
     std::uint64_t m_newest = 0;
     std::uint64_t m_answered = 0;
+    std::uint64_t m_drawn = 0;
     bool m_abandonCheckDue = false;
 };
 

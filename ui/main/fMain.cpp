@@ -556,6 +556,11 @@ bool fMain::PreviewPending() const
     return m_previewLoader->Pending();
 }
 
+bool fMain::PreviewDrawn() const
+{
+    return m_previewLoader->Drawn();
+}
+
 const QStringList& fMain::WorkList() const
 {
     return m_run->WorkList();
@@ -717,6 +722,21 @@ void fMain::PreviewReady(const PreviewReply& reply)
 {
     m_previewBusy->stop();
     m_ImgPreview->unsetCursor();
+    if (reply.Early) {
+        // The drawing now, from the picture's glance; the full-screen view
+        // has nothing of this file to show until the picture itself comes.
+        const std::optional<PreviewTexts> texts = ShowEarlyPreview(
+            {reply.FileBytes, reply.Loaded, QImage(), reply.Fitted, reply.Sharp, reply.SharpAt}, reply.Dimensions,
+            *m_ImgPreview);
+        if (texts) {
+            m_previewEarly = true;
+            m_lblImageFileSize->setText(texts->FileSize);
+            m_lblImageSize->setText(texts->Dimensions);
+            m_lblImageSize->setToolTip(QString());
+        }
+        return;
+    }
+    m_previewEarly = false;
     // The picture shown until now is freed on the loader's thread, unless
     // something else (the full-screen view) still holds it.
     QImage previous = m_PicLoad.Image();
@@ -734,7 +754,7 @@ void fMain::ImgPreview_DblClick()
 {
     // Nothing before the first preview, and never another file's picture
     // after a preview that could not be read.
-    if (m_PicLoad.Picture().isNull() || m_previewFailed)
+    if (m_PicLoad.Picture().isNull() || m_previewFailed || m_previewEarly)
         return;
     fFullScale::ShowPicture(this, m_PicLoad.Image());
 }

@@ -123,6 +123,9 @@ public:
 
     // A preview was asked for and its picture is not shown yet.
     bool PreviewPending() const;
+    // The newest preview's drawing is in the box, perhaps from its glance
+    // while the picture itself is still on its way.
+    bool PreviewDrawn() const;
 
     // Shows a caption in the counter lblCount: whole, at a smaller size or on
     // two lines where it must be (never clipped silently), with the caption
@@ -239,6 +242,8 @@ private:
     // The last preview could not be read: no full-screen view of what
     // PicLoad still holds from before.
     bool m_previewFailed = false;
+    // The preview shows a drawing from a glance; the picture is on its way.
+    bool m_previewEarly = false;
     std::unique_ptr<LiveSettings> m_liveSettings;
     // Every batch image goes through it, and with a decode worker every
     // preview load too.

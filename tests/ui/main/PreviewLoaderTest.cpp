@@ -4,6 +4,7 @@
 #include <future>
 #include <optional>
 
+#include <QList>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -51,6 +52,36 @@ TEST(PreviewLoader, AnAnswerOvertakenByANewerRequestIsDropped)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.Pending(); }, 10000));
     QTest::qWait(50); // time for a late answer to the first, were one sent
     EXPECT_EQ(shown, QStringList{second + QStringLiteral(" 20x10")});
+}
+
+// From a worker, a large picture's drawing comes early, from its glance,
+// and its answer then brings the picture with the same drawing.
+TEST(PreviewLoader, ALargePictureIsDrawnFromItsGlanceBeforeItComes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("large.png");
+    const QImage picture = test::GradientImage(1400, 1100);
+    ASSERT_TRUE(picture.save(path, "PNG"));
+    PreviewLoader loader;
+    loader.SetWorker({QStringLiteral(PIXQUILL_TEST_WORKER_BINARY), {}, 60});
+    loader.SetFitBox(QSize(98, 101), Qt::black, 2.0);
+    QList<PreviewReply> replies;
+    QObject::connect(&loader, &PreviewLoader::Ready, [&](const PreviewReply& reply) { replies.append(reply); });
+    loader.Request(path);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.Pending(); }, 20000));
+
+    ASSERT_EQ(replies.size(), 2);
+    const PreviewReply& early = replies[0];
+    const PreviewReply& answer = replies[1];
+    EXPECT_TRUE(early.Early);
+    EXPECT_TRUE(early.Picture.isNull());
+    EXPECT_EQ(early.Dimensions, picture.size());
+    EXPECT_FALSE(answer.Early);
+    EXPECT_EQ(answer.Picture, picture);
+    EXPECT_EQ(answer.Fitted, early.Fitted);
+    ASSERT_FALSE(early.Sharp.isNull());
+    EXPECT_EQ(answer.Sharp, early.Sharp);
 }
 
 // A large picture is averaged in blocks (on two threads from four
