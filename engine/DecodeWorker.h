@@ -39,7 +39,8 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // A Probe only loads the file (into the same load surface) and answers
 // whether that worked, and why not; a Look loads it the same way and sends
 // the loaded picture back: in a sealed memory file over the channel, just
-// before its answer (SharedPicture), or where none can be made in the answer.
+// before its answer (SharedPicture), or where none can be made in the answer;
+// a large picture's Glance goes first, through the pipe.
 //
 // How a Look's picture goes back: the sizes its answer gives and the memory
 // file sent beside it (-1: none is sent).

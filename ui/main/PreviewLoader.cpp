@@ -39,7 +39,8 @@ QImage ScaledTo(const QImage& reduced, QSize size)
 bool FitPreview(PreviewReply& reply, const QImage& pixels, QSize whole, QSize inner, const QColor& back,
                 qreal ratio)
 {
-    const std::optional<QRect> target = FitTargetRect(whole.width(), whole.height(), inner.width(), inner.height(), 0, true);
+    const std::optional<QRect> target =
+        FitTargetRect(whole.width(), whole.height(), inner.width(), inner.height(), 0, true);
     // Never more pixels than the picture has: a small picture stays as it is.
     const QSize dense =
         target && ratio > 1.0 ? (QSizeF(target->size()) * ratio).toSize().boundedTo(whole) : QSize();
@@ -233,14 +234,13 @@ void PreviewLoader::Run()
         } else if (!reply.Picture.isNull() && fitInner.isValid()) {
             FitPreview(reply, reply.Picture, reply.Picture.size(), fitInner, fitBack, fitRatio);
         }
-        const bool overtaken = Overtaken(request);
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_inHand = 0;
+            // Nobody waits for an answer that is already stale.
+            if (m_quit || (m_waiting && m_waiting->first > request))
+                continue;
         }
-        // Nobody waits for an answer that is already stale.
-        if (overtaken)
-            continue;
         QMetaObject::invokeMethod(this, [this, reply = std::move(reply)]() mutable { Deliver(std::move(reply)); },
                                   Qt::QueuedConnection);
     }

@@ -122,7 +122,8 @@ TEST_P(PreviewShrink, MatchesOneSmoothScale)
     int worst = 0;
     for (int y = 0; y < area.height(); ++y)
         for (int x = 0; x < area.width(); ++x)
-            worst = std::max(worst, test::ColourDistance(drawn.pixel(area.x() + x, area.y() + y), expected.pixel(x, y)));
+            worst = std::max(worst,
+                             test::ColourDistance(drawn.pixel(area.x() + x, area.y() + y), expected.pixel(x, y)));
     EXPECT_LE(worst, 3);
 }
 
