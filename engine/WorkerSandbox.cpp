@@ -141,7 +141,7 @@ QString DescribeSandbox(const SandboxState& state)
     return QStringLiteral("decode workers: sandboxed (%1)").arg(parts.join(QStringLiteral(", ")));
 }
 
-SandboxState LockDownWorker()
+SandboxState LockDownWorker(SandboxLayers layers)
 {
     SandboxState state;
     if (kSanitized) {
@@ -154,9 +154,9 @@ SandboxState LockDownWorker()
     state.NoNewPrivileges = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0;
     if (!state.NoNewPrivileges)
         return state;
-    if (const int abi = LandlockAbi(); abi > 0 && RestrictWithLandlock(abi))
+    if (const int abi = layers.Landlock ? LandlockAbi() : 0; abi > 0 && RestrictWithLandlock(abi))
         state.LandlockAbi = abi;
-    state.Seccomp = SeccompAvailable() && RestrictWithSeccomp();
+    state.Seccomp = layers.Seccomp && SeccompAvailable() && RestrictWithSeccomp();
 #endif
     return state;
 }
