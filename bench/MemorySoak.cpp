@@ -114,7 +114,7 @@ int main(int argc, char* argv[])
     std::printf("images %d (a cycle of %d) written %d road %s\n", count, cycle, written,
                 jobs <= 0 ? "window (BatchRun, surfaces)" : qPrintable(QStringLiteral("parallel, %1 jobs%2").arg(jobs).arg(fast ? ", fast" : "")));
     std::printf("rss-after-50 %ld KiB rss-after-last %ld KiB change %+.1f %% peak %ld KiB\n", every50.front(), after,
-                100.0 * (after - every50.front()) / every50.front(), StatusKiB("VmHWM:"));
+                100.0 * static_cast<double>(after - every50.front()) / static_cast<double>(every50.front()), StatusKiB("VmHWM:"));
     std::printf("rss-every-50");
     for (long kib : every50)
         std::printf(" %ld", kib);

@@ -4,7 +4,9 @@
 // lock-down and without it (the files handed over in both). The two kinds
 // take turns, round after round, so that a machine whose load changes
 // weighs on both alike; printed are the medians and the median of each
-// round's ratio (locked down against unlocked), which drifts least.
+// round's ratio (locked down against unlocked), which drifts least. Last,
+// the lock-down's own calls, timed by 200 fresh processes (forked, each
+// with one thread, as a worker has when it locks itself down).
 //
 //   pixquill_sandbox_bench PHOTOS [ROUNDS]
 
@@ -13,14 +15,19 @@
 #include <cstdio>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
 
+#include "codec/MFreeImage_2.h"
 #include "engine/DecodeWorker.h"
 #include "engine/OptionTables.h"
 #include "engine/WorkerProcess.h"
+#include "engine/WorkerSandbox.h"
 
 using namespace pixquill;
 
@@ -43,6 +50,33 @@ WorkerCommand Worker(bool locked)
 {
     return {QCoreApplication::applicationFilePath(),
             {QString::fromLatin1(locked ? kDecodeWorkerOption : kUnlockedWorkerOption)}};
+}
+
+// The microseconds a fresh process takes to prepare the libraries and lock
+// itself down, from a child that reports them through a pipe; -1 on failure.
+double LockDownAloneMicroseconds()
+{
+    int ends[2];
+    if (::pipe(ends) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ends[0]);
+        const auto start = std::chrono::steady_clock::now();
+        PrepareLibrariesForSandbox();
+        const SandboxState state = LockDownWorker();
+        const double us = MillisecondsSince(start) * 1000.0;
+        const double report = state.Seccomp ? us : -1;
+        ::_exit(::write(ends[1], &report, sizeof report) == sizeof report ? 0 : 1);
+    }
+    ::close(ends[1]);
+    double us = -1;
+    if (child < 0 || ::read(ends[0], &us, sizeof us) != sizeof us)
+        us = -1;
+    ::close(ends[0]);
+    if (child > 0)
+        ::waitpid(child, nullptr, 0);
+    return us;
 }
 
 } // namespace
@@ -118,5 +152,15 @@ int main(int argc, char* argv[])
                 100.0 * (Median(perImage[1]) / Median(perImage[0]) - 1));
     std::printf("%-12s %17.1f%% %17.1f%%\n", "per round",
                 100.0 * (Median(startupRatio) - 1), 100.0 * (Median(perImageRatio) - 1));
+    std::vector<double> alone;
+    for (int i = 0; i < 200; ++i)
+        if (const double us = LockDownAloneMicroseconds(); us >= 0)
+            alone.push_back(us);
+    std::sort(alone.begin(), alone.end());
+    if (alone.empty())
+        std::printf("lock-down alone: not measured (%s)\n", qPrintable(DescribeSandbox(AvailableSandbox())));
+    else
+        std::printf("lock-down alone, %zu processes (us): median %.0f, tenth %.0f, ninetieth %.0f\n", alone.size(),
+                    Median(alone), alone[alone.size() / 10], alone[alone.size() * 9 / 10]);
     return 0;
 }

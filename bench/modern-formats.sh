@@ -14,18 +14,23 @@
 # Each part: one unmeasured warm-up round, then RUNS rounds (default 5) in
 # which the contenders take turns, the order turning by one each round.
 # Every ratio is taken within a round, then the median over the rounds.
-# All make 100 x 100 (fit inside) quality-75 JPEG thumbnails. Wall time of
-# the whole command. Raw figures go to bench/results/modern-raw.tsv.
+# All make BOX x BOX (fit inside; default 100) quality-75 JPEG thumbnails.
+# At 100 vipsthumbnail decodes a HEIF file's own 320-px thumbnail image; at
+# 400 it cannot, and decodes in full as pixquill-batch's default road does.
+# Wall time of the whole command. Raw figures go to
+# bench/results/modern-raw.tsv (modern-raw-BOX.tsv for another BOX).
 #
 #   bench/modern-formats.sh [RUNS]   (environment BENCH_DIR for the scratch folder,
-#                                     BASELINE_BATCH, default /work/baseline/pixquill-batch)
+#                                     BASELINE_BATCH, default /work/baseline/pixquill-batch,
+#                                     BOX, default 100, PARTS, default "formats colour jpeg")
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 runs=${1:-5}
 scratch=${BENCH_DIR:-/tmp/pixquill-bench}
 build=$root/build-release
-box=100
+box=${BOX:-100}
+parts=${PARTS:-formats colour jpeg}
 baseline=${BASELINE_BATCH:-/work/baseline/pixquill-batch}
 
 launcher=()
@@ -56,8 +61,8 @@ link_folder "$scratch/jpeg" "$photos"/*.jpg
 # --------------------------------------------------------------- contenders
 # c_NAME SOURCE DESTINATION writes a thumbnail of every file of SOURCE.
 files() { find "$1" -maxdepth 1 \( -type f -o -type l \) | sort; }
-c_default() { "$batch" --quiet "$1" "$2"; }
-c_fast() { "$batch" --quiet --fast "$1" "$2"; }
+c_default() { "$batch" --quiet --width "$box" --height "$box" "$1" "$2"; }
+c_fast() { "$batch" --quiet --fast --width "$box" --height "$box" "$1" "$2"; }
 c_jobs1() { "$batch" --quiet --jobs 1 "$1" "$2"; }
 c_jobs1_bilinear() { "$batch" --quiet --jobs 1 --filter bilinear "$1" "$2"; }
 c_baseline_default() { "$baseline" --quiet "$1" "$2"; }
@@ -65,6 +70,11 @@ c_baseline_jobs1() { "$baseline" --quiet --jobs 1 "$1" "$2"; }
 c_vipsthumbnail() { files "$1" | xargs vipsthumbnail --size "${box}x${box}>" -o "$2/_TH%s.jpg[Q=75]"; }
 
 raw=$root/bench/results/modern-raw.tsv
+machine=$root/bench/results/modern-machine.txt
+if [ "$box" != 100 ]; then
+  raw=$root/bench/results/modern-raw-$box.tsv
+  machine=$root/bench/results/modern-machine-$box.txt
+fi
 mkdir -p "$(dirname "$raw")"
 echo -e "part\tcontender\tsource\tround\tseconds\tfiles\twritten" >"$raw"
 out=$scratch/out
@@ -95,16 +105,23 @@ time_rounds() {
   echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo "cpu: $(lscpu | sed -n 's/^Model name: *//p') ($(nproc) cores)"
   echo "load at start: $(cat /proc/loadavg)"
-} | tee "$root/bench/results/modern-machine.txt"
+  echo "box: $box; parts: $parts"
+} | tee "$machine"
 
-for format in heic avif jxl; do
-  time_rounds "$format" "default:$scratch/by/$format" "fast:$scratch/by/$format" "vipsthumbnail:$scratch/by/$format"
-done
-time_rounds colour "jobs1:$scratch/by/adobergb" "jobs1:$scratch/by/untagged" \
-  "jobs1_bilinear:$scratch/by/adobergb" "jobs1_bilinear:$scratch/by/untagged"
-time_rounds jpeg "default:$scratch/jpeg" "baseline_default:$scratch/jpeg" \
-  "jobs1:$scratch/jpeg" "baseline_jobs1:$scratch/jpeg"
-echo "load at end: $(cat /proc/loadavg)" | tee -a "$root/bench/results/modern-machine.txt"
+if [[ " $parts " == *" formats "* ]]; then
+  for format in heic avif jxl; do
+    time_rounds "$format" "default:$scratch/by/$format" "fast:$scratch/by/$format" "vipsthumbnail:$scratch/by/$format"
+  done
+fi
+if [[ " $parts " == *" colour "* ]]; then
+  time_rounds colour "jobs1:$scratch/by/adobergb" "jobs1:$scratch/by/untagged" \
+    "jobs1_bilinear:$scratch/by/adobergb" "jobs1_bilinear:$scratch/by/untagged"
+fi
+if [[ " $parts " == *" jpeg "* ]]; then
+  time_rounds jpeg "default:$scratch/jpeg" "baseline_default:$scratch/jpeg" \
+    "jobs1:$scratch/jpeg" "baseline_jobs1:$scratch/jpeg"
+fi
+echo "load at end: $(cat /proc/loadavg)" | tee -a "$machine"
 
 python3 - "$raw" <<'EOF'
 import csv, statistics, sys
@@ -122,35 +139,39 @@ def ratio(a, b):  # per round a / b, then min, median, max
     rs = [t[a][k] / t[b][k] for k in t[a] if k in t[b]]
     return min(rs), median(rs), max(rs)
 
-print("\n| format | contender | images/s (median) | × vipsthumbnail (min / median / max) | goal |")
-print("|---|---|---:|---:|---|")
-for f in ("heic", "avif", "jxl"):
-    v = (f, "vipsthumbnail", f)
-    for c, goal in (("default", 1.5), ("fast", None), ("vipsthumbnail", None)):
-        k = (f, c, f)
-        ips = median([files[k] / s for s in t[k].values()])
-        if c == "vipsthumbnail":
-            print(f"| {f} | {c} | {ips:.2f} | 1 | |")
-            continue
-        lo, med, hi = ratio(v, k)  # time of vips / time of ours = throughput ratio
-        if goal is None:
-            dflt = median([t[v][r] / t[(f, 'default', f)][r] for r in t[v]])
-            verdict = "more than default: " + ("met" if med > dflt else "missed")
-        else:
-            verdict = f"≥ {goal}: " + ("met" if med >= goal else "missed")
-        print(f"| {f} | {c} | {ips:.2f} | {lo:.2f} / {med:.2f} / {hi:.2f} | {verdict} |")
+parts = {k[0] for k in t}
+if parts & {"heic", "avif", "jxl"}:
+  print("\n| format | contender | images/s (median) | × vipsthumbnail (min / median / max) | goal |")
+  print("|---|---|---:|---:|---|")
+  for f in ("heic", "avif", "jxl"):
+      v = (f, "vipsthumbnail", f)
+      for c, goal in (("default", 1.5), ("fast", None), ("vipsthumbnail", None)):
+          k = (f, c, f)
+          ips = median([files[k] / s for s in t[k].values()])
+          if c == "vipsthumbnail":
+              print(f"| {f} | {c} | {ips:.2f} | 1 | |")
+              continue
+          lo, med, hi = ratio(v, k)  # time of vips / time of ours = throughput ratio
+          if goal is None:
+              dflt = median([t[v][r] / t[(f, 'default', f)][r] for r in t[v]])
+              verdict = "more than default: " + ("met" if med > dflt else "missed")
+          else:
+              verdict = f"≥ {goal}: " + ("met" if med >= goal else "missed")
+          print(f"| {f} | {c} | {ips:.2f} | {lo:.2f} / {med:.2f} / {hi:.2f} | {verdict} |")
 
-print("\n| colour cost, --jobs 1 | tagged s (median) | untagged s (median) | tagged / untagged (min / median / max) | goal ≤ 1.10 |")
-print("|---|---:|---:|---:|---|")
-for c in ("jobs1", "jobs1_bilinear"):
-    a, b = ("colour", c, "adobergb"), ("colour", c, "untagged")
-    lo, med, hi = ratio(a, b)
-    print(f"| {c} | {median(t[a].values()):.3f} | {median(t[b].values()):.3f} | {lo:.3f} / {med:.3f} / {hi:.3f} | {'met' if med <= 1.10 else 'missed'} |")
+if "colour" in parts:
+  print("\n| colour cost, --jobs 1 | tagged s (median) | untagged s (median) | tagged / untagged (min / median / max) | goal ≤ 1.10 |")
+  print("|---|---:|---:|---:|---|")
+  for c in ("jobs1", "jobs1_bilinear"):
+      a, b = ("colour", c, "adobergb"), ("colour", c, "untagged")
+      lo, med, hi = ratio(a, b)
+      print(f"| {c} | {median(t[a].values()):.3f} | {median(t[b].values()):.3f} | {lo:.3f} / {med:.3f} / {hi:.3f} | {'met' if med <= 1.10 else 'missed'} |")
 
-print("\n| JPEG set | new s (median) | baseline s (median) | new / baseline (min / median / max) | not worse |")
-print("|---|---:|---:|---:|---|")
-for c in ("default", "jobs1"):
-    a, b = ("jpeg", c, "jpeg"), ("jpeg", "baseline_" + c, "jpeg")
-    lo, med, hi = ratio(a, b)
-    print(f"| {c} | {median(t[a].values()):.3f} | {median(t[b].values()):.3f} | {lo:.3f} / {med:.3f} / {hi:.3f} | {'met' if med <= 1.02 else 'missed'} |")
+if "jpeg" in parts:
+  print("\n| JPEG set | new s (median) | baseline s (median) | new / baseline (min / median / max) | not worse |")
+  print("|---|---:|---:|---:|---|")
+  for c in ("default", "jobs1"):
+      a, b = ("jpeg", c, "jpeg"), ("jpeg", "baseline_" + c, "jpeg")
+      lo, med, hi = ratio(a, b)
+      print(f"| {c} | {median(t[a].values()):.3f} | {median(t[b].values()):.3f} | {lo:.3f} / {med:.3f} / {hi:.3f} | {'met' if med <= 1.02 else 'missed'} |")
 EOF

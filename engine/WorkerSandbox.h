@@ -31,10 +31,17 @@ SandboxState AvailableSandbox();
 // One line for --version: "decode workers: sandboxed (seccomp, Landlock 7)".
 QString DescribeSandbox(const SandboxState& state);
 
+// Which of the two refusing layers to apply; a worker applies both, each of
+// which refuses a file by name on its own (so one can be tested alone).
+struct SandboxLayers {
+    bool Landlock = true;
+    bool Seccomp = true;
+};
+
 // Locks the calling process down for good, as far as the kernel allows; the
 // libraries must have loaded whatever they load lazily first
 // (PrepareLibrariesForSandbox). Call it while the process has one thread:
 // Landlock holds for the calling thread and the threads it starts.
-SandboxState LockDownWorker();
+SandboxState LockDownWorker(SandboxLayers layers = {});
 
 } // namespace pixquill

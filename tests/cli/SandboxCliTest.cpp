@@ -70,7 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TakeOverCase{"write", "open for writing: Permission denied"},
                       TakeOverCase{"socket", "socket: Operation not permitted"},
                       TakeOverCase{"exec", "exec /bin/sh: Operation not permitted"},
-                      TakeOverCase{"fork", "fork: Operation not permitted"}),
+                      TakeOverCase{"fork", "fork: Operation not permitted"},
+                      TakeOverCase{"signal", "signal the batch: Operation not permitted"}),
     [](const auto& testInfo) { return std::string(testInfo.param.What); });
 
 class ShippedWorker : public ::testing::TestWithParam<const char*> {};

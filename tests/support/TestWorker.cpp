@@ -14,7 +14,8 @@
 //   over: instead of decoding it the worker tries WHAT (read: open the
 //   source by its name; write: create a file in the destination folder;
 //   socket: open a network socket; exec: start /bin/sh; fork: make a new
-//   process) and fails the image with what came of it;
+//   process; signal: signal the batch) and fails the image with what came of
+//   it;
 // - a file named "lookover-WHAT.EXT", looked at, is decoded, and its picture
 //   sent back as a hostile worker might: WHAT is wider (the answer claims a
 //   column more than the memory file holds), huge (2^20 x 2^20), negative
@@ -112,6 +113,8 @@ QString TakeOver(const QString& name, const JobSettings& settings)
             ::waitpid(child, nullptr, 0);
         return Outcome("fork", child > 0);
     }
+    if (what == QLatin1String("signal"))
+        return Outcome("signal the batch", ::kill(::getppid(), 0) == 0);
     return QStringLiteral("unknown take-over ") + what;
 }
 
