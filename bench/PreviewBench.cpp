@@ -102,7 +102,7 @@ int main(int argc, char** argv)
         decode.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     }
 
-    // The worker's decode and the trip of its pixels through the pipe.
+    // The worker's decode and the handing back of its picture.
     std::vector<double> look;
     std::vector<double> probe;
     {
@@ -180,7 +180,7 @@ int main(int argc, char** argv)
     std::printf("photo: %s\n", argv[1]);
     std::printf("decode alone (in process), median of %d: %.1f ms\n", rounds, Median(decode));
     std::printf("decode in the worker, nothing sent back, median of %d: %.1f ms\n", rounds, Median(probe));
-    std::printf("decode in the worker and pixels over the pipe, median of %d: %.1f ms\n", rounds, Median(look));
+    std::printf("decode in the worker, picture handed back, median of %d: %.1f ms\n", rounds, Median(look));
     std::printf("click to preview on screen, first (starts the worker): %.1f ms\n", first);
     std::printf("click to preview on screen, median of %d: %.1f ms (%.2f x decode)\n", rounds, Median(preview),
                 Median(preview) / Median(decode));

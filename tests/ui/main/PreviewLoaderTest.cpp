@@ -54,43 +54,16 @@ TEST(PreviewLoader, AnAnswerOvertakenByANewerRequestIsDropped)
     EXPECT_EQ(shown, QStringList{second + QStringLiteral(" 20x10")});
 }
 
-// From a worker, a large picture's drawing comes early, from its glance,
-// and its answer then brings the picture with the same drawing.
-TEST(PreviewLoader, ALargePictureIsDrawnFromItsGlanceBeforeItComes)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("large.png");
-    const QImage picture = test::GradientImage(1400, 1100);
-    ASSERT_TRUE(picture.save(path, "PNG"));
-    PreviewLoader loader;
-    loader.SetWorker({QStringLiteral(PIXQUILL_TEST_WORKER_BINARY), {}, 60});
-    loader.SetFitBox(QSize(98, 101), Qt::black, 2.0);
-    QList<PreviewReply> replies;
-    QObject::connect(&loader, &PreviewLoader::Ready, [&](const PreviewReply& reply) { replies.append(reply); });
-    loader.Request(path);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.Pending(); }, 20000));
-
-    ASSERT_EQ(replies.size(), 2);
-    const PreviewReply& early = replies[0];
-    const PreviewReply& answer = replies[1];
-    EXPECT_TRUE(early.Early);
-    EXPECT_TRUE(early.Picture.isNull());
-    EXPECT_EQ(early.Dimensions, picture.size());
-    EXPECT_FALSE(answer.Early);
-    EXPECT_EQ(answer.Picture, picture);
-    EXPECT_EQ(answer.Fitted, early.Fitted);
-    ASSERT_FALSE(early.Sharp.isNull());
-    EXPECT_EQ(answer.Sharp, early.Sharp);
-}
-
 // A large picture is averaged in blocks (on two threads from four
 // megapixels) before the smooth scale: the drawing matches the picture
-// scaled smoothly in one step, channel for channel and row for row.
+// scaled smoothly in one step, channel for channel and row for row. From a
+// worker, a large picture's drawing comes first, from its glance, and the
+// answer with the picture after it.
 struct ShrinkCase {
     const char* Name;
     QSize Picture;
     qreal Ratio; // the screen's device pixel ratio: above 1, the sharp copy is checked
+    bool Worker; // decoded by the test worker from a PNG file; else handed over here
 };
 
 void PrintTo(const ShrinkCase& c, std::ostream* os)
@@ -104,16 +77,29 @@ TEST_P(PreviewShrink, MatchesOneSmoothScale)
 {
     const ShrinkCase& c = GetParam();
     const QImage picture = test::GradientImage(c.Picture.width(), c.Picture.height());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("picture.png");
     PreviewLoader loader;
-    loader.SetLoader([&](const QString&, Surface& surface) { return LoadResult{surface.AdoptImage(picture), {}}; });
+    if (c.Worker) {
+        ASSERT_TRUE(picture.save(path, "PNG"));
+        loader.SetWorker({QStringLiteral(PIXQUILL_TEST_WORKER_BINARY), {}, 60});
+    } else {
+        loader.SetLoader([&](const QString&, Surface& surface) { return LoadResult{surface.AdoptImage(picture), {}}; });
+    }
     loader.SetFitBox(QSize(98, 101), Qt::black, c.Ratio);
-    std::optional<PreviewReply> got;
-    QObject::connect(&loader, &PreviewLoader::Ready, [&](const PreviewReply& reply) { got = reply; });
-    loader.Request(QStringLiteral("any"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return got.has_value(); }, 10000));
-    ASSERT_FALSE(got->Fitted.isNull());
+    QList<PreviewReply> replies;
+    QObject::connect(&loader, &PreviewLoader::Ready, [&](const PreviewReply& reply) { replies.append(reply); });
+    loader.Request(path);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.Pending(); }, 20000));
 
-    const QImage& drawn = c.Ratio > 1 ? got->Sharp : got->Fitted;
+    ASSERT_EQ(replies.size(), c.Worker ? 2 : 1);
+    const PreviewReply& first = replies.front();
+    EXPECT_EQ(first.Early, c.Worker);
+    EXPECT_EQ(first.Picture.isNull(), c.Worker);
+    EXPECT_EQ(first.Dimensions, picture.size());
+    EXPECT_EQ(replies.back().Picture, picture);
+    const QImage& drawn = c.Ratio > 1 ? first.Sharp : first.Fitted;
     ASSERT_FALSE(drawn.isNull());
     const std::optional<QRect> target = FitTargetRect(picture.width(), picture.height(), 98, 101, 0, true);
     ASSERT_TRUE(target);
@@ -128,10 +114,12 @@ TEST_P(PreviewShrink, MatchesOneSmoothScale)
 }
 
 INSTANTIATE_TEST_SUITE_P(Pictures, PreviewShrink,
-                         ::testing::Values(ShrinkCase{"OneThread", {1200, 900}, 1.0},
-                                           ShrinkCase{"TwoThreadsOddSizes", {2403, 1801}, 1.0},
-                                           ShrinkCase{"Tall", {700, 3001}, 1.0},
-                                           ShrinkCase{"DenseScreen", {2403, 1801}, 2.0}),
+                         ::testing::Values(ShrinkCase{"OneThread", {1200, 900}, 1.0, false},
+                                           ShrinkCase{"TwoThreadsOddSizes", {2403, 1801}, 1.0, false},
+                                           ShrinkCase{"Tall", {700, 3001}, 1.0, false},
+                                           ShrinkCase{"DenseScreen", {2403, 1801}, 2.0, false},
+                                           ShrinkCase{"WorkersGlance", {1400, 1100}, 1.0, true},
+                                           ShrinkCase{"WorkersGlanceDenseScreen", {1400, 1100}, 2.0, true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace
