@@ -52,12 +52,13 @@ PreviewTexts ShowLoadedPreview(LoadedPreview loaded, Surface& picLoad, SurfaceWi
     }
     if (!loaded.Sharp.isNull())
         preview.SetOverlay(loaded.Sharp, loaded.SharpAt);
-    texts.Dimensions = DimensionsCaption(picLoad.Width(), picLoad.Height());
+    const QSize dimensions = loaded.Dimensions.isEmpty() ? QSize(picLoad.Width(), picLoad.Height()) : loaded.Dimensions;
+    texts.Dimensions = DimensionsCaption(dimensions.width(), dimensions.height());
     texts.Decoded = true;
     return texts;
 }
 
-std::optional<PreviewTexts> ShowEarlyPreview(const LoadedPreview& loaded, QSize dimensions, SurfaceWidget& preview)
+std::optional<PreviewTexts> ShowEarlyPreview(const LoadedPreview& loaded, SurfaceWidget& preview)
 {
     Surface& box = preview.surface();
     if (loaded.Fitted.isNull() || loaded.Fitted.size() != box.Image().size()
@@ -68,7 +69,7 @@ std::optional<PreviewTexts> ShowEarlyPreview(const LoadedPreview& loaded, QSize 
     preview.SetOverlay(loaded.Sharp, loaded.SharpAt);
     PreviewTexts texts;
     texts.FileSize = FileSizeCaption(loaded.FileBytes);
-    texts.Dimensions = DimensionsCaption(dimensions.width(), dimensions.height());
+    texts.Dimensions = DimensionsCaption(loaded.Dimensions.width(), loaded.Dimensions.height());
     texts.Decoded = true;
     return texts;
 }

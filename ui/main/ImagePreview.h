@@ -47,6 +47,9 @@ struct LoadedPreview {
     QImage Fitted;  // already shrunk into the box's inner size; may be null
     QImage Sharp;   // a dense screen's copy of Fitted's picture; may be null
     QPoint SharpAt;
+    // The file's dimensions as loaded, where the picture is smaller (one
+    // above 64 megapixels travels from the worker halved); null: Picture's.
+    QSize Dimensions;
 };
 
 // Shows a file's loaded picture (decoded elsewhere, see PreviewLoader): it
@@ -57,8 +60,8 @@ struct LoadedPreview {
 PreviewTexts ShowLoadedPreview(LoadedPreview loaded, Surface& picLoad, SurfaceWidget& preview);
 
 // Shows the drawing of a picture still on its way (Fitted, and Sharp on a
-// dense screen) with its dimensions; picLoad is left as it is. Nothing, and
+// dense screen) with its Dimensions; picLoad is left as it is. Nothing, and
 // the box as it was, when Fitted no longer fits the box.
-std::optional<PreviewTexts> ShowEarlyPreview(const LoadedPreview& loaded, QSize dimensions, SurfaceWidget& preview);
+std::optional<PreviewTexts> ShowEarlyPreview(const LoadedPreview& loaded, SurfaceWidget& preview);
 
 } // namespace pixquill

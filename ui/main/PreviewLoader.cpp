@@ -219,6 +219,7 @@ void PreviewLoader::Run()
             LookedPicture looked = step.Look(path, scratch, onGlance);
             reply.Loaded = LoadResult{looked.Result.Written, looked.Result.Reason};
             reply.Picture = std::move(looked.Picture);
+            reply.Dimensions = QSize(looked.Result.SourceWidth, looked.Result.SourceHeight);
         } else {
             reply.Loaded = loader(path, scratch);
             if (reply.Loaded.ok)
@@ -226,7 +227,8 @@ void PreviewLoader::Run()
             // The next load must not find this picture shared.
             scratch.Resize(0, 0);
         }
-        reply.Dimensions = reply.Picture.size();
+        if (reply.Dimensions.isEmpty() || reply.Picture.isNull())
+            reply.Dimensions = reply.Picture.size();
         if (!reply.Picture.isNull() && early.Early) {
             reply.Fitted = early.Fitted;
             reply.Sharp = early.Sharp;

@@ -45,8 +45,9 @@ struct PreviewReply {
     // Fitted at SharpAt; null otherwise.
     QImage Sharp;
     QPoint SharpAt;
-    // The picture's size (null unless Loaded.ok): Picture's, or for an early
-    // reply the size the picture will have.
+    // The file's dimensions as loaded (null unless Loaded.ok): Picture's
+    // size, unless the picture came from a worker reduced to travel (above
+    // 64 megapixels); for an early reply, the same.
     QSize Dimensions;
     // Drawn from a large picture's glance while the picture itself is on its
     // way: Picture is null, Fitted and Sharp are what the answer will bring,

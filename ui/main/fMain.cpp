@@ -726,7 +726,7 @@ void fMain::PreviewReady(const PreviewReply& reply)
         // The drawing now, from the picture's glance; the full-screen view
         // has nothing of this file to show until the picture itself comes.
         const std::optional<PreviewTexts> texts = ShowEarlyPreview(
-            {reply.FileBytes, reply.Loaded, QImage(), reply.Fitted, reply.Sharp, reply.SharpAt}, reply.Dimensions,
+            {reply.FileBytes, reply.Loaded, QImage(), reply.Fitted, reply.Sharp, reply.SharpAt, reply.Dimensions},
             *m_ImgPreview);
         if (texts) {
             m_previewEarly = true;
@@ -741,8 +741,8 @@ void fMain::PreviewReady(const PreviewReply& reply)
     // something else (the full-screen view) still holds it.
     QImage previous = m_PicLoad.Image();
     const PreviewTexts texts = ShowLoadedPreview(
-        {reply.FileBytes, reply.Loaded, reply.Picture, reply.Fitted, reply.Sharp, reply.SharpAt}, m_PicLoad,
-        *m_ImgPreview);
+        {reply.FileBytes, reply.Loaded, reply.Picture, reply.Fitted, reply.Sharp, reply.SharpAt, reply.Dimensions},
+        m_PicLoad, *m_ImgPreview);
     m_previewLoader->Release(std::move(previous));
     m_previewFailed = !texts.Decoded;
     m_lblImageFileSize->setText(texts.FileSize);
