@@ -19,6 +19,23 @@ constexpr int kMaxDescriptors = 2;
 // Paths and reasons; a message longer than this is taken for garbage.
 constexpr int kMaxMessage = 64 * 1024;
 
+// The descriptors a received message brought, now the receiver's.
+std::vector<int> ReceivedDescriptors(msghdr& message)
+{
+    std::vector<int> fds;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
+            fds.push_back(fd);
+        }
+    }
+    return fds;
+}
+
 } // namespace
 
 bool MakeHandoverChannel(int ends[2])
@@ -79,17 +96,7 @@ std::optional<Handover> ReceiveHandover(int socket)
     if (n <= 0)
         return std::nullopt;
 
-    std::vector<int> fds;
-    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
-        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
-            continue;
-        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count; ++i) {
-            int fd = -1;
-            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
-            fds.push_back(fd);
-        }
-    }
+    const std::vector<int> fds = ReceivedDescriptors(message);
     const auto refuse = [&fds]() -> std::optional<Handover> {
         for (const int fd : fds)
             ::close(fd);
@@ -158,17 +165,7 @@ int TakeDescriptor(int socket)
     while (n < 0 && errno == EINTR);
     if (n <= 0)
         return -1;
-    std::vector<int> fds;
-    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
-        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
-            continue;
-        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count; ++i) {
-            int fd = -1;
-            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof fd);
-            fds.push_back(fd);
-        }
-    }
+    const std::vector<int> fds = ReceivedDescriptors(message);
     if (n == 1 && fds.size() == 1 && (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0)
         return fds.front();
     for (const int fd : fds)
