@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 
 #include <QDir>
@@ -24,23 +23,16 @@
 #include <FreeImage.h>
 #include <lcms2.h>
 
+#include "bench/ThreadClock.h"
 #include "codec/ColourProfile.h"
 #include "codec/Surface.h"
 #include "engine/JobSettings.h"
 #include "engine/ProcessImage.h"
 
 using namespace pixquill;
+using pixquill::bench::ThreadMilliseconds;
 
 namespace {
-
-// CPU time of this thread: the machines the benchmarks run on are shared, and
-// wall time would count what the other programs took.
-double ThreadMilliseconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
 
 double Milliseconds(const std::function<void()>& work)
 {

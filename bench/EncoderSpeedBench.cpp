@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -23,14 +22,11 @@
 #include <jxl/encode_cxx.h>
 #include <libheif/heif.h>
 
-namespace {
+#include "bench/ThreadClock.h"
 
-double ThreadMilliseconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
+using pixquill::bench::ThreadMilliseconds;
+
+namespace {
 
 heif_error CountBytes(heif_context*, const void*, size_t size, void* total)
 {

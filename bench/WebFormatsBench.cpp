@@ -13,13 +13,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include "bench/ThreadClock.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/OutputFormats.h"
 #include "codec/Surface.h"
@@ -27,15 +27,9 @@
 #include "engine/ProcessImage.h"
 
 using namespace pixquill;
+using pixquill::bench::ThreadMilliseconds;
 
 namespace {
-
-double ThreadMilliseconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
 
 const int kQualities[] = {30, 40, 50, 60, 70, 75, 80, 85, 90};
 
