@@ -35,10 +35,10 @@ std::span<const DecoderRow> Decoders()
     // FreeImage cannot read go before it as well, so that its guesses by
     // content never claim them.
     static const std::array<DecoderRow, 4> rows{{
-        {"JPEG", RecognisedAsJpeg, JpegExtensions(), DecodeJpeg},
-        {"HEIF", RecognisedAsHeif, HeifExtensions(), DecodeHeifRow},
-        {"JPEG XL", RecognisedAsJxl, JxlExtensions(), DecodeJxlRow},
-        {"FreeImage", RecognisedByFreeImage, FreeImageExtensions(), DecodeWithFreeImage},
+        {"JPEG", RecognisedAsJpeg, JpegExtensions(), JpegUprightSize, DecodeJpeg},
+        {"HEIF", RecognisedAsHeif, HeifExtensions(), HeifUprightSize, DecodeHeifRow},
+        {"JPEG XL", RecognisedAsJxl, JxlExtensions(), nullptr, DecodeJxlRow},
+        {"FreeImage", RecognisedByFreeImage, FreeImageExtensions(), nullptr, DecodeWithFreeImage},
     }};
     return rows;
 }

@@ -31,18 +31,35 @@ inline constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
 // large (the decoder refuses it, or the size comes later in the file).
 bool TooLarge(std::uint64_t width, std::uint64_t height);
 
-struct DecodeHints {
-    // The thumbnail wanted, 0 x 0 for the full image. A decoder may then hand
-    // out a smaller picture, at least twice this size in both directions
-    // with the full image's aspect, when it has one for less.
+// The size of the whole image as it is shown (rotation applied), read from
+// the file's header without decoding a pixel; 0 x 0 when the header does not
+// say.
+struct UprightSize {
     int Width = 0;
     int Height = 0;
+    bool Known() const { return Width > 0 && Height > 0; }
+    friend bool operator==(const UprightSize&, const UprightSize&) = default;
+};
+
+struct DecodeHints {
+    // The thumbnail wanted, upright; 0 x 0 for the full image. A decoder may
+    // then hand out a smaller picture the file holds (an embedded thumbnail
+    // or preview), at least twice this size in both directions and of the
+    // full image's aspect, when that costs less than the full picture.
+    int Width = 0;
+    int Height = 0;
+    // A decoder may also decode at a reduced scale (libjpeg's 1/2 to 1/8),
+    // which shifts the pixels slightly against a full decode; only asked for
+    // where the user chose speed (the command line's --fast).
+    bool ReducedScale = false;
     // The file name's extension (after the last dot, as written), for
     // decoders of several formats that fall back on it when the content
     // did not say which.
     std::string Extension;
 };
 
+// A row's header step: the image's upright size from its header alone.
+using HeaderFunction = UprightSize (*)(const ByteReader& read, std::int64_t size);
 using DecodeFunction = DecodedImage (*)(const ByteReader& read, std::int64_t size, const DecodeHints& hints);
 
 struct DecoderRow {
@@ -51,6 +68,9 @@ struct DecoderRow {
     bool (*Recognises)(const ByteReader& read, std::int64_t size);
     // Taken case-insensitively, without the dot.
     std::span<const std::string_view> Extensions;
+    // Null for a row that never hands out less than the full picture: it is
+    // then asked for the full image, with no size in its hints.
+    HeaderFunction Header;
     DecodeFunction Decode;
 };
 

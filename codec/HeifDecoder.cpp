@@ -131,7 +131,10 @@ private:
 
 // The smallest thumbnail that still holds at least twice the wanted size in
 // both directions and shows the primary image's picture: the same aspect
-// within one pixel, and no larger than the image it stands for.
+// within 1 % (encoders round a thumbnail's sides to even numbers, which moves
+// a 320 x 240 one of a 4032 x 3024 photo by far less; a letterboxed one, as
+// some cameras write, is off by far more), and no larger than the image it
+// stands for.
 HandlePtr PickThumbnail(const heif_image_handle* primary, int wantedWidth, int wantedHeight)
 {
     if (wantedWidth <= 0 || wantedHeight <= 0)
@@ -151,10 +154,10 @@ HandlePtr PickThumbnail(const heif_image_handle* primary, int wantedWidth, int w
         HandlePtr thumbnail(raw);
         const std::int64_t tw = heif_image_handle_get_width(raw);
         const std::int64_t th = heif_image_handle_get_height(raw);
-        // |th - tw * ph / pw| <= 1 and |tw - th * pw / ph| <= 1, without division.
-        const std::int64_t skew = std::abs(th * pw - tw * ph);
+        // |tw / th - pw / ph| <= 1 % of pw / ph, without division.
+        const std::int64_t skew = std::abs(tw * ph - th * pw);
         const bool fits = tw >= 2 * std::int64_t(wantedWidth) && th >= 2 * std::int64_t(wantedHeight)
-                          && tw <= pw && th <= ph && skew <= std::min(pw, ph);
+                          && tw <= pw && th <= ph && 100 * skew <= th * pw;
         if (fits && (!best || tw * th < std::int64_t(heif_image_handle_get_width(best.get()))
                                                 * heif_image_handle_get_height(best.get())))
             best = std::move(thumbnail);
@@ -465,6 +468,12 @@ std::span<const std::string_view> HeifExtensions()
 {
     static constexpr std::array<std::string_view, 4> extensions{"heic", "heif", "hif", "avif"};
     return extensions;
+}
+
+UprightSize HeifUprightSize(const ByteReader& read, std::int64_t size)
+{
+    const HeifInfo info = ReadHeifInfo(read, size);
+    return info.Ok ? UprightSize{info.Width, info.Height} : UprightSize{};
 }
 
 DecodedImage DecodeHeifRow(const ByteReader& read, std::int64_t size, const DecodeHints& hints)

@@ -45,15 +45,17 @@ HeifInfo ReadHeifInfo(const ByteReader& read, std::int64_t size);
 // ("image too large") before any pixel is decoded.
 // With a wanted size (both sides > 0), a thumbnail image the file carries is
 // decoded instead when it is at least twice the wanted size in both
-// directions and has the primary image's aspect within one pixel; the caller
+// directions and has the primary image's aspect within 1 %; the caller
 // then keeps the primary image's size (ReadHeifInfo) for its output.
 DecodedImage DecodeHeif(const ByteReader& read, std::int64_t size, int wantedWidth = 0,
                         int wantedHeight = 0);
 
 // The decoder table's row: the content check, the extensions (heic heif hif
-// avif) and the decoder with the thumbnail wanted in the hints.
+// avif), the header step (ReadHeifInfo's size) and the decoder with the
+// thumbnail wanted in the hints.
 bool RecognisedAsHeif(const ByteReader& read, std::int64_t size);
 std::span<const std::string_view> HeifExtensions();
+UprightSize HeifUprightSize(const ByteReader& read, std::int64_t size);
 DecodedImage DecodeHeifRow(const ByteReader& read, std::int64_t size, const DecodeHints& hints);
 
 // ReadHeifInfo of a file by name: nothing decoded, Ok false for anything

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -52,6 +53,32 @@ int ExifOrientation(const QByteArray& tiff)
             return static_cast<int>(u16(entry + 8));
     }
     return 1;
+}
+
+// A reduced decode rounds each stored side up: its last column and row stand
+// for a partial block of the image (1050 rows at 1/8 give 132 rows where
+// 131.25 would be exact), which stretches the picture slightly against the
+// thumbnail. Cutting the surplus back to the nearest whole number of rows
+// and columns keeps the two within a fraction of a pixel. The surplus lies
+// where the stored right and bottom edges end up once EXIF turned the image.
+// Null when the copy cannot be made.
+Bitmap TrimPartialBlocks(Bitmap decoded, const JpegHeader& header, int scale)
+{
+    const int width = static_cast<int>(FreeImage_GetWidth(decoded.get()));
+    const int height = static_cast<int>(FreeImage_GetHeight(decoded.get()));
+    const int keepWidth = std::max(1, static_cast<int>(std::lround(double(header.Width) / scale)));
+    const int keepHeight = std::max(1, static_cast<int>(std::lround(double(header.Height) / scale)));
+    const int surplusX = width - keepWidth;
+    const int surplusY = height - keepHeight;
+    if (surplusX < 0 || surplusY < 0 || (surplusX == 0 && surplusY == 0))
+        return decoded;
+    // Orientations whose turn puts the stored right or bottom edge on the
+    // left, or on the top, of the upright image.
+    const int o = header.Orientation;
+    const int x0 = o == 2 || o == 3 || o == 6 || o == 7 ? surplusX : 0;
+    const int y0 = o == 3 || o == 4 || o == 7 || o == 8 ? surplusY : 0;
+    // FreeImage_Copy counts rows from the top, as the picture is shown.
+    return Bitmap(FreeImage_Copy(decoded.get(), x0, y0, x0 + keepWidth, y0 + keepHeight));
 }
 
 } // namespace
@@ -211,15 +238,24 @@ std::span<const std::string_view> JpegExtensions()
     return extensions;
 }
 
+UprightSize JpegUprightSize(const ByteReader& read, std::int64_t)
+{
+    const JpegHeader header = ReadJpegHeader(read);
+    return header.Ok ? UprightSize{header.Width, header.Height} : UprightSize{};
+}
+
 DecodedImage DecodeJpeg(const ByteReader& read, std::int64_t size, const DecodeHints& hints)
 {
-    if (hints.Width > 0 && hints.Height > 0) {
+    if (hints.ReducedScale && hints.Width > 0 && hints.Height > 0) {
         const JpegHeader header = ReadJpegHeader(read);
         const int scale = ChooseJpegScale(header, hints.Width, hints.Height);
         if (scale > 1) {
             DecodedImage reduced = DecodeJpegAtScale(read, size, header, scale);
-            if (reduced.Image)
-                return reduced;
+            if (reduced.Image) {
+                reduced.Image = TrimPartialBlocks(std::move(reduced.Image), header, scale);
+                if (reduced.Image)
+                    return reduced;
+            }
         }
     }
     // In full (or when the reduced decode failed, to say why): FreeImage's

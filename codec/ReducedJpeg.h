@@ -53,11 +53,13 @@ LoadResult LoadReducedJpegToSurface(const QString& path, const JpegHeader& heade
 DecodedImage DecodeJpegAtScale(const ByteReader& read, std::int64_t size, const JpegHeader& header, int scale);
 
 // The decoder table's JPEG row: content starting with a start-of-image
-// marker, FreeImage's JPEG extensions, and a decode that reduces the scale
-// when hints want a thumbnail that ChooseJpegScale allows for, and otherwise
+// marker, FreeImage's JPEG extensions, the header step (ReadJpegHeader's
+// upright size), and a decode that reduces the scale when the hints allow it
+// and want a thumbnail that ChooseJpegScale allows for, and otherwise
 // decodes in full through FreeImage's row.
 bool RecognisedAsJpeg(const ByteReader& read, std::int64_t size);
 std::span<const std::string_view> JpegExtensions();
+UprightSize JpegUprightSize(const ByteReader& read, std::int64_t size);
 DecodedImage DecodeJpeg(const ByteReader& read, std::int64_t size, const DecodeHints& hints);
 
 } // namespace pixquill
