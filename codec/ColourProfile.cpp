@@ -462,6 +462,34 @@ Bitmap ConvertToSrgb(Bitmap image, const QByteArray& iccProfile)
     return Converted(std::move(image));
 }
 
+bool ConvertsAfterReduction(FIBITMAP* image, const QByteArray& iccProfile)
+{
+    if (!image || iccProfile.isEmpty() || FreeImage_GetImageType(image) != FIT_BITMAP || IsCmykBitmap(image))
+        return false;
+    const unsigned bpp = FreeImage_GetBPP(image);
+    return (bpp == 24 || bpp == 32) && Entry(iccProfile)->Kind() == ProfileKind::Rgb;
+}
+
+void ConvertPictureToSrgb(QImage& picture, const QByteArray& iccProfile)
+{
+    if (picture.isNull() || iccProfile.isEmpty())
+        return;
+    const std::shared_ptr<ProfileEntry> entry = Entry(iccProfile);
+    if (entry->Kind() != ProfileKind::Rgb)
+        return;
+    // QImage's 32-bit pixels are one native-endian word, 0xAARRGGBB.
+    constexpr cmsUInt32Number kPictureFormat = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? TYPE_BGRA_8 : TYPE_ARGB_8;
+    cmsHTRANSFORM transform = entry->TransformTo(kPictureFormat, kPictureFormat);
+    if (!transform)
+        return;
+    if (picture.format() != QImage::Format_RGB32 && picture.format() != QImage::Format_ARGB32)
+        picture = picture.convertToFormat(QImage::Format_RGB32);
+    uchar* bits = picture.bits(); // detaches a shared picture
+    const auto pitch = static_cast<cmsUInt32Number>(picture.bytesPerLine());
+    cmsDoTransformLineStride(transform, bits, bits, static_cast<cmsUInt32Number>(picture.width()),
+                             static_cast<cmsUInt32Number>(picture.height()), pitch, pitch, 0, 0);
+}
+
 bool IsCmykProfile(const QByteArray& iccProfile)
 {
     if (iccProfile.isEmpty())

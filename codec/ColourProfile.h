@@ -5,6 +5,7 @@
 // Codec-internal; FreeImage and LittleCMS stay behind the Bitmap handle.
 
 #include <QByteArray>
+#include <QImage>
 
 #include "codec/MFreeImage_2.h"
 
@@ -28,6 +29,20 @@ namespace pixquill {
 // space than the pixels, or when no transform can be made. Never fails and
 // never prints. Thread-safe: transforms are made once per profile and shared.
 Bitmap ConvertToSrgb(Bitmap image, const QByteArray& iccProfile);
+
+// True when the picture's colour conversion may wait until it has been
+// reduced: 8-bit colour (24 or 32 bits per pixel, not CMYK samples) with an
+// RGB profile that is not sRGB's. Resampling in the file's own encoding and
+// converting the small result differs from the other order by far less than
+// an 8-bit step can show (some 50 dB), at a small share of the cost. Deeper
+// pictures are converted first, so that nothing is lost to 8-bit rounding.
+bool ConvertsAfterReduction(FIBITMAP* image, const QByteArray& iccProfile);
+
+// Converts a drawn picture (32 bits per pixel, QImage's RGB32 or ARGB32; any
+// other format is first made RGB32) from the colours of an RGB profile to
+// sRGB in place, its fourth byte untouched. Nothing changes for an empty,
+// sRGB, broken or non-RGB profile. Thread-safe as ConvertToSrgb.
+void ConvertPictureToSrgb(QImage& picture, const QByteArray& iccProfile);
 
 // True when the profile is a usable CMYK one, so that the loader can ask the
 // decoder for the file's CMYK samples and convert them through it.

@@ -60,12 +60,13 @@ QString SaveTemporaryPrefix(qint64 processId)
 
 LoadResult LoadImageToSurface(const QString& path, Surface& picLoad)
 {
-    return LoadImageForThumbnail(path, picLoad, 0, 0);
+    ThumbnailLoad loaded = LoadImageForThumbnail(path, picLoad, {});
+    return {loaded.ok, std::move(loaded.error)};
 }
 
-LoadResult LoadImageForThumbnail(const QString& path, Surface& picLoad, int wantedWidth, int wantedHeight)
+ThumbnailLoad LoadImageForThumbnail(const QString& path, Surface& picLoad, const ThumbnailRequest& request)
 {
-    LoadResult result;
+    ThumbnailLoad result;
     // File names reach the decoders as the file system's own bytes.
     const QByteArray name = QFile::encodeName(path);
     std::unique_ptr<InputSource> file = OpenRegularFile(name, result.error);
@@ -75,13 +76,23 @@ LoadResult LoadImageForThumbnail(const QString& path, Surface& picLoad, int want
     // What the libraries say while a decoder is found and runs stays here.
     const LibraryMessages messages;
     DecodeHints hints;
-    hints.Width = std::max(0, wantedWidth);
-    hints.Height = std::max(0, wantedHeight);
     hints.Extension = ExtensionOf(name);
+    hints.ReducedScale = request.ReducedScale;
     const DecoderRow* decoder = FindDecoder(file->Reader(), file->Size(), hints.Extension);
     if (!decoder) {
         result.error = QStringLiteral("unrecognised image format");
         return result;
+    }
+    // The thumbnail's size from the header's: a row that holds a smaller
+    // picture may then hand that out.
+    UprightSize full;
+    if (request.SizeFor && decoder->Header) {
+        full = decoder->Header(file->Reader(), file->Size());
+        if (full.Known()) {
+            const QSize wanted = request.SizeFor(full.Width, full.Height);
+            hints.Width = std::max(0, wanted.width());
+            hints.Height = std::max(0, wanted.height());
+        }
     }
     DecodedImage decoded = decoder->Decode(file->Reader(), file->Size(), hints);
     file.reset();
@@ -93,8 +104,12 @@ LoadResult LoadImageForThumbnail(const QString& path, Surface& picLoad, int want
     // The picture in the colours its profile describes, as sRGB, before
     // anything below reads it; 16-bit pictures are converted before they are
     // reduced to 8 bits. Without a profile, or with an sRGB one, nothing
-    // changes.
-    decoded.Image = ConvertToSrgb(std::move(decoded.Image), decoded.IccProfile);
+    // changes. An 8-bit picture on its way to a thumbnail may wait: the
+    // conversion then costs the thumbnail's pixels, not the photo's.
+    if (request.ColourAfterReduction && ConvertsAfterReduction(decoded.Image.get(), decoded.IccProfile))
+        result.ColourProfile = decoded.IccProfile;
+    else
+        decoded.Image = ConvertToSrgb(std::move(decoded.Image), decoded.IccProfile);
     if (!decoded.Image) {
         result.error = QStringLiteral("cannot convert the image's colours");
         return result;
@@ -122,6 +137,12 @@ LoadResult LoadImageForThumbnail(const QString& path, Surface& picLoad, int want
     // and no second image of the size held at once.
     const int width = static_cast<int>(w);
     const int height = static_cast<int>(h);
+    // A picture smaller than the header's image in both directions is one
+    // the row chose for the thumbnail; anything else is the image itself.
+    result.Reduced = full.Known() && width <= full.Width && height <= full.Height
+                     && (width < full.Width || height < full.Height);
+    result.FullWidth = result.Reduced ? full.Width : width;
+    result.FullHeight = result.Reduced ? full.Height : height;
     QImage& current = picLoad.Image();
     if (picLoad.BorderWidth() == 0 && current.width() == width && current.height() == height
         && current.format() == QImage::Format_RGB32 && current.isDetached()) {

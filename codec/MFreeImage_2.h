@@ -5,9 +5,12 @@
 // included by codec sources only; callers see an opaque handle.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
+#include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 struct FIBITMAP;
@@ -49,6 +52,34 @@ struct LoadResult {
     QString error; // why nothing was loaded; empty when ok
 };
 
+// What LoadImageForThumbnail put on the surface.
+struct ThumbnailLoad : LoadResult {
+    // The whole image's size as shown (its header's, or the picture's when
+    // the header did not say), from which the thumbnail's size is worked out.
+    std::int32_t FullWidth = 0;
+    std::int32_t FullHeight = 0;
+    // True when the surface holds a smaller picture of it.
+    bool Reduced = false;
+    // The colour profile still to be applied: the surface holds the file's
+    // own numbers, and the caller converts the thumbnail drawn from them
+    // (ConvertPictureToSrgb). Empty when the surface is sRGB already.
+    QByteArray ColourProfile;
+};
+
+// What a thumbnail needs of a file.
+struct ThumbnailRequest {
+    // The thumbnail's size (upright) for a whole image of the given upright
+    // size, by the job's resize rules.
+    std::function<QSize(int fullWidth, int fullHeight)> SizeFor;
+    // A reduced-scale JPEG decode is acceptable (the command line's --fast).
+    bool ReducedScale = false;
+    // An 8-bit picture's colours may be converted after it was reduced: the
+    // load surface then keeps the file's numbers (LoadResult::ColourProfile).
+    // Deeper pictures are always converted before, so that nothing is lost
+    // to 8-bit rounding.
+    bool ColourAfterReduction = false;
+};
+
 // Detects the format (content first, then extension), decodes the file and
 // draws it 1:1 into the surface, resized to the image. A failed load leaves the
 // surface's size and content untouched; the result says why ("file not found",
@@ -65,11 +96,12 @@ struct LoadResult {
 // to stderr.
 LoadResult LoadImageToSurface(const QString& path, Surface& picLoad);
 
-// LoadImageToSurface for a thumbnail of wantedWidth x wantedHeight
-// (upright): a decoder that holds a smaller picture of the image (a HEIF or
-// AVIF file's own thumbnail image, at least twice that size in both
-// directions and of the image's aspect) may load that instead.
-LoadResult LoadImageForThumbnail(const QString& path, Surface& picLoad, int wantedWidth, int wantedHeight);
+// LoadImageToSurface for a thumbnail: the decoder's header step gives the
+// image's size, request.SizeFor the thumbnail's, and a decoder that holds a
+// smaller picture at least twice that size in both directions and of the
+// image's aspect (a HEIF or AVIF thumbnail item, a camera's preview; with
+// request.ReducedScale a JPEG decoded at 1/2 to 1/8) may load that instead.
+ThumbnailLoad LoadImageForThumbnail(const QString& path, Surface& picLoad, const ThumbnailRequest& request);
 
 // Copies the bitmap 1:1 into the image, its top-left pixel at (0, 0), clipped
 // to both; stored colours are copied, alpha is ignored. Returns the number of

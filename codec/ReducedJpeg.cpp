@@ -15,7 +15,6 @@
 #include "codec/FreeImageDecoder.h"
 #include "codec/InputSource.h"
 #include "codec/SequentialReader.h"
-#include "codec/Surface.h"
 
 namespace pixquill {
 
@@ -261,39 +260,6 @@ DecodedImage DecodeJpeg(const ByteReader& read, std::int64_t size, const DecodeH
     // In full (or when the reduced decode failed, to say why): FreeImage's
     // row, with the guards it keeps for every format.
     return DecodeWithFreeImage(read, size, hints);
-}
-
-LoadResult LoadReducedJpegToSurface(const QString& path, const JpegHeader& header, int scale,
-                                    Surface& picLoad)
-{
-    LoadResult result;
-    if (!header.Ok || (scale != 1 && scale != 2 && scale != 4 && scale != 8)) {
-        result.error = QStringLiteral("not a JPEG that can be decoded reduced");
-        return result;
-    }
-    const std::unique_ptr<InputSource> file = OpenRegularFile(QFile::encodeName(path), result.error);
-    if (!file)
-        return result;
-    DecodedImage decoded = DecodeJpegAtScale(file->Reader(), file->Size(), header, scale);
-    if (!decoded.Image) {
-        result.error = decoded.Error;
-        return result;
-    }
-    decoded.Image = ConvertToSrgb(std::move(decoded.Image), decoded.IccProfile);
-    if (!decoded.Image) {
-        result.error = QStringLiteral("cannot convert the image's colours");
-        return result;
-    }
-    const int width = static_cast<int>(FreeImage_GetWidth(decoded.Image.get()));
-    const int height = static_cast<int>(FreeImage_GetHeight(decoded.Image.get()));
-    picLoad.ResizeForOverwrite(width, height);
-    if (picLoad.Image().isNull() || picLoad.ScaleWidth() != width || picLoad.ScaleHeight() != height) {
-        result.error = QStringLiteral("not enough memory for the image");
-        return result;
-    }
-    DrawBitmapToDC(decoded.Image.get(), picLoad.Image(), width, height);
-    result.ok = true;
-    return result;
 }
 
 } // namespace pixquill

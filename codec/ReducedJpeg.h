@@ -16,8 +16,6 @@
 
 namespace pixquill {
 
-class Surface;
-
 struct JpegHeader {
     bool Ok = false;   // a JPEG whose header FreeImage could read
     int Width = 0;     // the upright size: EXIF orientations 5 to 8 swap the stored sides
@@ -39,13 +37,6 @@ JpegHeader ReadJpegHeader(const QString& path);
 // least twice the thumbnail in both directions, or 1 (decode in full). All
 // sizes upright; a thumbnail side below 1 gives 1.
 int ChooseJpegScale(const JpegHeader& header, int thumbWidth, int thumbHeight);
-
-// Loads the JPEG decoded at 1/scale (1, 2, 4 or 8) into the surface, upright,
-// with the same accurate decoding as LoadImageToSurface. A failed load
-// (also one whose decoded size disagrees with the header) leaves the surface
-// untouched and says why.
-LoadResult LoadReducedJpegToSurface(const QString& path, const JpegHeader& header, int scale,
-                                    Surface& picLoad);
 
 // Decodes the JPEG at 1/scale (1, 2, 4 or 8), upright, with the same
 // accurate decoding as the full loader; refused when the header is not Ok,

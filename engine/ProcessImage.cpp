@@ -1,15 +1,13 @@
 #include "engine/ProcessImage.h"
 
-#include <optional>
-
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include "codec/ColourProfile.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "codec/VectorUnit.h"
 #include "engine/BatchRules.h"
-#include "engine/FastDecode.h"
 
 namespace pixquill {
 
@@ -71,20 +69,34 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     // The previous image's drawing ran through Qt; decoding runs through
     // FreeImage and our own row copies.
     ClearUpperVectorState();
-    std::optional<RenderResult> fast;
-    if (settings.FastDecode)
-        fast = RenderFromReducedDecode(names.SourcePath, settings.ResizeMode, settings.ResampleFilter, w, h,
-                                     picLoad, picThumb, ops);
+    // The decoder is told the thumbnail's size and may hand out a smaller
+    // picture that serves as well; the thumbnail's size always comes from
+    // the whole image's.
+    ThumbnailRequest request;
+    request.SizeFor = [&settings, w, h](int fullWidth, int fullHeight) {
+        const auto width = static_cast<float>(fullWidth);
+        const auto height = static_cast<float>(fullHeight);
+        const ThumbnailSize size = ComputeThumbnailSize(settings.ResizeMode, {width, height, width, height}, w, h);
+        return QSize(size.Width, size.Height);
+    };
+    request.ReducedScale = settings.FastDecode;
+    request.ColourAfterReduction = true;
+    const ThumbnailLoad loaded = LoadImageForThumbnail(names.SourcePath, picLoad, request);
+    if (!loaded.ok)
+        return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
     RenderResult rendered;
-    if (fast) {
-        rendered = *fast;
+    if (loaded.Reduced) {
+        const QSize size = request.SizeFor(loaded.FullWidth, loaded.FullHeight);
+        rendered = DrawThumbnail(picLoad, picThumb, {size.width(), size.height()}, settings.ResampleFilter, ops);
+        rendered.SourceWidth = loaded.FullWidth;
+        rendered.SourceHeight = loaded.FullHeight;
     } else {
-        const LoadResult loaded = LoadImageToSurface(names.SourcePath, picLoad);
-        if (!loaded.ok)
-            return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
-        rendered = RenderThumbnail(picLoad, picThumb, settings.ResizeMode, settings.ResampleFilter,
-                                   w, h, ops);
+        rendered = RenderThumbnail(picLoad, picThumb, settings.ResizeMode, settings.ResampleFilter, w, h, ops);
     }
+    // An 8-bit picture was drawn in its file's colours: the thumbnail alone
+    // is converted.
+    if (rendered.Drawn)
+        ConvertPictureToSrgb(picThumb.Image(), loaded.ColourProfile);
     result.SourceWidth = rendered.SourceWidth;
     result.SourceHeight = rendered.SourceHeight;
     if (rendered.Size.Width < 1 || rendered.Size.Height < 1)

@@ -9,6 +9,7 @@
 
 #include <lcms2.h>
 
+#include "codec/ColourProfile.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "tests/support/QtPrinters.h"
@@ -78,6 +79,7 @@ struct TaggedCase {
     const char* Format;      // Qt's writer
     QImage::Format Depth;    // 8 or 16 bits per channel
     int Tolerance;
+    bool Waits; // the conversion may wait for the thumbnail (8 bits or less)
 };
 
 std::ostream& operator<<(std::ostream& os, const TaggedCase& c) { return os << c.Name; }
@@ -100,12 +102,27 @@ TEST_P(TaggedFileTest, ShowsTheColoursTheProfileDescribes)
     ASSERT_TRUE(loaded.ok) << loaded.error.toStdString();
     EXPECT_LE(WorstDistance(surface.Image(), Patches()), c.Tolerance);
     EXPECT_TRUE(stderrCapture.Take().isEmpty());
+
+    // On the road to a thumbnail an 8-bit picture keeps the file's numbers
+    // and hands the profile on; converting the drawing afterwards shows the
+    // same colours. A deeper one is converted on the way in.
+    Surface stays;
+    ThumbnailRequest request;
+    request.ColourAfterReduction = true;
+    const ThumbnailLoad road = LoadImageForThumbnail(path, stays, request);
+    ASSERT_TRUE(road.ok) << road.error.toStdString();
+    EXPECT_EQ(!road.ColourProfile.isEmpty(), c.Waits);
+    if (c.Waits) {
+        EXPECT_LE(WorstDistance(stays.Image(), SwappedRedGreen(Patches())), c.Tolerance);
+    }
+    ConvertPictureToSrgb(stays.Image(), road.ColourProfile);
+    EXPECT_LE(WorstDistance(stays.Image(), Patches()), c.Tolerance);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, TaggedFileTest,
-                         ::testing::Values(TaggedCase{"Png8", "PNG", QImage::Format_RGB32, 2},
-                                           TaggedCase{"Png16", "PNG", QImage::Format_RGBX64, 2},
-                                           TaggedCase{"Jpeg", "JPEG", QImage::Format_RGB32, 8}),
+                         ::testing::Values(TaggedCase{"Png8", "PNG", QImage::Format_RGB32, 2, true},
+                                           TaggedCase{"Png16", "PNG", QImage::Format_RGBX64, 2, false},
+                                           TaggedCase{"Jpeg", "JPEG", QImage::Format_RGB32, 8, true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // A PNG whose iCCP chunk is replaced: what it holds must not cost the picture.

@@ -73,9 +73,10 @@ TEST(ExtensionOf, WhatFollowsTheLastDotOfTheFileName)
     EXPECT_EQ(ExtensionOf("/photos/ends."), "");
 }
 
-// The wanted size lets the JPEG row decode at a reduced scale that still
-// leaves twice the thumbnail; without one it decodes in full. A profile comes
-// back as the file stored it, and none from an untagged file.
+// A wanted size lets the JPEG row decode at a reduced scale that still
+// leaves twice the thumbnail, where the hints allow a reduced scale; without
+// either it decodes in full. A profile comes back as the file stored it, and
+// none from an untagged file.
 TEST(DecodeRows, HonourHintsAndKeepTheProfile)
 {
     const InputSource jpeg(Bytes(Content::Jpeg, 400, 300));
@@ -84,6 +85,10 @@ TEST(DecodeRows, HonourHintsAndKeepTheProfile)
     DecodeHints hints;
     hints.Width = 50;
     hints.Height = 37;
+    const DecodedImage unasked = row->Decode(jpeg.Reader(), jpeg.Size(), hints);
+    ASSERT_TRUE(unasked.Image);
+    EXPECT_EQ(FreeImage_GetWidth(unasked.Image.get()), 400u);
+    hints.ReducedScale = true;
     const DecodedImage reduced = row->Decode(jpeg.Reader(), jpeg.Size(), hints);
     ASSERT_TRUE(reduced.Image);
     EXPECT_EQ(FreeImage_GetWidth(reduced.Image.get()), 100u);

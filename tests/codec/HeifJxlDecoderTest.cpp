@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <QColorSpace>
@@ -16,6 +18,9 @@
 
 #include "codec/HeifDecoder.h"
 #include "codec/JxlDecoder.h"
+#include "codec/MFreeImage_2.h"
+#include "codec/Surface.h"
+#include "tests/codec/CodecTestFiles.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/StderrCapture.h"
 #include "tests/support/TestImages.h"
@@ -306,7 +311,8 @@ struct ThumbnailCase {
     HeifRecipe Recipe;
     QSize Wanted;
     QSize Decoded;
-    QRgb BottomLeft = qRgb(0, 0, 255);
+    std::optional<QRgb> BottomLeft = qRgb(0, 0, 255);
+    QSize Primary{256, 192};
 };
 void PrintTo(const ThumbnailCase& c, std::ostream* os) { *os << c.Name; }
 
@@ -314,11 +320,16 @@ class ThumbnailTest : public ::testing::TestWithParam<ThumbnailCase> {};
 
 TEST_P(ThumbnailTest, TakenOnlyWhenTwiceTheWantedSizeWithTheSameAspect)
 {
-    const QByteArray file = EncodeHeic(test::QuadrantImage(256, 192), GetParam().Recipe);
+    const QSize primary = GetParam().Primary;
+    const QByteArray file = EncodeHeic(test::QuadrantImage(primary.width(), primary.height()), GetParam().Recipe);
     const DecodedImage decoded = Decode(file, GetParam().Wanted.width(), GetParam().Wanted.height());
     ASSERT_TRUE(decoded.Image) << decoded.Error.toStdString();
     EXPECT_EQ(GetParam().Decoded, SizeOf(decoded.Image.get()));
-    EXPECT_LE(test::ColourDistance(GetParam().BottomLeft, PixelAt(decoded.Image.get(), 2, GetParam().Decoded.height() - 3)), 40);
+    // (A thumbnail of another picture is told by its size alone.)
+    if (GetParam().BottomLeft) {
+        EXPECT_LE(test::ColourDistance(*GetParam().BottomLeft,
+                                       PixelAt(decoded.Image.get(), 2, GetParam().Decoded.height() - 3)), 40);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Choices, ThumbnailTest, ::testing::Values(
@@ -326,7 +337,30 @@ INSTANTIATE_TEST_SUITE_P(Choices, ThumbnailTest, ::testing::Values(
     ThumbnailCase{"exactly twice", {.ThumbnailBox = 128}, {64, 48}, {128, 96}},
     ThumbnailCase{"a pixel short", {.ThumbnailBox = 128}, {65, 48}, {256, 192}},
     ThumbnailCase{"another aspect", {.OtherThumbnail = {128, 64}}, {32, 24}, {256, 192}},
+    ThumbnailCase{"rounded down to even sides", {.ThumbnailBox = 256}, {64, 48}, {256, 190}, qRgb(0, 0, 255), {512, 382}},
     ThumbnailCase{"turned with the image", {.Orientation = 6, .ThumbnailBox = 128}, {48, 64}, {96, 128}, qRgb(255, 255, 255)}));
+
+// On the road to a thumbnail the header's size is what the thumbnail's size
+// comes from, and the surface holds the thumbnail item it asked for.
+TEST(ThumbnailRoad, DrawsFromTheItemAndKeepsTheWholeImagesSize)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("phone.heic");
+    ASSERT_TRUE(test::WriteFileBytes(path, EncodeHeic(test::QuadrantImage(256, 192), {.ThumbnailBox = 128})));
+    QSize asked;
+    ThumbnailRequest request;
+    request.SizeFor = [&asked](int width, int height) {
+        asked = QSize(width, height);
+        return QSize(width / 5, height / 5);
+    };
+    Surface surface;
+    const ThumbnailLoad loaded = LoadImageForThumbnail(path, surface, request);
+    ASSERT_TRUE(loaded.ok) << loaded.error.toStdString();
+    EXPECT_EQ(asked, QSize(256, 192));
+    EXPECT_TRUE(loaded.Reduced);
+    EXPECT_EQ(QSize(loaded.FullWidth, loaded.FullHeight), QSize(256, 192));
+    EXPECT_EQ(surface.Image().size(), QSize(128, 96));
+}
 
 // --- nclx descriptions as ICC profiles ------------------------------------
 
