@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include "codec/ColourProfile.h"
 #include "codec/HandedFiles.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
@@ -158,15 +159,21 @@ QString LibraryWords(const LibraryStderr& captured)
 
 // A Look: the file loaded into the load surface and handed back whole, so
 // that the window decodes nothing itself. SourceWidth and SourceHeight give
-// the loaded size, also when the picture had to be reduced to travel.
-LookedPicture LookAt(const QString& path, Surface& picLoad, const LibraryStderr& libraryStderr)
+// the loaded size, also when the picture had to be reduced to travel. An
+// 8-bit picture comes back in its file's colours with the profile still to
+// be applied (`profile`), so that its glance can be converted on its own,
+// before the whole picture is (ConvertLookedPicture).
+LookedPicture LookAt(const QString& path, Surface& picLoad, const LibraryStderr& libraryStderr, QByteArray& profile)
 {
-    const LoadResult loaded = LoadImageToSurface(path, picLoad);
+    ThumbnailRequest request;
+    request.ColourAfterReduction = true;
+    const ThumbnailLoad loaded = LoadImageForThumbnail(path, picLoad, request);
     LookedPicture looked{ImageResult{path, QString(), loaded.ok, {}}, QImage()};
     if (!loaded.ok) {
         looked.Result.Reason = loaded.error + LibraryWords(libraryStderr);
         return looked;
     }
+    profile = loaded.ColourProfile;
     looked.Result.SourceWidth = picLoad.Image().width();
     looked.Result.SourceHeight = picLoad.Image().height();
     looked.Picture = picLoad.Image();
@@ -174,6 +181,21 @@ LookedPicture LookAt(const QString& path, Surface& picLoad, const LibraryStderr&
         looked.Picture = looked.Picture.scaled(looked.Picture.size() / 2, Qt::IgnoreAspectRatio,
                                                Qt::SmoothTransformation);
     return looked;
+}
+
+// The looked picture in sRGB: converted where it lies, on the load surface
+// itself when it is the surface's picture, so that no copy is made.
+void ConvertLookedPicture(LookedPicture& looked, Surface& picLoad, const QByteArray& profile)
+{
+    if (profile.isEmpty())
+        return;
+    if (looked.Picture.constBits() == picLoad.Image().constBits()) {
+        looked.Picture = QImage();
+        ConvertPictureToSrgb(picLoad.Image(), profile);
+        looked.Picture = picLoad.Image();
+        return;
+    }
+    ConvertPictureToSrgb(looked.Picture, profile);
 }
 
 // The memory file a Look's picture goes back in, with the sizes its answer
@@ -307,13 +329,17 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             const std::optional<QString> path = beginLoad(frame->Payload);
             if (!path)
                 return kWorkerBroken;
-            const LookedPicture looked = LookAt(*path, picLoad, libraryStderr);
+            QByteArray profile;
+            LookedPicture looked = LookAt(*path, picLoad, libraryStderr, profile);
             // A large picture's glance first: the window can draw its preview
-            // from it while the whole picture is still being handed over.
-            if (const QImage glance = looked.Result.Written ? Glance(looked.Picture) : QImage(); !glance.isNull()) {
+            // from it while the whole picture is still being converted and
+            // handed over.
+            if (QImage glance = looked.Result.Written ? Glance(looked.Picture) : QImage(); !glance.isNull()) {
+                ConvertPictureToSrgb(glance, profile);
                 if (!WriteAll(replyFd, PackFrame(WorkerMessage::Glance, EncodePicture({looked.Result, glance}))))
                     return kWorkerBroken;
             }
+            ConvertLookedPicture(looked, picLoad, profile);
             if (const std::optional<SharedPictureHandover> shared =
                     looked.Result.Written ? SharePicture(*path, looked.Picture, hooks) : std::nullopt) {
                 const bool sent = shared->Fd < 0 || SendDescriptor(channel, shared->Fd);

@@ -4,6 +4,7 @@
 // fails that look with a reason (never a fault) and costs the worker, whose
 // successor then looks as before.
 
+#include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QList>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "engine/WorkerProcess.h"
 #include "tests/support/QtPrinters.h"
@@ -73,11 +75,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A large picture's glance comes before the picture, once: the picture
 // averaged in blocks down to a little over kGlanceSide on its shorter side,
-// with the whole picture's result. A smaller picture comes without one.
+// with the whole picture's result. A smaller picture comes without one. A
+// tagged picture's glance and picture are both in sRGB, as in process.
 struct GlanceCase {
     const char* Name;
     QSize Picture;
     QSize Glance; // empty: none comes
+    bool Tagged = false;
 };
 
 void PrintTo(const GlanceCase& c, std::ostream* os)
@@ -93,8 +97,17 @@ TEST_P(LookGlance, ComesFirstForALargePicture)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("picture.png"));
-    const QImage picture = test::GradientImage(c.Picture.width(), c.Picture.height());
+    QImage picture = test::GradientImage(c.Picture.width(), c.Picture.height());
+    if (c.Tagged)
+        picture.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
     ASSERT_TRUE(picture.save(path, "PNG"));
+    if (c.Tagged) {
+        Surface inProcess;
+        ASSERT_TRUE(LoadImageToSurface(path, inProcess).ok);
+        const QPoint saturated(0, c.Picture.height() - 1); // Adobe RGB green lies far outside sRGB
+        ASSERT_GT(test::ColourDistance(inProcess.Image().pixel(saturated), picture.pixel(saturated)), 8);
+        picture = inProcess.Image();
+    }
 
     WorkerProcess worker({QStringLiteral(PIXQUILL_TEST_WORKER_BINARY), {}, 60}, WorkerJob{});
     QList<LookedPicture> glances;
@@ -115,7 +128,8 @@ TEST_P(LookGlance, ComesFirstForALargePicture)
 INSTANTIATE_TEST_SUITE_P(Sizes, LookGlance,
                          ::testing::Values(GlanceCase{"Wide", {1301, 1024}, {325, 256}},
                                            GlanceCase{"Tall", {1040, 2100}, {260, 525}},
-                                           GlanceCase{"TooSmall", {1300, 1023}, {}}),
+                                           GlanceCase{"TooSmall", {1300, 1023}, {}},
+                                           GlanceCase{"Tagged", {1301, 1024}, {325, 256}, true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace
