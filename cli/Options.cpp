@@ -252,6 +252,11 @@ void DescribeOptions(QCommandLineParser& parser)
         "  pixquill-batch --recursive --width 400 --height 400 ~/Photos ~/Thumbs\n"
         "The same as WebP thumbnails for a web page:\n"
         "  pixquill-batch --recursive --format webp --width 400 --height 400 ~/Photos ~/Site/thumbs\n"
+        "A HEIC, HEIF or AVIF file's own thumbnail image (phones store one) is decoded instead of the "
+        "photo when it is at least twice the thumbnail both ways and of the photo's shape (within 1 %): "
+        "the thumbnail cannot tell the difference, and it takes a fraction of the time. JPEG photos are "
+        "decoded in full unless --fast is given. Colour profiles are honoured; an 8-bit photo's colours "
+        "are converted on its thumbnail, after the reduction, a 16-bit one's before.\n"
         "Ctrl+C (SIGINT) or SIGTERM ends the run once the images in hand are written; a second one "
         "ends it at once. Either way no partial file is left.\n"
         "Exit status: 0 every image written (or up to date), 1 some not written, 2 usage error, "
@@ -306,8 +311,8 @@ void DescribeOptions(QCommandLineParser& parser)
          "K/N"},
         {"jobs", "Parallel workers (default: the number of cores).", "N",
          QString::number(std::max(1, QThread::idealThreadCount()))},
-        {"fast", "Decode JPEGs at a reduced scale where the thumbnail is at most half the image: the same "
-                 "sizes, nearly the same pixels, much faster."},
+        {"fast", "Also decode JPEGs at a reduced scale (1/2 to 1/8) where the thumbnail is at most half the "
+                 "image: the same sizes, nearly the same pixels, much faster."},
         {"quiet", "No progress and no completion caption; failures are still listed."},
         {"timeout", "Seconds one image may take in a worker process before the worker is stopped "
                     "and the file reported (default 300; 0: no limit).",

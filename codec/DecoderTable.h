@@ -52,6 +52,9 @@ struct DecodeHints {
     // which shifts the pixels slightly against a full decode; only asked for
     // where the user chose speed (the command line's --fast).
     bool ReducedScale = false;
+    // Only a smaller picture is wanted: a row that holds none hands out
+    // nothing (an empty Error) rather than decoding the whole image.
+    bool OnlySmaller = false;
     // The file name's extension (after the last dot, as written), for
     // decoders of several formats that fall back on it when the content
     // did not say which.

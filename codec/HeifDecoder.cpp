@@ -342,7 +342,8 @@ HeifInfo ReadHeifInfo(const ByteReader& read, std::int64_t size)
     return info;
 }
 
-DecodedImage DecodeHeif(const ByteReader& read, std::int64_t size, int wantedWidth, int wantedHeight)
+DecodedImage DecodeHeif(const ByteReader& read, std::int64_t size, int wantedWidth, int wantedHeight,
+                        bool onlySmaller)
 {
     DecodedImage result;
     const HeifFile file(read, size);
@@ -362,7 +363,10 @@ DecodedImage DecodeHeif(const ByteReader& read, std::int64_t size, int wantedWid
         result.Error = QStringLiteral("image too large");
         return result;
     }
-    if (const HandlePtr thumbnail = PickThumbnail(primary, wantedWidth, wantedHeight)) {
+    const HandlePtr thumbnail = PickThumbnail(primary, wantedWidth, wantedHeight);
+    if (!thumbnail && onlySmaller)
+        return result;
+    if (thumbnail) {
         DecodedImage small = Decode(thumbnail.get());
         // A thumbnail that does not decode costs the time, not the picture.
         if (small.Image) {
@@ -478,7 +482,7 @@ UprightSize HeifUprightSize(const ByteReader& read, std::int64_t size)
 
 DecodedImage DecodeHeifRow(const ByteReader& read, std::int64_t size, const DecodeHints& hints)
 {
-    return DecodeHeif(read, size, hints.Width, hints.Height);
+    return DecodeHeif(read, size, hints.Width, hints.Height, hints.OnlySmaller);
 }
 
 HeifInfo ReadHeifInfo(const QString& path)

@@ -47,8 +47,10 @@ HeifInfo ReadHeifInfo(const ByteReader& read, std::int64_t size);
 // decoded instead when it is at least twice the wanted size in both
 // directions and has the primary image's aspect within 1 %; the caller
 // then keeps the primary image's size (ReadHeifInfo) for its output.
+// With onlySmaller, a file without such a thumbnail gives nothing (no
+// picture, no error) instead of its primary image.
 DecodedImage DecodeHeif(const ByteReader& read, std::int64_t size, int wantedWidth = 0,
-                        int wantedHeight = 0);
+                        int wantedHeight = 0, bool onlySmaller = false);
 
 // The decoder table's row: the content check, the extensions (heic heif hif
 // avif), the header step (ReadHeifInfo's size) and the decoder with the

@@ -94,6 +94,11 @@ ThumbnailLoad LoadImageForThumbnail(const QString& path, Surface& picLoad, const
             hints.Height = std::max(0, wanted.height());
         }
     }
+    if (request.OnlySmaller && (hints.Width <= 0 || hints.Height <= 0)) {
+        result.error = QStringLiteral("the file holds no smaller picture");
+        return result;
+    }
+    hints.OnlySmaller = request.OnlySmaller;
     DecodedImage decoded = decoder->Decode(file->Reader(), file->Size(), hints);
     file.reset();
     if (!decoded.Image) {

@@ -73,6 +73,9 @@ struct ThumbnailRequest {
     std::function<QSize(int fullWidth, int fullHeight)> SizeFor;
     // A reduced-scale JPEG decode is acceptable (the command line's --fast).
     bool ReducedScale = false;
+    // Only a smaller picture the file holds is wanted (a quick look): the
+    // load fails, with nothing decoded, when there is none.
+    bool OnlySmaller = false;
     // An 8-bit picture's colours may be converted after it was reduced: the
     // load surface then keeps the file's numbers (LoadResult::ColourProfile).
     // Deeper pictures are always converted before, so that nothing is lost

@@ -257,6 +257,8 @@ DecodedImage DecodeJpeg(const ByteReader& read, std::int64_t size, const DecodeH
             }
         }
     }
+    if (hints.OnlySmaller)
+        return {};
     // In full (or when the reduced decode failed, to say why): FreeImage's
     // row, with the guards it keeps for every format.
     return DecodeWithFreeImage(read, size, hints);

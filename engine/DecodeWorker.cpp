@@ -183,6 +183,27 @@ LookedPicture LookAt(const QString& path, Surface& picLoad, const LibraryStderr&
     return looked;
 }
 
+// A smaller picture the file holds (a HEIF or AVIF thumbnail item) as a
+// glance, decoded before the whole picture, so that the preview box is drawn
+// from it at once, as a thumbnail would be; null where the file holds none.
+// Nothing of the whole picture is decoded for it.
+QImage QuickGlance(const QString& path, Surface& scratch, QSize& whole)
+{
+    ThumbnailRequest request;
+    request.OnlySmaller = true;
+    // Any item of at least 128 pixels a side serves; the window decides
+    // whether it has enough pixels for its box.
+    request.SizeFor = [](int width, int height) {
+        return QSize(width, height).scaled(64, 64, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    };
+    const ThumbnailLoad loaded = LoadImageForThumbnail(path, scratch, request);
+    if (!loaded.ok || !loaded.Reduced)
+        return {};
+    whole = QSize(loaded.FullWidth, loaded.FullHeight);
+    const QImage glance = Glance(scratch.Image());
+    return glance.isNull() ? scratch.Image().copy() : glance;
+}
+
 // The looked picture in sRGB: converted where it lies, on the load surface
 // itself when it is the surface's picture, so that no copy is made.
 void ConvertLookedPicture(LookedPicture& looked, Surface& picLoad, const QByteArray& profile)
@@ -329,12 +350,22 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             const std::optional<QString> path = beginLoad(frame->Payload);
             if (!path)
                 return kWorkerBroken;
+            QSize whole;
+            if (const QImage quick = QuickGlance(*path, picLoad, whole); !quick.isNull()) {
+                ImageResult glanced{*path, QString(), true, {}};
+                glanced.SourceWidth = whole.width();
+                glanced.SourceHeight = whole.height();
+                if (!WriteAll(replyFd, PackFrame(WorkerMessage::Glance, EncodePicture({glanced, quick}))))
+                    return kWorkerBroken;
+            }
             QByteArray profile;
             LookedPicture looked = LookAt(*path, picLoad, libraryStderr, profile);
-            // A large picture's glance first: the window can draw its preview
-            // from it while the whole picture is still being converted and
-            // handed over.
-            if (QImage glance = looked.Result.Written ? Glance(looked.Picture) : QImage(); !glance.isNull()) {
+            // A large picture's glance first (unless the file's own smaller
+            // picture went already): the window can draw its preview from it
+            // while the whole picture is still being converted and handed
+            // over.
+            if (QImage glance = looked.Result.Written && whole.isEmpty() ? Glance(looked.Picture) : QImage();
+                !glance.isNull()) {
                 ConvertPictureToSrgb(glance, profile);
                 if (!WriteAll(replyFd, PackFrame(WorkerMessage::Glance, EncodePicture({looked.Result, glance}))))
                     return kWorkerBroken;

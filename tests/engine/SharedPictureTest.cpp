@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QImage>
 #include <QList>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -131,6 +132,31 @@ INSTANTIATE_TEST_SUITE_P(Sizes, LookGlance,
                                            GlanceCase{"TooSmall", {1300, 1023}, {}},
                                            GlanceCase{"Tagged", {1301, 1024}, {325, 256}, true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.Name); });
+
+// A HEIF file's own thumbnail item comes as the glance, before the whole
+// picture is decoded: the preview box is drawn from it, as a thumbnail is,
+// with the whole picture's size. (640 x 480 is too small for a glance of
+// its own.)
+TEST(LookGlance, AThumbnailItemComesFirst)
+{
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("picture.png"));
+    ASSERT_TRUE(test::GradientImage(640, 480).save(png, "PNG"));
+    const QString heic = dir.filePath(QStringLiteral("picture.heic"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("heif-enc"), {QStringLiteral("-q"), QStringLiteral("90"),
+                                                             QStringLiteral("-t"), QStringLiteral("160"),
+                                                             QStringLiteral("-o"), heic, png}),
+              0);
+
+    WorkerProcess worker({QStringLiteral(PIXQUILL_TEST_WORKER_BINARY), {}, 60}, WorkerJob{});
+    QList<LookedPicture> glances;
+    const LookedPicture looked = worker.Look(heic, [&](const LookedPicture& glance) { glances.append(glance); });
+    ASSERT_TRUE(looked.Result.Written) << looked.Result.Reason.toStdString();
+    EXPECT_EQ(looked.Picture.size(), QSize(640, 480));
+    ASSERT_EQ(glances.size(), 1);
+    EXPECT_EQ(glances.front().Picture.size(), QSize(160, 120));
+    EXPECT_EQ(QSize(glances.front().Result.SourceWidth, glances.front().Result.SourceHeight), QSize(640, 480));
+}
 
 } // namespace
 } // namespace pixquill
