@@ -265,7 +265,7 @@ void DescribeOptions(QCommandLineParser& parser)
                                  "[FILE...]");
     parser.addOptions({
         {"mask", "Wildcard patterns separated by \";\" (default: every format pixquill-batch reads, the "
-                 "phones' HEIC and HEIF, AVIF, JPEG XL and WebP among them).",
+                 "phones' HEIC and HEIF, AVIF, JPEG XL, WebP and the cameras' RAW files among them).",
          "MASK", *FileMaskAt(kFileMaskAllReadable)},
         {"recursive", "Also make thumbnails of the images in every folder below SOURCE, each written into "
                       "the same folder below DEST (made as needed), so equal names in different folders "
