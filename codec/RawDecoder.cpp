@@ -249,7 +249,8 @@ DirectoryFacts ReadDirectory(const TiffReader& tiff, std::uint32_t offset)
 
 // The first directories of a TIFF-structured file, their sub-directories
 // included, where DNG and the cameras' TIFF formats keep their raw images;
-// a file that names a camera and carries none there is LibRaw's to tell.
+// a file that names a camera and carries none there is raw when LibRaw
+// reads it and knows that camera.
 bool TiffCarriesRaw(const ByteReader& read, std::int64_t size, bool little)
 {
     const TiffReader tiff{read, little};
@@ -269,7 +270,10 @@ bool TiffCarriesRaw(const ByteReader& read, std::int64_t size, bool little)
         }
         offset = facts.Next;
     }
-    return make && RawFile(read, size).Ok();
+    if (!make)
+        return false;
+    const RawFile file(read, size);
+    return file.Ok() && file.KnowsCamera();
 }
 
 bool StartsWith(const std::uint8_t* data, std::int64_t got, std::int64_t at, std::string_view text)

@@ -264,6 +264,15 @@ int RawFile::Orientation() const
     return Ok() ? kOrientation[m_state->Raw->imgdata.sizes.flip & 7] : 1;
 }
 
+bool RawFile::KnowsCamera() const
+{
+    if (!Ok())
+        return false;
+    const auto& matrix = m_state->Raw->imgdata.color.cam_xyz;
+    return std::any_of(&matrix[0][0], &matrix[0][0] + sizeof matrix / sizeof matrix[0][0],
+                       [](float value) { return value != 0; });
+}
+
 bool RawFile::HasPreview() const
 {
     return Ok() && m_state->Raw->thumbOK(m_state->Stream.size()) != 0;

@@ -42,6 +42,10 @@ public:
     std::uint64_t RawHeight() const;
     // How the camera was held, as an EXIF orientation (1 to 8).
     int Orientation() const;
+    // LibRaw holds the colours of the camera the file names: it is one of
+    // LibRaw's cameras, not any TIFF with a Make tag (LibRaw takes a 16-bit
+    // grey TIFF for a raw file whatever wrote it).
+    bool KnowsCamera() const;
 
     // The largest preview the file holds (LibRaw keeps the largest of them),
     // as declared before it is unpacked: 0 x 0 when its size is not known

@@ -17,7 +17,7 @@
 namespace pixquill {
 namespace {
 
-enum class Content { Jpeg, AdobeRgbJpeg, Png, Text, Dng, CameraTiff, Cr3Start, RafStart };
+enum class Content { Jpeg, AdobeRgbJpeg, Png, Text, Dng, CameraTiff, ScannedTiff, Cr3Start, RafStart };
 
 QByteArray Bytes(Content content, int width = 40, int height = 30)
 {
@@ -31,7 +31,8 @@ QByteArray Bytes(Content content, int width = 40, int height = 30)
         return test::MakeDng(recipe);
     }
     case Content::CameraTiff:
-        return test::MakeCameraTiff(test::GradientImage(width, height));
+    case Content::ScannedTiff:
+        return test::MakeCameraTiff(test::GradientImage(width, height), content == Content::ScannedTiff);
     case Content::Cr3Start: // an ISO-BMFF file type box of Canon's brand
         return QByteArray("\0\0\0\x18" "ftypcrx \0\0\0\x01" "crx isom", 24) + QByteArray(1000, '\0');
     case Content::RafStart:
@@ -76,7 +77,7 @@ TEST_P(FindDecoderTest, ContentFirstThenExtension)
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->Name, c.Row);
     // A plain TIFF still reads as FreeImage reads it, a DNG as LibRaw does.
-    if (c.What == Content::CameraTiff || c.What == Content::Dng) {
+    if (c.What == Content::CameraTiff || c.What == Content::ScannedTiff || c.What == Content::Dng) {
         EXPECT_TRUE(row->Decode(source.Reader(), source.Size(), DecodeHints{}).Image);
     }
 }
@@ -89,6 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Camera RAW by content where it can be told, a plain TIFF
                       // with a camera's Make included; by name otherwise.
                       FindCase{Content::Dng, "tif", "Camera RAW"}, FindCase{Content::CameraTiff, "nef", "FreeImage"},
+                      FindCase{Content::ScannedTiff, "tif", "FreeImage"},
                       FindCase{Content::Cr3Start, "mov", "Camera RAW"}, FindCase{Content::RafStart, "", "Camera RAW"},
                       FindCase{Content::Text, "NEF", "Camera RAW"}));
 

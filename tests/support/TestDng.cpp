@@ -84,7 +84,9 @@ bool WritePreview(TIFF* tiff, const DngRecipe& recipe)
 {
     const QImage scaled = recipe.Picture.scaled(recipe.PreviewSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const int turn = recipe.PreviewOwnOrientation > 0 ? recipe.PreviewOwnOrientation : recipe.Orientation;
-    const QImage stored = StoredAs(scaled, turn).convertToFormat(QImage::Format_RGB888);
+    const QImage stored = recipe.PreviewJpeg.isEmpty()
+                              ? StoredAs(scaled, turn).convertToFormat(QImage::Format_RGB888)
+                              : QImage::fromData(recipe.PreviewJpeg, "JPEG");
     bool ok = TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE)
               && TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, stored.width())
               && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, stored.height())
@@ -108,8 +110,9 @@ bool WritePreview(TIFF* tiff, const DngRecipe& recipe)
     QImage tagged = stored;
     if (recipe.PreviewAdobeRgb)
         tagged.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
-    QByteArray jpeg = recipe.PreviewOwnOrientation > 0 ? JpegWithOrientation(tagged, recipe.PreviewOwnOrientation)
-                                                        : Jpeg(tagged);
+    QByteArray jpeg = !recipe.PreviewJpeg.isEmpty()      ? recipe.PreviewJpeg
+                      : recipe.PreviewOwnOrientation > 0 ? JpegWithOrientation(tagged, recipe.PreviewOwnOrientation)
+                                                         : Jpeg(tagged);
     return TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG)
            && TIFFWriteRawStrip(tiff, 0, jpeg.data(), jpeg.size()) >= 0;
 }
@@ -169,23 +172,26 @@ QImage StoredAs(const QImage& upright, int orientation)
     }
 }
 
-QByteArray MakeCameraTiff(const QImage& image)
+QByteArray MakeCameraTiff(const QImage& image, bool scannedGrey)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("made.tif"));
     TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "w");
     if (!tiff)
         return {};
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    bool ok = TIFFSetField(tiff, TIFFTAG_MAKE, "Canon") && TIFFSetField(tiff, TIFFTAG_MODEL, "Canon EOS 5D")
-              && TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, rgb.width()) && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, rgb.height())
-              && TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3)
+    const QImage pixels = image.convertToFormat(scannedGrey ? QImage::Format_Grayscale16 : QImage::Format_RGB888);
+    bool ok = TIFFSetField(tiff, TIFFTAG_MAKE, scannedGrey ? "Nikon" : "Canon")
+              && TIFFSetField(tiff, TIFFTAG_MODEL, scannedGrey ? "LS-5000" : "Canon EOS 5D")
+              && TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, pixels.width())
+              && TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, pixels.height())
+              && TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, scannedGrey ? 16 : 8)
+              && TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, scannedGrey ? 1 : 3)
               && TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
-              && TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB)
+              && TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, scannedGrey ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)
               && TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE)
-              && TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rgb.height());
-    for (int y = 0; ok && y < rgb.height(); ++y)
-        ok = TIFFWriteScanline(tiff, const_cast<uchar*>(rgb.constScanLine(y)), std::uint32_t(y), 0) >= 0;
+              && TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, pixels.height());
+    for (int y = 0; ok && y < pixels.height(); ++y)
+        ok = TIFFWriteScanline(tiff, const_cast<uchar*>(pixels.constScanLine(y)), std::uint32_t(y), 0) >= 0;
     ok = ok && TIFFWriteDirectory(tiff);
     TIFFClose(tiff);
     return ok ? ReadFileBytes(path) : QByteArray();

@@ -21,14 +21,18 @@ struct DngRecipe {
     int PreviewOwnOrientation = 0; // an EXIF block in the JPEG preview with this orientation; 0: none
     bool PreviewAdobeRgb = false;  // the JPEG preview carries an Adobe RGB profile
     bool PreviewAsBitmap = false;  // 8-bit RGB samples instead of a JPEG
+    // The JPEG preview's bytes as they are to be stored, when given (the
+    // picture as the sensor holds it; PreviewSize still says there is one).
+    QByteArray PreviewJpeg;
 };
 
 // The DNG's bytes; empty when libtiff could not write it.
 QByteArray MakeDng(const DngRecipe& recipe);
 
-// An ordinary 8-bit RGB TIFF of the image, with the Make and Model tags a
-// camera's or a scanner's TIFF carries: no raw data in it.
-QByteArray MakeCameraTiff(const QImage& image);
+// An ordinary TIFF of the image, with the Make and Model tags a camera's or
+// a scanner's TIFF carries, no raw data in it: 8-bit RGB from a camera, or
+// 16-bit grey from a film scanner.
+QByteArray MakeCameraTiff(const QImage& image, bool scannedGrey = false);
 
 // The picture turned back by an EXIF orientation: what a camera stores for
 // a scene that is shown upright once the orientation is applied.
