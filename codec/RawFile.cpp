@@ -194,18 +194,33 @@ void OnMemoryError(void* data, const char*, const char* where)
     static_cast<Complaints*>(data)->Add(QStringLiteral("Out of memory in %1").arg(QString::fromUtf8(where)));
 }
 
+// LibRaw with a look at what it keeps to itself.
+class GuardedLibRaw final : public LibRaw {
+public:
+    using LibRaw::LibRaw;
+
+    // LibRaw 0.20 reads a preview stored in planes (one a colour) into
+    // buffers of width x height bytes a plane, but reads the byte count the
+    // file declares: a file that declares more overruns them.
+    bool PreviewOverrunsItsBuffer() const
+    {
+        const std::uint64_t plane = std::uint64_t(imgdata.thumbnail.twidth) * imgdata.thumbnail.theight;
+        return write_thumb == &GuardedLibRaw::layer_thumb && imgdata.thumbnail.tlength > plane;
+    }
+};
+
 } // namespace
 
 struct RawFile::State {
     State(const ByteReader& read, std::int64_t size)
         : Stream(read, size)
-        , Raw(new (std::nothrow) LibRaw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK))
+        , Raw(new (std::nothrow) GuardedLibRaw(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK))
     {
     }
 
     // LibRaw reads through Stream and reports into Said: neither may move.
     ReaderStream Stream;
-    std::unique_ptr<LibRaw> Raw;
+    std::unique_ptr<GuardedLibRaw> Raw;
     Complaints Said;
 };
 
@@ -291,7 +306,7 @@ int RawFile::DeclaredPreviewHeight() const
 RawFile::Preview RawFile::UnpackPreview()
 {
     Preview preview;
-    if (!HasPreview())
+    if (!HasPreview() || m_state->Raw->PreviewOverrunsItsBuffer())
         return preview;
     LibRaw& raw = *m_state->Raw;
     // A preview that cannot be read leaves the raw data to render: what

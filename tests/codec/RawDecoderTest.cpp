@@ -244,6 +244,24 @@ TEST(RawPreview, KeepsTheJpegPreviewsProfile)
     EXPECT_EQ(decoded.Image.IccProfile, QColorSpace(QColorSpace::AdobeRgb).iccProfile());
 }
 
+// A preview stored in planes whose declared length is more than its planes
+// hold would overrun LibRaw 0.20's buffers: it is passed over, and the raw
+// data rendered instead.
+TEST(RawPreview, AnOverlongPreviewInPlanesIsPassedOver)
+{
+    test::DngRecipe recipe;
+    recipe.Picture = test::GradientImage(600, 400);
+    recipe.PreviewSize = QSize(200, 133);
+    recipe.PreviewAsBitmap = true;
+    QByteArray file = test::MakeDng(recipe);
+    // No compression named: planes, each declared as long as the whole strip.
+    ASSERT_TRUE(PatchTag(file, 259, 0, false));
+    const Decoded decoded = Decode(file, 67, 45);
+    ASSERT_TRUE(decoded.Image.Image) << decoded.Image.Error.toStdString();
+    EXPECT_EQ(ToImage(decoded.Image.Image.get()).size(), QSize(300, 200)); // half-size, not the preview
+    EXPECT_EQ(FreeImage_GetBPP(decoded.Image.Image.get()), 24u);
+}
+
 // ---------------------------------------------------------------------------
 
 struct BrokenCase {
