@@ -33,8 +33,9 @@ std::span<const std::string_view> RawExtensions();
 // reported as declared, however large; the decode refuses it.
 UprightSize RawUprightSize(const ByteReader& read, std::int64_t size);
 
-// The picture for the hints' thumbnail (0 x 0: the largest picture the file
-// holds, for a preview or a full-screen view):
+// The picture for the hints' thumbnail (0 x 0, for a preview box or a
+// full-screen view: the largest preview, whatever its size, when it shows
+// the whole picture, else the raw data in full):
 // - the embedded preview, when it is at least twice the thumbnail in both
 //   directions and has the whole picture's aspect within 1 %; a JPEG preview
 //   is decoded as any JPEG, with its ICC profile, turned by its own EXIF
