@@ -257,6 +257,11 @@ void DescribeOptions(QCommandLineParser& parser)
         "the thumbnail cannot tell the difference, and it takes a fraction of the time. JPEG photos are "
         "decoded in full unless --fast is given. Colour profiles are honoured; an 8-bit photo's colours "
         "are converted on its thumbnail, after the reduction, a 16-bit one's before.\n"
+        "Camera RAW files (DNG, CR2, CR3, NEF, ARW, RAF, ORF, RW2 and the others LibRaw reads) give their "
+        "thumbnails from the preview the camera stored in them, the camera's own rendering, when it is at "
+        "least twice the thumbnail's size and shows the whole picture: that costs a JPEG decode. Only "
+        "where the preview is smaller are the raw data rendered (the camera's white balance, sRGB), at "
+        "half size when that is enough, which takes far longer.\n"
         "Ctrl+C (SIGINT) or SIGTERM ends the run once the images in hand are written; a second one "
         "ends it at once. Either way no partial file is left.\n"
         "Exit status: 0 every image written (or up to date), 1 some not written, 2 usage error, "
@@ -270,7 +275,7 @@ void DescribeOptions(QCommandLineParser& parser)
                                  "[FILE...]");
     parser.addOptions({
         {"mask", "Wildcard patterns separated by \";\" (default: every format pixquill-batch reads, the "
-                 "phones' HEIC and HEIF, AVIF, JPEG XL and WebP among them).",
+                 "phones' HEIC and HEIF, AVIF, JPEG XL, WebP and the cameras' RAW files among them).",
          "MASK", *FileMaskAt(kFileMaskAllReadable)},
         {"recursive", "Also make thumbnails of the images in every folder below SOURCE, each written into "
                       "the same folder below DEST (made as needed), so equal names in different folders "

@@ -8,6 +8,7 @@
 #include "codec/HeifDecoder.h"
 #include "codec/ImageHeader.h"
 #include "codec/JxlDecoder.h"
+#include "codec/RawDecoder.h"
 #include "codec/ReducedJpeg.h"
 
 namespace pixquill {
@@ -34,12 +35,21 @@ std::span<const DecoderRow> Decoders()
     // at a reduced scale when a thumbnail is all that is wanted. The formats
     // FreeImage cannot read go before it as well, so that its guesses by
     // content never claim them.
-    static const std::array<DecoderRow, 4> rows{{
-        {"JPEG", RecognisedAsJpeg, JpegExtensions(), JpegUprightSize, DecodeJpeg},
-        {"HEIF", RecognisedAsHeif, HeifExtensions(), HeifUprightSize, DecodeHeifRow},
-        {"JPEG XL", RecognisedAsJxl, JxlExtensions(), nullptr, DecodeJxlRow},
-        {"FreeImage", RecognisedByFreeImage, FreeImageExtensions(), nullptr, DecodeWithFreeImage},
-    }};
+    // Camera RAW before FreeImage too: most RAW files are TIFF-structured,
+    // and FreeImage's TIFF reader would take them and read only their first
+    // directory, a small preview. FreeImage's own RAW reader is switched off,
+    // so that its content guess (LibRaw opening whatever no reader before it
+    // knew) never claims a file either.
+    static const std::array<DecoderRow, 5> rows = [] {
+        SwitchOffFreeImageRaw();
+        return std::array<DecoderRow, 5>{{
+            {"JPEG", RecognisedAsJpeg, JpegExtensions(), JpegUprightSize, DecodeJpeg},
+            {"HEIF", RecognisedAsHeif, HeifExtensions(), HeifUprightSize, DecodeHeifRow},
+            {"JPEG XL", RecognisedAsJxl, JxlExtensions(), nullptr, DecodeJxlRow},
+            {"Camera RAW", RecognisedAsRaw, RawExtensions(), RawUprightSize, DecodeRaw},
+            {"FreeImage", RecognisedByFreeImage, FreeImageExtensions(), nullptr, DecodeWithFreeImage},
+        }};
+    }();
     return rows;
 }
 

@@ -26,23 +26,23 @@ int ReducedSide(int side, int scale)
 }
 
 // The Orientation entry (0x0112, one SHORT) of the first image directory of
-// an EXIF block's TIFF data, or 1 when there is none.
+// an EXIF block's TIFF data, or 0 when there is none.
 int ExifOrientation(const QByteArray& tiff)
 {
     const auto* data = reinterpret_cast<const std::uint8_t*>(tiff.constData());
     const qsizetype size = tiff.size();
     if (size < 8)
-        return 1;
+        return 0;
     const bool little = data[0] == 'I' && data[1] == 'I';
     if (!little && !(data[0] == 'M' && data[1] == 'M'))
-        return 1;
+        return 0;
     const auto u16 = [&](qsizetype at) { return little ? Le16(data + at) : Be16(data + at); };
     const auto u32 = [&](qsizetype at) { return little ? Le32(data + at) : Be32(data + at); };
     if (u16(2) != 42)
-        return 1;
+        return 0;
     const std::uint32_t directory = u32(4);
     if (directory > std::uint32_t(size - 2))
-        return 1;
+        return 0;
     const unsigned entries = u16(directory);
     for (unsigned i = 0; i < entries; ++i) {
         const qsizetype entry = qsizetype(directory) + 2 + 12 * qsizetype(i);
@@ -51,7 +51,7 @@ int ExifOrientation(const QByteArray& tiff)
         if (u16(entry) == 0x0112 && u16(entry + 2) == 3 && u32(entry + 4) >= 1)
             return static_cast<int>(u16(entry + 8));
     }
-    return 1;
+    return 0;
 }
 
 // A reduced decode rounds each stored side up: its last column and row stand
@@ -92,7 +92,8 @@ JpegHeader ReadJpegHeader(const ByteReader& read)
     std::uint8_t soi[2];
     if (!file.Read(soi, 2) || soi[0] != 0xFF || soi[1] != 0xD8)
         return header;
-    int orientation = 0; // 0 until an EXIF block was seen
+    bool exifSeen = false;
+    int orientation = 0; // 0 while no EXIF block gave one
     for (;;) {
         int byte = 0;
         // Segments may be followed by fill bytes and, in damaged files, by
@@ -127,12 +128,14 @@ JpegHeader ReadJpegHeader(const ByteReader& read)
             header.StoredWidth = static_cast<int>(Be16(sof + 3));
             break;
         }
-        if (marker == 0xE1 && orientation == 0 && size >= 6) {
+        if (marker == 0xE1 && !exifSeen && size >= 6) {
             QByteArray payload(size, Qt::Uninitialized);
             if (!file.Read(reinterpret_cast<std::uint8_t*>(payload.data()), size))
                 return header;
-            if (payload.startsWith(QByteArray("Exif\0\0", 6)))
+            if (payload.startsWith(QByteArray("Exif\0\0", 6))) {
+                exifSeen = true;
                 orientation = ExifOrientation(payload.mid(6));
+            }
             continue;
         }
         if (!file.Skip(size))
@@ -141,7 +144,8 @@ JpegHeader ReadJpegHeader(const ByteReader& read)
     // A height of 0 is given later in the file (DNL): left to FreeImage.
     if (header.StoredWidth <= 0 || header.StoredHeight <= 0)
         return header;
-    header.Orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    header.OrientationTagged = orientation >= 1 && orientation <= 8;
+    header.Orientation = header.OrientationTagged ? orientation : 1;
     header.Width = header.StoredWidth;
     header.Height = header.StoredHeight;
     // Orientations 5 to 8 turn the picture a quarter: FreeImage's EXIF

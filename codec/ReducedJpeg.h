@@ -23,6 +23,7 @@ struct JpegHeader {
     int StoredWidth = 0;
     int StoredHeight = 0;
     int Orientation = 1; // EXIF orientation, 1 to 8 (1 when there is none)
+    bool OrientationTagged = false; // the EXIF block gives one, 1 included
 };
 
 // The size and EXIF orientation of a JPEG from its markers alone, without

@@ -48,10 +48,14 @@ constexpr std::array<FileMaskEntry, kFileMaskCount> kFileMasks{{
     // Ours, after the design's list.
     {"Today's Photos(*.heic,*.heif,*.avif,*.jxl,*.webp)", "*.heic;*.heif;*.hif;*.avif;*.jxl;*.webp"},
     {"All Readable Formats",
-     "*.avif;*.bmp;*.bw;*.cur;*.dds;*.dib;*.emf;*.exr;*.gg;*.gif;*.hdr;*.heic;*.heif;*.hif;*.ico;*.iff;"
-     "*.j2c;*.j2k;*.jfif;*.jif;*.jng;*.jp2;*.jpeg;*.jpg;*.jxl;*.koala;*.lbm;*.mng;*.pbm;*.pcd;*.pct;"
-     "*.pcx;*.pfm;*.pgm;*.pic;*.pict;*.png;*.ppm;*.psd;*.ras;*.rgb;*.rgba;*.rle;*.sgi;*.tga;*.tif;"
-     "*.tiff;*.wbmp;*.webp;*.wmf;*.xbm;*.xpm"},
+     "*.3fr;*.arw;*.avif;*.bmp;*.bw;*.cr2;*.cr3;*.crw;*.cur;*.dcr;*.dds;*.dib;*.dng;*.emf;*.erf;*.exr;"
+     "*.fff;*.gg;*.gif;*.hdr;*.heic;*.heif;*.hif;*.ico;*.iff;*.iiq;*.j2c;*.j2k;*.jfif;*.jif;*.jng;*.jp2;"
+     "*.jpeg;*.jpg;*.jxl;*.kdc;*.koala;*.lbm;*.mef;*.mng;*.mos;*.mrw;*.nef;*.nrw;*.orf;*.pbm;*.pcd;*.pct;"
+     "*.pcx;*.pef;*.pfm;*.pgm;*.pic;*.pict;*.png;*.ppm;*.psd;*.raf;*.ras;*.rgb;*.rgba;*.rle;*.rw2;*.rwl;"
+     "*.sgi;*.sr2;*.srf;*.srw;*.tga;*.tif;*.tiff;*.wbmp;*.webp;*.wmf;*.x3f;*.xbm;*.xpm"},
+    {"Camera RAW(*.dng,*.cr2,*.cr3,*.nef,*.arw,*.raf,*.orf,*.rw2,*.pef,*.srw,*.x3f,...)",
+     "*.dng;*.cr2;*.cr3;*.crw;*.nef;*.nrw;*.arw;*.srf;*.sr2;*.raf;*.orf;*.rw2;*.rwl;*.pef;*.srw;*.x3f;"
+     "*.3fr;*.fff;*.erf;*.kdc;*.dcr;*.mef;*.mos;*.mrw;*.iiq"},
 }};
 
 using S = SizeControl;

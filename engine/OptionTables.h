@@ -26,13 +26,14 @@ struct FileMaskEntry {
     const char* Mask; // one or more wildcard patterns separated by ";"
 };
 
-inline constexpr int kFileMaskCount = 31;
+inline constexpr int kFileMaskCount = 32;
 inline constexpr int kFileMaskAllSupported = 0; // selected at start-up
 inline constexpr int kFileMaskAllFiles = 28;
-// Ours, appended: HEIC/HEIF, AVIF, JPEG XL and WebP; and every format the
-// codec reads (the command line's default).
+// Ours, appended: HEIC/HEIF, AVIF, JPEG XL and WebP; every format the codec
+// reads (the command line's default); the cameras' RAW files.
 inline constexpr int kFileMaskTodaysPhotos = 29;
 inline constexpr int kFileMaskAllReadable = 30;
+inline constexpr int kFileMaskCameraRaw = 31;
 
 // The file mask list in list order.
 const std::array<FileMaskEntry, kFileMaskCount>& FileMasks();

@@ -11,7 +11,7 @@ packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6
   libfreeimage-dev libtiff-dev libjpeg-dev
-  libheif-dev libjxl-dev liblcms2-dev zlib1g-dev
+  libheif-dev libjxl-dev liblcms2-dev libraw-dev zlib1g-dev
   libseccomp-dev
   libgtest-dev googletest
   help2man
@@ -23,6 +23,9 @@ packages=(
 # tests and the fuzzer's seeds start from; their decoders (and dwebp) read
 # back the WebP, AVIF and JPEG XL thumbnails in the tests.
 packages+=(libheif-examples libavif-bin libjxl-tools webp)
+# LibRaw's own dcraw_emu renders the test DNGs the camera RAW row is checked
+# against.
+packages+=(libraw-bin)
 # setpriv (util-linux) runs the read-only save cases as nobody under root.
 packages+=(util-linux)
 # GNU parallel runs shares of one folder side by side in the command line's

@@ -4,7 +4,8 @@
 # tests/data/fuzz-seeds/. The files are committed; run this again only to
 # change the set. Needs ImageMagick's convert and Python 3 (EXR is written
 # through FreeImage itself), and the encoders of libheif-examples,
-# libavif-bin and libjxl-tools for HEIC, AVIF and JPEG XL.
+# libavif-bin and libjxl-tools for HEIC, AVIF and JPEG XL, and a configured
+# build folder with the tests (BUILD_DIR, default build/) for the DNGs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=tests/data/fuzz-seeds
@@ -110,4 +111,10 @@ fi.FreeImage_Save(FIF_EXR, rgbf, (sys.argv[1] + "/tiny.exr").encode(), 0)
 fi.FreeImage_Unload(rgbf)
 fi.FreeImage_Unload(bitmap)
 PY
+# Camera RAW: DNGs from the tests' own writer (libtiff), built in the build
+# folder BUILD_DIR names (default build/).
+build=${BUILD_DIR:-build}
+cmake --build "$build" --target pixquill_dng_seeds >/dev/null
+QT_QPA_PLATFORM=offscreen "$build/tests/pixquill_dng_seeds" "$out"
+
 ls -l "$out" | awk 'NR > 1 { total += $5; n++ } END { print n " seeds, " total " bytes" }'

@@ -13,6 +13,7 @@
 #include "engine/WorkerSandbox.h"
 #include "tests/support/Folders.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/TestDng.h"
 
 namespace pixquill {
 namespace {
@@ -85,6 +86,14 @@ TEST_P(ShippedWorker, RunsUnderTheFilterWithoutNewPrivileges)
     WorkerProcess worker({QString::fromLatin1(GetParam()), {QStringLiteral("--decode-worker")}, 60}, WorkerJob{});
     const ImageResult probed = worker.Probe(f.Source + QStringLiteral("/a.png"));
     ASSERT_TRUE(probed.Written) << probed.Reason.toStdString();
+    // LibRaw renders a camera's raw data (on threads of its own) in there too.
+    test::DngRecipe recipe;
+    recipe.Picture = Solid();
+    QFile dng(f.Source + QStringLiteral("/b.dng"));
+    ASSERT_TRUE(dng.open(QIODevice::WriteOnly) && dng.write(test::MakeDng(recipe)) > 0);
+    dng.close();
+    const ImageResult raw = worker.Probe(dng.fileName());
+    EXPECT_TRUE(raw.Written) << raw.Reason.toStdString();
     QFile status(QStringLiteral("/proc/%1/status").arg(worker.ProcessId()));
     ASSERT_TRUE(status.open(QIODevice::ReadOnly));
     const QByteArray text = status.readAll();

@@ -11,17 +11,35 @@
 
 #include "codec/DecoderTable.h"
 #include "codec/InputSource.h"
+#include "tests/support/TestDng.h"
 #include "tests/support/TestImages.h"
 
 namespace pixquill {
 namespace {
 
-enum class Content { Jpeg, AdobeRgbJpeg, Png, Text };
+enum class Content { Jpeg, AdobeRgbJpeg, Png, Text, Dng, CameraTiff, ScannedTiff, Cr3Start, RafStart };
 
 QByteArray Bytes(Content content, int width = 40, int height = 30)
 {
-    if (content == Content::Text)
+    switch (content) {
+    case Content::Text:
         return QByteArray("plain words, no picture in them at all\n");
+    case Content::Dng:
+    {
+        test::DngRecipe recipe;
+        recipe.Picture = test::GradientImage(width, height);
+        return test::MakeDng(recipe);
+    }
+    case Content::CameraTiff:
+    case Content::ScannedTiff:
+        return test::MakeCameraTiff(test::GradientImage(width, height), content == Content::ScannedTiff);
+    case Content::Cr3Start: // an ISO-BMFF file type box of Canon's brand
+        return QByteArray("\0\0\0\x18" "ftypcrx \0\0\0\x01" "crx isom", 24) + QByteArray(1000, '\0');
+    case Content::RafStart:
+        return QByteArray("FUJIFILMCCD-RAW 0201FF383501") + QByteArray(1000, '\0');
+    default:
+        break;
+    }
     QImage image = test::GradientImage(width, height);
     if (content == Content::AdobeRgbJpeg)
         image.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
@@ -58,13 +76,23 @@ TEST_P(FindDecoderTest, ContentFirstThenExtension)
     }
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->Name, c.Row);
+    // A plain TIFF still reads as FreeImage reads it, a DNG as LibRaw does.
+    if (c.What == Content::CameraTiff || c.What == Content::ScannedTiff || c.What == Content::Dng) {
+        EXPECT_TRUE(row->Decode(source.Reader(), source.Size(), DecodeHints{}).Image);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FindDecoderTest,
     ::testing::Values(FindCase{Content::Jpeg, "png", "JPEG"}, FindCase{Content::Png, "jpg", "FreeImage"},
                       FindCase{Content::Text, "JPG", "JPEG"}, FindCase{Content::Text, "tga", "FreeImage"},
-                      FindCase{Content::Text, "xyz", nullptr}, FindCase{Content::Text, "", nullptr}));
+                      FindCase{Content::Text, "xyz", nullptr}, FindCase{Content::Text, "", nullptr},
+                      // Camera RAW by content where it can be told, a plain TIFF
+                      // with a camera's Make included; by name otherwise.
+                      FindCase{Content::Dng, "tif", "Camera RAW"}, FindCase{Content::CameraTiff, "nef", "FreeImage"},
+                      FindCase{Content::ScannedTiff, "tif", "FreeImage"},
+                      FindCase{Content::Cr3Start, "mov", "Camera RAW"}, FindCase{Content::RafStart, "", "Camera RAW"},
+                      FindCase{Content::Text, "NEF", "Camera RAW"}));
 
 TEST(ExtensionOf, WhatFollowsTheLastDotOfTheFileName)
 {

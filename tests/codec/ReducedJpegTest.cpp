@@ -95,6 +95,8 @@ TEST_P(ReadJpegHeaderTest, AgreesWithFreeImagesUprightDecode)
     ASSERT_TRUE(header.Ok);
     EXPECT_EQ(header.StoredWidth, c.Width);
     EXPECT_EQ(header.StoredHeight, c.Height);
+    // An orientation of 1 given is told from none given.
+    EXPECT_EQ(header.OrientationTagged, c.Kind != Layout::ExifWithoutOrientation);
     FIBITMAP* decoded = FreeImage_Load(FIF_JPEG, QFile::encodeName(path).constData(), JPEG_ACCURATE | JPEG_EXIFROTATE);
     ASSERT_NE(decoded, nullptr);
     EXPECT_EQ(header.Width, static_cast<int>(FreeImage_GetWidth(decoded)));

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <limits>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "codec/RawDecoder.h"
 #include "engine/OptionTables.h"
 #include "tests/support/QtPrinters.h"
 
@@ -51,6 +53,16 @@ TEST(FileMasks, AllReadableHoldsEveryOtherEntrysPatterns)
             EXPECT_TRUE(all.contains(pattern)) << pattern.toStdString() << " of entry " << i;
     }
     EXPECT_EQ(all.size(), QSet<QString>(all.begin(), all.end()).size()) << "a pattern twice";
+}
+
+// The Camera RAW entry names only what the camera RAW decoder takes by name.
+TEST(FileMasks, CameraRawListsTheRawDecodersExtensions)
+{
+    const std::span<const std::string_view> known = RawExtensions();
+    for (const QString& pattern : FileMaskAt(kFileMaskCameraRaw)->split(u';')) {
+        const std::string extension = pattern.mid(2).toStdString();
+        EXPECT_NE(std::find(known.begin(), known.end(), extension), known.end()) << pattern.toStdString();
+    }
 }
 
 TEST(FileMasks, AllSupportedIsNotTheUnionOfTheOthers)
@@ -103,7 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
                       MaskCase{"a.webp", kFileMaskAllSupported, false},
                       MaskCase{"a.avif", kFileMaskAllReadable, true},
                       MaskCase{"a.jpeg", kFileMaskAllReadable, true},
-                      MaskCase{"notes.txt", kFileMaskAllReadable, false}));
+                      MaskCase{"notes.txt", kFileMaskAllReadable, false},
+                      MaskCase{"DSC_0001.NEF", kFileMaskCameraRaw, true},
+                      MaskCase{"shot.dng", kFileMaskAllReadable, true},
+                      MaskCase{"shot.jpg", kFileMaskCameraRaw, false}));
 
 TEST(MaskMatching, WildcardsAndSeparators)
 {

@@ -5,6 +5,8 @@
 //
 // The output formats through a locked-down worker: BatchCli's EveryFormat.
 
+#include <tuple>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -21,6 +23,7 @@
 #include "tests/support/BrokenInputs.h"
 #include "tests/support/Folders.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/TestDng.h"
 #include "tests/support/TestImages.h"
 
 namespace pixquill {
@@ -30,6 +33,7 @@ struct InputSet {
     const char* Name;
     const char* DataFolder; // under tests/data; null: the broken inputs, made here
     bool Fast;
+    bool CameraRaw = false; // DNGs made here instead, each of which must be written
 };
 
 void PrintTo(const InputSet& set, std::ostream* os)
@@ -40,6 +44,23 @@ void PrintTo(const InputSet& set, std::ostream* os)
 // Fills the source folder; the names it holds.
 QStringList MakeInputs(const InputSet& set, const QString& source)
 {
+    if (set.CameraRaw) {
+        // LibRaw's three roads: the preview, the half-size and the full
+        // rendering of the raw data.
+        QStringList names;
+        for (const auto& [name, size, preview] : {std::tuple{"preview.dng", QSize(600, 400), QSize(300, 200)},
+                                                  std::tuple{"half.dng", QSize(600, 400), QSize()},
+                                                  std::tuple{"full.dng", QSize(150, 100), QSize(50, 33)}}) {
+            test::DngRecipe recipe;
+            recipe.Picture = test::GradientImage(size.width(), size.height());
+            recipe.Orientation = 6;
+            recipe.PreviewSize = preview;
+            QFile file(source + QLatin1Char('/') + QLatin1String(name));
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(test::MakeDng(recipe)) > 0);
+            names << QLatin1String(name);
+        }
+        return names;
+    }
     if (!set.DataFolder) {
         QStringList names;
         for (const test::BrokenInput& input : test::MakeBrokenInputs(source, test::BrokenInputs()))
@@ -88,6 +109,9 @@ TEST_P(SandboxedWorker, WritesTheSameBytesOrGivesTheSameReasonAsInProcess)
         const ImageResult inProcess = ProcessImage(name, here, picLoad, picThumb, listed);
         const ImageResult inWorker = worker.Process(name);
         ASSERT_EQ(inWorker.Written, inProcess.Written) << inWorker.Reason.toStdString();
+        if (GetParam().CameraRaw) {
+            EXPECT_TRUE(inWorker.Written) << inWorker.Reason.toStdString();
+        }
         // A worker adds what the libraries printed to the reason.
         EXPECT_TRUE(inWorker.Reason.startsWith(inProcess.Reason)) << inWorker.Reason.toStdString();
         EXPECT_EQ(inWorker.ThumbnailBytes, inProcess.ThumbnailBytes);
@@ -106,7 +130,8 @@ INSTANTIATE_TEST_SUITE_P(Inputs, SandboxedWorker,
                                            InputSet{"EveryFormatFast", "fuzz-seeds", true},
                                            InputSet{"FuzzFindings", "fuzz-regressions", false},
                                            InputSet{"RealFiles", "real", false},
-                                           InputSet{"Broken", nullptr, false}),
+                                           InputSet{"Broken", nullptr, false},
+                                           InputSet{"CameraRaw", nullptr, false, true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace

@@ -50,12 +50,8 @@ QByteArray WithExif(const QByteArray& jpeg, const QByteArray& tiff)
     return jpeg.left(2) + app1 + payload + jpeg.mid(2);
 }
 
-QByteArray JpegWithOrientation(const QImage& image, int orientation)
+QByteArray OrientationExif(int orientation)
 {
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
     // Little-endian TIFF header, one directory with one entry: Orientation
     // (0x0112), SHORT, count 1; no next directory.
     QByteArray tiff("II*\0\x08\0\0\0", 8);
@@ -64,7 +60,16 @@ QByteArray JpegWithOrientation(const QImage& image, int orientation)
     tiff.append(static_cast<char>(orientation));
     tiff.append("\0\0\0", 3);
     tiff.append("\0\0\0\0", 4);
-    return WithExif(jpeg, tiff);
+    return tiff;
+}
+
+QByteArray JpegWithOrientation(const QImage& image, int orientation)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    return WithExif(jpeg, OrientationExif(orientation));
 }
 
 QByteArray ReadFileBytes(const QString& path)

@@ -22,6 +22,9 @@ int ColourDistance(QRgb a, QRgb b);
 // the start-of-image marker.
 QByteArray WithExif(const QByteArray& jpeg, const QByteArray& tiff);
 
+// The TIFF bytes of an EXIF block whose only tag is the orientation.
+QByteArray OrientationExif(int orientation);
+
 // A JPEG of the image (quality 95) with an EXIF block whose only tag is the
 // orientation.
 QByteArray JpegWithOrientation(const QImage& image, int orientation);

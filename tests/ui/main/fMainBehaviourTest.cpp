@@ -80,7 +80,7 @@ TEST_F(fMainLoaded, ListsFilledInTableOrder)
     EXPECT_EQ(ComboTexts(m_window->ComboOutputFormat()), formats);
     EXPECT_EQ(ComboTexts(m_window->ComboResizeMethod()), modes);
     EXPECT_EQ(ComboTexts(m_window->comboResampleMethod()), filters);
-    EXPECT_EQ(m_window->ComboFilter()->count(), 31); // the design's 29 and our two after them
+    EXPECT_EQ(m_window->ComboFilter()->count(), 32); // the design's 29 and our three after them
     EXPECT_FALSE(m_window->ComboFilter()->isEditable());
     EXPECT_TRUE(m_window->ComboOutputFormat()->isEditable());
     EXPECT_TRUE(m_window->ComboResizeMethod()->isEditable());
