@@ -5,7 +5,8 @@
 # as phones store them), AVIF (aom at speed 8, quality 60, with the same
 # thumbnail) and JPEG XL (distance 1, pixels re-encoded rather than a JPEG
 # transcoded); and, in DIR/tagged, the 12 JPEGs with an Adobe RGB (1998)
-# profile assigned (the same pixels, so only the colour conversion differs)
+# profile written in (the same compressed data, so only the colour conversion
+# differs; needs exiftool, Debian's libimage-exiftool-perl)
 # beside their untagged originals. Reuses a complete set.
 set -euo pipefail
 here=$(dirname "$0")
@@ -35,8 +36,10 @@ for p in $originals; do
   case "$name" in
     *.jpg)
       cp "$p" "$dir/tagged/$base-untagged.jpg"
-      # No profile in the file: -profile assigns one, the pixels stay as they are.
-      "$im" "$p" -profile "$adobe" "$dir/tagged/$base-adobergb.jpg"
+      # The profile written into the file as it is (exiftool adds the APP2
+      # segment without decoding): the same compressed data, so the two differ
+      # in the colour conversion alone.
+      exiftool -q -q -o "$dir/tagged/$base-adobergb.jpg" "-icc_profile<=$adobe" "$p"
       ;;
   esac
 done
