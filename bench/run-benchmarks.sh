@@ -29,7 +29,7 @@ box=100
 
 # ------------------------------------------------------------------ packages
 packages=(cmake g++ pkg-config qt6-base-dev libfreeimage-dev libvips-tools imagemagick graphicsmagick
-  ukui-wallpapers mate-backgrounds xvfb x11-utils time python3)
+  ukui-wallpapers mate-backgrounds xvfb x11-utils time python3 libimage-exiftool-perl colord-data)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
