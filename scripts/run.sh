@@ -8,6 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Once configured, the build folder configures itself again when a
+# CMakeLists.txt changed; configuring it anew each time costs seconds.
+if [ ! -f build/Makefile ] && [ ! -f build/build.ninja ]; then
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
 cmake --build build -j"$jobs" --target pixquill
 exec ./build/ui/main/pixquill "$@"
