@@ -7,9 +7,12 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyle>
 
 #include "engine/FolderListing.h"
+#include "engine/OptionTables.h"
+#include "ui/main/EmptyListHint.h"
 
 namespace pixquill {
 
@@ -23,16 +26,29 @@ FileListBox::FileListBox(QWidget* parent)
 
 void FileListBox::Refresh()
 {
-    const Outcome<QStringList> listing = ReadFolderListing(m_path, m_pattern);
+    // One reading of the folder, every file in list order, serves the rows
+    // and, when none match, the hint; the mask is matched here, once a name,
+    // as the listing would have matched it.
+    const Outcome<QStringList> listing = ReadFolderListing(m_path, QStringLiteral("*.*"));
     m_problem = listing.Reason();
+    QStringList rows;
+    QStringList others;
+    if (listing) {
+        const CompiledMask mask(m_pattern);
+        rows.reserve(listing->size());
+        for (const QString& name : *listing)
+            (mask.Matches(name) ? rows : others).append(name);
+    }
+    // Only an empty list counts what the other entries would show.
+    m_hint = listing && rows.isEmpty() ? EmptyListHint(others, m_pattern) : QString();
     // Thousands of rows: fill without repainting per row.
     setUpdatesEnabled(false);
     clear();
-    if (listing)
-        addItems(*listing);
+    addItems(rows);
     FitRowsToNames();
     setUpdatesEnabled(true);
     setToolTip(m_problem);
+    viewport()->update();
 }
 
 void FileListBox::FitRowsToNames()
@@ -109,6 +125,21 @@ void FileListBox::mousePressEvent(QMouseEvent* event)
     // unselects the row with Ctrl still counts as a click on it.
     if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid())
         emit Click();
+}
+
+void FileListBox::paintEvent(QPaintEvent* event)
+{
+    QListWidget::paintEvent(event);
+    if (count() > 0 || m_hint.isEmpty())
+        return;
+    // Wrapped at the list's width, from the top, in the placeholder colour of
+    // a text box that is waiting for input.
+    QPainter painter(viewport());
+    painter.setFont(font());
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    const int margin = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 2;
+    painter.drawText(viewport()->rect().adjusted(margin, margin, -margin, -margin),
+                     Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, m_hint);
 }
 
 void FileListBox::keyPressEvent(QKeyEvent* event)

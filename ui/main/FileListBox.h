@@ -11,7 +11,10 @@ namespace pixquill {
 // order, with extended selection (click, Ctrl+click, Shift+click). Setting the
 // folder or the pattern does not re-read the folder; Refresh() does, and
 // leaves no row selected. A folder that cannot be listed gives an empty list
-// whose tooltip says why. GUI thread only.
+// whose tooltip says why; a folder read whose files the mask all leaves out
+// gives an empty list whose empty area says why in grey (the hint, painted
+// in the viewport: no row, so nothing can select, count or start it).
+// GUI thread only.
 class FileListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -31,6 +34,10 @@ public:
     // Why the last Refresh() listed nothing ("No such folder", "Not a
     // folder", "Cannot read this folder"); empty when the folder was read.
     QString Problem() const { return m_problem; }
+
+    // The line the empty area shows (EmptyListHint); empty when the last
+    // Refresh() listed rows or could not read the folder.
+    QString Hint() const { return m_hint; }
 
     // Bare file names in list order.
     QStringList Names() const;
@@ -53,6 +60,7 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     // Makes every name readable: the rows as wide as the widest name, and a
@@ -62,6 +70,7 @@ private:
     QString m_path;
     QString m_pattern = QStringLiteral("*.*");
     QString m_problem;
+    QString m_hint;
 };
 
 } // namespace pixquill

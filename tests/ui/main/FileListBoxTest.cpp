@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <QDir>
 #include <QCoreApplication>
 #include <QFile>
+#include <QImage>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include "engine/OptionTables.h"
 #include "tests/support/QtPrinters.h"
 #include "ui/main/FileListBox.h"
 
@@ -104,6 +108,78 @@ INSTANTIATE_TEST_SUITE_P(, FileListBoxLongNames,
                          ::testing::Values(LongNameCase{"Fits", 3, false}, LongNameCase{"Long", 60, true},
                                            LongNameCase{"VeryLong", 240, true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// What an empty list says in its empty area, by the folder's files and the
+// mask; a list with rows, or a folder that cannot be read, says nothing there.
+struct HintCase {
+    const char* name;
+    const char* files; // separated by blanks; "?" lists a folder that does not exist
+    int mask;                                 // entry of the mask list
+    int rows;
+    const char* hint;
+};
+
+void PrintTo(const HintCase& c, std::ostream* os) { *os << c.name; }
+
+class FileListBoxHint : public ::testing::TestWithParam<HintCase> {};
+
+// The text pixels drawn over the empty viewport's base colour.
+int PaintedPixels(FileListBox& list)
+{
+    const QImage shot = list.viewport()->grab().toImage();
+    const QRgb base = list.palette().color(QPalette::Base).rgb();
+    int painted = 0;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x)
+            painted += shot.pixel(x, y) != base;
+    }
+    return painted;
+}
+
+TEST_P(FileListBoxHint, SaysWhyTheListIsEmpty)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString folder = dir.path();
+    for (const QString& name : QString::fromUtf8(GetParam().files).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (name == QLatin1String("?"))
+            folder = dir.filePath(QStringLiteral("missing"));
+        else
+            Touch(dir.filePath(name));
+    }
+    FileListBox list;
+    list.resize(166, 162);
+    list.show();
+    list.SetPath(folder);
+    list.SetPattern(*FileMaskAt(GetParam().mask));
+    list.Refresh();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list.count(), GetParam().rows);
+    EXPECT_EQ(list.Hint(), QString::fromUtf8(GetParam().hint));
+    if (list.count() == 0) {
+        EXPECT_EQ(PaintedPixels(list) > 0, !list.Hint().isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , FileListBoxHint,
+    ::testing::Values(
+        HintCase{"HeicAndJpeg", "IMG_1.HEIC IMG_2.heic IMG_3.jpeg", kFileMaskAllSupported, 0,
+                 "No file here matches All Supported Formats \u2014 3 photos match All Readable Formats (HEIC, JPEG)"},
+        // A tie goes to the first of the appended entries.
+        HintCase{"OnlyHeic", "a.heic b.HEIF", kFileMaskAllSupported, 0,
+                 "No file here matches All Supported Formats \u2014 2 photos match Today's Photos (HEIC, HEIF)"},
+        HintCase{"OnePhoto", "one.webp notes.txt", 1, 0,
+                 "No file here matches Windows or OS2 BMP \u2014 1 photo matches Today's Photos (WebP)"},
+        HintCase{"ManyKinds", "a.heic b.avif c.jxl d.webp e.jpeg f.JPG", 1, 0,
+                 "No file here matches Windows or OS2 BMP \u2014 6 photos match All Readable Formats "
+                 "(JPEG, HEIC, AVIF, \u2026)"},
+        HintCase{"TextFiles", "notes.txt README data.csv .hidden.png", kFileMaskAllSupported, 0,
+                 "No images in this folder"},
+        HintCase{"EmptyFolder", "", kFileMaskAllFiles, 0, "No images in this folder"},
+        HintCase{"SomeRows", "a.png b.heic", kFileMaskAllSupported, 1, ""},
+        HintCase{"NoSuchFolder", "?", kFileMaskAllSupported, 0, ""}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace
 } // namespace pixquill

@@ -28,6 +28,7 @@
 #include "ui/main/fMain.h"
 #include "ui/main/mBrowseForFolder.h"
 #include "ui/main/mStartup.h"
+#include "ui/widgets/PictureButton.h"
 #include "ui/widgets/SurfaceWidget.h"
 
 namespace pixquill {
@@ -254,6 +255,36 @@ TEST_F(fMainSelect, SelectAllAndClearOnAnEmptyListKeepTheCheckBox)
         m_window->cmdselect_Click(1);
         EXPECT_EQ(m_window->chkPreview()->isChecked(), preview);
     }
+}
+
+// Phone photos under the start-up mask: the list's line is painted, not
+// listed. It fits the list whole; a click on it previews nothing, Select All
+// selects nothing and Start makes nothing.
+TEST_F(fMainSelect, HintIsNoRowAndFitsTheList)
+{
+    for (const char* name : {"IMG_0001.HEIC", "IMG_0002.HEIC", "IMG_0003.jpeg"})
+        Bytes(QString::fromUtf8(name), "x");
+    TypeSource(m_dir.path());
+    const QString destination = m_dir.filePath(QStringLiteral("thumbs"));
+    m_window->txtThumbDir()->setText(destination);
+    FileListBox* list = m_window->fbImages();
+    ASSERT_EQ(list->count(), 0);
+    ASSERT_FALSE(list->Hint().isEmpty());
+    const QRect room = list->viewport()->rect().adjusted(2, 2, -2, -2);
+    const QRect needed = list->fontMetrics().boundingRect(room, Qt::AlignHCenter | Qt::TextWordWrap, list->Hint());
+    EXPECT_LE(needed.width(), room.width());
+    EXPECT_LE(needed.height(), room.height());
+
+    m_window->chkPreview()->setChecked(true);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, room.center());
+    m_window->cmdselect_Click(0);
+    EXPECT_TRUE(list->SelectedNames().isEmpty());
+    QTest::mouseClick(m_window->cmdAction(0), Qt::LeftButton, {}, QPoint(4, 4));
+    EXPECT_EQ(m_window->lblCount()->text().replace(QLatin1Char('\n'), QLatin1Char(' ')),
+              QStringLiteral("Completed 0 of 0 images"));
+    EXPECT_TRUE(QDir(destination).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(m_loads, 0);
+    EXPECT_EQ(list->count(), 0);
 }
 
 TEST_F(fMainSelect, ReReadingEmptiesTheSelectionAndKeepsTheOldPreview)
