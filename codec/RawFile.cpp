@@ -33,13 +33,18 @@ public:
 
     int valid() override { return 1; }
 
+    // True once LibRaw asked for bytes beyond the end of the file.
+    bool ReadPastEnd() const { return m_readPastEnd; }
+
     int read(void* out, size_t size, size_t count) override
     {
         if (size == 0 || count == 0)
             return 0;
         count = std::min<size_t>(count, size_t(INT_MAX));
         const std::int64_t left = std::max<std::int64_t>(m_size - m_position, 0);
-        const std::int64_t wanted = count > size_t(left) / size ? left : std::int64_t(count * size);
+        const bool pastEnd = count > size_t(left) / size;
+        m_readPastEnd = m_readPastEnd || pastEnd;
+        const std::int64_t wanted = pastEnd ? left : std::int64_t(count * size);
         return int(Copy(static_cast<unsigned char*>(out), wanted) / std::int64_t(size));
     }
 
@@ -163,6 +168,7 @@ private:
     const ByteReader& m_read;
     std::int64_t m_size;
     std::int64_t m_position = 0;
+    bool m_readPastEnd = false;
     std::vector<unsigned char> m_window;
     std::int64_t m_windowStart = 0;
     std::int64_t m_windowFilled = 0;
@@ -246,8 +252,11 @@ bool RawFile::Check(int status)
         return false;
     if (status == LIBRAW_SUCCESS && !m_state->Said.DataError)
         return true;
+    // LibRaw says "Input/output error" for a file that ends early, too.
+    const bool cut = status == LIBRAW_IO_ERROR && m_state->Stream.ReadPastEnd();
     const QString words = !m_state->Said.First.isEmpty() ? m_state->Said.First
-                                                          : QString::fromUtf8(libraw_strerror(status));
+                          : cut ? QStringLiteral("the file ends before its data do")
+                                : QString::fromUtf8(libraw_strerror(status));
     m_error = QStringLiteral("cannot decode the image (") + words + QLatin1Char(')');
     return false;
 }

@@ -309,6 +309,8 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "cannot decode the image ("},
         BrokenCase{"CutInItsDirectories", [] { return PlainDng().left(300000); }, "cannot decode the image ("},
+        BrokenCase{"CutAtItsStart", [] { return PlainDng().left(6); },
+                   "cannot decode the image (the file ends before its data do)"},
         BrokenCase{"NotARawFile", [] { return QByteArray(4096, 'x'); },
                    "cannot decode the image (Unsupported file format or not RAW file)"},
         BrokenCase{"DeclaresTooManyPixels",
