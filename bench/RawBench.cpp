@@ -105,22 +105,6 @@ std::array<double, 3> Means(FIBITMAP* bitmap)
     return sums;
 }
 
-std::array<double, 3> Means(const QImage& image)
-{
-    std::array<double, 3> sums{};
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb c = image.pixel(x, y);
-            sums[0] += qRed(c);
-            sums[1] += qGreen(c);
-            sums[2] += qBlue(c);
-        }
-    }
-    for (double& sum : sums)
-        sum /= 255.0 * image.width() * image.height();
-    return sums;
-}
-
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -234,7 +218,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     const auto ours = Means(decoded.Image.get());
-    const auto theirs = Means(reference);
+    const auto theirs = test::ChannelMeans(reference);
     double worst = 0;
     for (std::size_t c = 0; c < 3; ++c)
         worst = std::max(worst, std::abs(ours[c] - theirs[c]));

@@ -62,23 +62,6 @@ Decoded Decode(const QByteArray& file, int thumbWidth, int thumbHeight)
     return out;
 }
 
-// The mean of each channel, 0 to 1.
-std::array<double, 3> Means(const QImage& image)
-{
-    std::array<double, 3> sums{};
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb c = image.pixel(x, y);
-            sums[0] += qRed(c);
-            sums[1] += qGreen(c);
-            sums[2] += qBlue(c);
-        }
-    }
-    for (double& sum : sums)
-        sum /= 255.0 * image.width() * image.height();
-    return sums;
-}
-
 // LibRaw's own rendering with the camera's white balance (Debian's
 // libraw-bin), read back from the PPM it writes; null when it failed.
 QImage DcrawEmuRendering(const QByteArray& file)
@@ -214,8 +197,8 @@ TEST_P(RawPicture, PreviewOrRenderingAsTheThumbnailNeeds)
         << "dcraw_emu (libraw-bin) is missing: scripts/install-deps.sh installs it";
     const QImage reference = DcrawEmuRendering(file);
     ASSERT_EQ(reference.size(), QSize(400, 600));
-    const auto ours = Means(picture);
-    const auto theirs = Means(reference);
+    const auto ours = test::ChannelMeans(picture);
+    const auto theirs = test::ChannelMeans(reference);
     for (int channel = 0; channel < 3; ++channel)
         EXPECT_NEAR(ours[std::size_t(channel)], theirs[std::size_t(channel)], 0.06) << "channel " << channel;
     // Upright: the gradient's red grows to the right, its green downwards.

@@ -218,4 +218,20 @@ QByteArray MakeDng(const DngRecipe& recipe)
     return ok ? ReadFileBytes(path) : QByteArray();
 }
 
+std::array<double, 3> ChannelMeans(const QImage& image)
+{
+    std::array<double, 3> sums{};
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            sums[0] += qRed(c);
+            sums[1] += qGreen(c);
+            sums[2] += qBlue(c);
+        }
+    }
+    for (double& sum : sums)
+        sum /= 255.0 * image.width() * image.height();
+    return sums;
+}
+
 } // namespace pixquill::test

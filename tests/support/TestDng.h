@@ -4,6 +4,8 @@
 // first directory (NewSubFileType 1) and the sensor's 16-bit RGGB mosaic in
 // a sub-directory (NewSubFileType 0), with the tags LibRaw renders it by.
 
+#include <array>
+
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
@@ -37,5 +39,8 @@ QByteArray MakeCameraTiff(const QImage& image, bool scannedGrey = false);
 // The picture turned back by an EXIF orientation: what a camera stores for
 // a scene that is shown upright once the orientation is applied.
 QImage StoredAs(const QImage& upright, int orientation);
+
+// The mean of each colour channel of a picture, 0 to 1: red, green, blue.
+std::array<double, 3> ChannelMeans(const QImage& image);
 
 } // namespace pixquill::test
