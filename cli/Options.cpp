@@ -12,7 +12,7 @@
 
 #include "codec/OutputFormats.h"
 #include "engine/OptionTables.h"
-#include "engine/ParallelBatch.h"
+#include "engine/BatchEngine.h"
 
 namespace pixquill {
 

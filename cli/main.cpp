@@ -14,10 +14,10 @@
 #include "cli/DecodeWorkerProgram.h"
 #include "cli/JsonLinesReport.h"
 #include "cli/Options.h"
+#include "engine/BatchEngine.h"
 #include "engine/BatchRules.h"
 #include "engine/DecodeWorker.h"
 #include "engine/ImageNames.h"
-#include "engine/ParallelBatch.h"
 #include "engine/WorkerSandbox.h"
 
 using namespace pixquill;
@@ -161,35 +161,38 @@ void ReportListing(const BatchOptions& options)
 
 // Runs the batch the options describe, reporting as it goes, and gives the
 // exit status.
-int RunBatch(const BatchOptions& options, JsonLinesReport& report)
+int RunAndReport(const BatchOptions& options, JsonLinesReport& report)
 {
     ReportListing(options);
-    ParallelBatchOptions batchOptions;
+    BatchPlan plan;
+    plan.Names = options.Names;
+    plan.Jobs = options.Jobs;
     // Each worker thread feeds a copy of this program started as a decode
     // worker, so that a crash or an endless loop inside FreeImage costs only
     // the file in hand. The workers ignore the terminal's Ctrl+C: this
     // process decides when they end.
     if (!options.InProcess) {
-        batchOptions.Workers = DecodeWorkerProgram();
-        batchOptions.Workers.TimeoutSeconds = options.TimeoutSeconds;
-        batchOptions.Workers.IgnoreInterrupts = true;
+        plan.Workers = DecodeWorkerProgram();
+        plan.Workers.TimeoutSeconds = options.TimeoutSeconds;
+        plan.Workers.IgnoreInterrupts = true;
     }
-    batchOptions.SkipUpToDate = options.SkipUpToDate;
-    batchOptions.Stop = &g_stop;
-    batchOptions.StopNow = &g_stopNow;
+    plan.SkipUpToDate = options.SkipUpToDate;
+    // Ctrl+C finishes the images in hand, as documented; a second one ends
+    // the run at once.
+    plan.Stop = &g_stop;
+    plan.StopFinishesStarted = true;
+    plan.StopNow = &g_stopNow;
     CatchStopSignals();
 
     const int total = static_cast<int>(options.Names.size());
     ProgressPrinter printer(options.Quiet);
-    const ParallelBatchResult batch = RunParallelBatch(
-        options.Names, options.Settings, options.Jobs,
-        [&](const ImageResult& result, int done, int all) {
-            report.Add(result, BuildImageNames(result.Name, options.Settings).SourcePath);
-            if (!result.Written && !result.UpToDate)
-                printer.Failure(result);
-            printer.Show(done, all);
-        },
-        batchOptions);
+    const SettingsSnapshot settings(options.Settings);
+    const BatchReport batch = RunBatch(plan, settings, [&](const ImageResult& result, int done, int all) {
+        report.Add(result, BuildImageNames(result.Name, options.Settings).SourcePath);
+        if (!result.Written && !result.UpToDate)
+            printer.Failure(result);
+        printer.Show(done, all);
+    });
     printer.EndLine();
     if (batch.WorkersEndedBadly > 0)
         PrintLine(stderr, QStringLiteral("pixquill-batch: %1 decode worker(s) did not end cleanly")
@@ -256,5 +259,5 @@ int main(int argc, char* argv[])
             return kExitSomeNotWritten;
         }
     }
-    return RunBatch(*options, report);
+    return RunAndReport(*options, report);
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include <unistd.h>
 
@@ -61,29 +62,83 @@ bool AtomicSave::Begin(const QString& prefix, QString& why)
     return false;
 }
 
-bool AtomicSave::Commit(QString& why)
+PendingRename AtomicSave::Keep(QString& why)
 {
     m_temporary.close();
-    if (m_temporary.error() != QFileDevice::NoError) {
+    if (m_temporary.error() != QFileDevice::NoError || m_handed || m_temporary.fileName().isEmpty()) {
         why = QStringLiteral("cannot write the file (") + m_temporary.errorString() + QLatin1Char(')');
         Discard();
-        return false;
+        return {};
     }
+    PendingRename pending(m_temporary.fileName(), m_target.absoluteFilePath());
+    m_temporary.setFileName(QString()); // the pending rename owns it now
+    return pending;
+}
+
+bool AtomicSave::Commit(QString& why)
+{
     if (m_handed) {
-        m_handed = false; // the batch renames it
-        return true;
+        m_temporary.close();
+        const bool written = m_temporary.error() == QFileDevice::NoError;
+        if (!written)
+            why = QStringLiteral("cannot write the file (") + m_temporary.errorString() + QLatin1Char(')');
+        Discard();
+        return written; // the batch renames it
+    }
+    PendingRename pending = Keep(why);
+    return pending.IsSet() && pending.Commit(why);
+}
+
+PendingRename::PendingRename(QString temporary, QString target)
+    : m_temporary(std::move(temporary)), m_target(std::move(target))
+{
+}
+
+PendingRename::~PendingRename()
+{
+    Discard();
+}
+
+PendingRename::PendingRename(PendingRename&& other) noexcept
+    : m_temporary(std::exchange(other.m_temporary, QString())), m_target(std::move(other.m_target))
+{
+}
+
+PendingRename& PendingRename::operator=(PendingRename&& other) noexcept
+{
+    if (this != &other) {
+        Discard();
+        m_temporary = std::exchange(other.m_temporary, QString());
+        m_target = std::move(other.m_target);
+    }
+    return *this;
+}
+
+bool PendingRename::Commit(QString& why)
+{
+    if (!IsSet()) {
+        why = QStringLiteral("cannot write the file");
+        return false;
     }
     // POSIX rename replaces an existing target in one step; a folder of that
     // name or a name too long for the folder is refused here.
-    const QByteArray from = QFile::encodeName(m_temporary.fileName());
-    const QByteArray to = QFile::encodeName(m_target.absoluteFilePath());
+    const QByteArray from = QFile::encodeName(m_temporary);
+    const QByteArray to = QFile::encodeName(m_target);
     if (std::rename(from.constData(), to.constData()) != 0) {
         why = QStringLiteral("cannot write the file (") + SystemError(errno) + QLatin1Char(')');
         Discard();
         return false;
     }
-    m_temporary.setFileName(QString()); // in place: nothing left to remove
+    m_temporary.clear(); // in place: nothing left to remove
     return true;
+}
+
+void PendingRename::Discard()
+{
+    if (m_temporary.isEmpty())
+        return;
+    QFile::remove(m_temporary);
+    m_temporary.clear();
 }
 
 void AtomicSave::Discard()

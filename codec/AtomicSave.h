@@ -16,6 +16,33 @@
 
 namespace pixquill {
 
+// A temporary file written in full and closed, waiting to be renamed over its
+// target: a batch that makes images ahead puts each in place only at its turn.
+// Removed unless committed. Movable, and usable from any one thread at a time.
+class PendingRename {
+public:
+    PendingRename() = default;
+    PendingRename(QString temporary, QString target);
+    ~PendingRename();
+    PendingRename(PendingRename&& other) noexcept;
+    PendingRename& operator=(PendingRename&& other) noexcept;
+    PendingRename(const PendingRename&) = delete;
+    PendingRename& operator=(const PendingRename&) = delete;
+
+    bool IsSet() const { return !m_temporary.isEmpty(); }
+    const QString& Temporary() const { return m_temporary; }
+
+    // Renames the temporary file over the target. False with the reason in
+    // `why` ("cannot write the file (...)"), the temporary file removed.
+    bool Commit(QString& why);
+    // Removes the temporary file; the target stays as it was.
+    void Discard();
+
+private:
+    QString m_temporary;
+    QString m_target;
+};
+
 class AtomicSave {
 public:
     explicit AtomicSave(const QString& target);
@@ -37,6 +64,12 @@ public:
     // the reason in `why` ("cannot write the file (...)"), the temporary
     // file removed.
     bool Commit(QString& why);
+
+    // Closes the temporary file and hands it out unrenamed, for a rename at
+    // the caller's turn. An empty one with the reason in `why` when the file
+    // could not be written (the temporary file removed). Not for a file
+    // handed over, whose rename is the batch's already.
+    PendingRename Keep(QString& why);
 
     // Removes the temporary file; the target stays as it was. A temporary
     // file handed over is only closed: the batch removes it.

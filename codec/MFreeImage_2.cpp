@@ -358,7 +358,8 @@ void RefuseFurtherSaves()
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason, int quality)
+int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason, int quality,
+                  PendingRename* kept)
 {
     if (reason)
         reason->clear();
@@ -404,8 +405,13 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
                     QStringLiteral("cannot write the file (") + SystemError(stream.Error()) + QLatin1Char(')'));
     if (!encoded)
         return Fail(reason, kSaveFailed, messages.Explain(QStringLiteral("cannot write the file")));
-    if (!save.Commit(why))
+    if (kept) {
+        *kept = save.Keep(why);
+        if (!kept->IsSet())
+            return Fail(reason, kSaveFailed, why);
+    } else if (!save.Commit(why)) {
         return Fail(reason, kSaveFailed, why);
+    }
     return kSaveWritten;
 }
 

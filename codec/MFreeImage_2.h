@@ -17,6 +17,8 @@ struct FIBITMAP;
 
 namespace pixquill {
 
+class PendingRename;
+
 class Surface;
 
 struct BitmapDeleter {
@@ -148,9 +150,11 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb);
 // long) the reason ends with its own words: "cannot write the file (File too
 // large)". quality 1..100 is the encoder quality of the lossy formats (JPEG,
 // WebP, AVIF, JPEG XL); any other value gives the format's default
-// (OutputFormats), and the other formats ignore it.
+// (OutputFormats), and the other formats ignore it. Given `kept`, the file
+// written in full is not renamed but handed out there, for the caller to put
+// in place at its turn (the status is kSaveWritten all the same).
 int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr,
-                  int quality = 0);
+                  int quality = 0, PendingRename* kept = nullptr);
 
 // For a process about to end at once with saves still running on other
 // threads: every SaveThumbnail that starts from now on fails ("saving was

@@ -102,4 +102,14 @@ QString StoppedCaption(int handled, int total, int written, int upToDate)
     return caption + QLatin1Char(')');
 }
 
+QString FailureReport(const std::vector<ImageResult>& results)
+{
+    QStringList lines;
+    for (const ImageResult& result : results) {
+        if (!result.Written)
+            lines.append(result.Name + QStringLiteral(": ") + result.Reason);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 } // namespace pixquill

@@ -6,6 +6,8 @@
 // images with the captions that report it. Pure functions of the settings
 // and the file system: safe from any thread.
 
+#include <vector>
+
 #include <QSet>
 #include <QString>
 
@@ -58,6 +60,9 @@ struct BatchTally {
     QString CompletionCaption(int total) const;
     QString StoppedCaption(int total) const;
 };
+
+// "NAME: reason" for every image of results not written, one per line.
+QString FailureReport(const std::vector<ImageResult>& results);
 
 // "Completed W of N images", with " (F failed)" when some were not written.
 // Images skipped as up to date are neither: " (U up to date)", or

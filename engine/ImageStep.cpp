@@ -7,7 +7,9 @@ namespace pixquill {
 ImageStep::ImageStep(Surface& picLoad, Surface& picThumb, RenderOps& ops)
     : m_local([&picLoad, &picThumb, &ops](const QString& name, const JobSettings& settings,
                                           const QSet<QString>& listedNames) {
-          return ProcessImage(name, settings, picLoad, picThumb, listedNames, ops);
+          MadeImage made;
+          made.Result = ProcessImage(name, settings, picLoad, picThumb, listedNames, ops, &made.Output);
+          return made;
       })
 {
 }
@@ -39,24 +41,12 @@ void ImageStep::BeginRun(QSet<QString> listedNames)
         m_worker->SetListedNames(m_listedNames);
 }
 
-ImageResult ImageStep::Process(const QString& name, const JobSettings& settings)
+MadeImage ImageStep::Make(const QString& name, const JobSettings& settings)
 {
     if (!m_worker)
         return m_local(name, settings, m_listedNames);
     m_worker->SetSettings(settings);
-    return m_worker->Process(name);
-}
-
-LoadResult ImageStep::Load(const QString& path, Surface& into)
-{
-    if (!m_worker)
-        return LoadImageToSurface(path, into);
-    LookedPicture looked = m_worker->Look(path);
-    if (!looked.Result.Written)
-        return LoadResult{false, looked.Result.Reason};
-    if (!into.AdoptImage(std::move(looked.Picture)))
-        return LoadResult{false, QStringLiteral("out of memory")};
-    return LoadResult{true, QString()};
+    return m_worker->Make(name);
 }
 
 LookedPicture ImageStep::Look(const QString& path, Surface& scratch, const WorkerProcess::GlanceHandler& onGlance)

@@ -31,8 +31,8 @@ class Surface;
 class ImageStep {
 public:
     // How an image is made in this process.
-    using LocalStep = std::function<ImageResult(const QString& name, const JobSettings& settings,
-                                                const QSet<QString>& listedNames)>;
+    using LocalStep = std::function<MadeImage(const QString& name, const JobSettings& settings,
+                                              const QSet<QString>& listedNames)>;
 
     // Makes the images with ProcessImage on picLoad and picThumb, which must
     // outlive the step.
@@ -57,13 +57,9 @@ public:
     // (in the source folder). Kept for the whole run.
     void BeginRun(QSet<QString> listedNames);
 
-    // One image under the settings as they are now.
-    ImageResult Process(const QString& name, const JobSettings& settings);
-
-    // Loads the file at path into the surface: with a worker, the worker's
-    // picture, when it loaded the file without crashing or hanging (its
-    // reason otherwise, and the surface untouched).
-    LoadResult Load(const QString& path, Surface& into);
+    // One image under the settings given, its file kept under its temporary
+    // name for CommitImage.
+    MadeImage Make(const QString& name, const JobSettings& settings);
 
     // The picture of the file at path, decoded by the worker, or without a
     // worker by LoadImageToSurface into scratch here. SourceWidth and

@@ -1,8 +1,10 @@
 #pragma once
 
 // The settings of a thumbnail job as the window's controls hold them, and the
-// small interface through which a batch reads them for every image, so that
-// a change made during a run takes effect from the next image on.
+// snapshot of them a run reads, so that a change made during a run takes
+// effect from the next image on.
+
+#include <mutex>
 
 #include <QString>
 
@@ -30,24 +32,39 @@ struct JobSettings {
     friend bool operator==(const JobSettings&, const JobSettings&) = default;
 };
 
-// Read once at Start and once before every image. A window implements it over
-// its live controls; tests and the command line over plain values. Called on
-// the thread that runs the batch.
-class BatchSettings {
+// The settings a run reads, shared between the thread that changes them (a
+// window's, whenever a control changes) and the run's thread. Each change
+// that alters them bumps the version, so a run can tell in one comparison
+// whether an image made ahead was made with the settings of its turn. Safe
+// from any thread.
+class SettingsSnapshot {
 public:
-    virtual ~BatchSettings() = default;
-    virtual JobSettings ReadJobSettings() = 0;
-};
+    struct Versioned {
+        JobSettings Settings;
+        quint64 Version = 0;
+    };
 
-// Settings that only change when someone assigns new ones.
-class FixedBatchSettings : public BatchSettings {
-public:
-    explicit FixedBatchSettings(JobSettings settings = {}) : m_settings(std::move(settings)) {}
-    JobSettings ReadJobSettings() override { return m_settings; }
-    JobSettings& Settings() { return m_settings; }
+    explicit SettingsSnapshot(JobSettings settings = {}) : m_current{std::move(settings), 0} {}
+
+    // Replaces the settings; the version moves on only when they differ.
+    void Set(const JobSettings& settings)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (settings == m_current.Settings)
+            return;
+        m_current.Settings = settings;
+        ++m_current.Version;
+    }
+
+    Versioned Current() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_current;
+    }
 
 private:
-    JobSettings m_settings;
+    mutable std::mutex m_mutex;
+    Versioned m_current;
 };
 
 } // namespace pixquill

@@ -26,7 +26,8 @@ bool ModeUsesHeight(int mode)
 } // namespace
 
 ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surface& picLoad,
-                         Surface& picThumb, const QSet<QString>& listedNames, RenderOps& ops)
+                         Surface& picThumb, const QSet<QString>& listedNames, RenderOps& ops,
+                         PendingRename* kept)
 {
     QElapsedTimer clock;
     clock.start();
@@ -63,8 +64,8 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
         h = *height;
     }
 
-    if (const Outcome<> kept = CheckReplacesNoSource(names, settings, listedNames); !kept)
-        return refuse(kept.Reason());
+    if (const Outcome<> spared = CheckReplacesNoSource(names, settings, listedNames); !spared)
+        return refuse(spared.Reason());
 
     // The previous image's drawing ran through Qt; decoding runs through
     // FreeImage and our own row copies.
@@ -115,14 +116,28 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     QString saveReason;
     ClearUpperVectorState();
     const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason,
-                                     settings.Quality);
+                                     settings.Quality, kept);
     if (status != kSaveWritten)
         return refuse(saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)
                                            : saveReason);
     result.Written = true;
-    result.ThumbnailBytes = QFileInfo(names.OutputPath).size();
+    result.ThumbnailBytes = QFileInfo(kept ? kept->Temporary() : names.OutputPath).size();
     result.Milliseconds = clock.elapsed();
     return result;
+}
+
+ImageResult CommitImage(MadeImage made)
+{
+    ImageResult& result = made.Result;
+    if (!result.Written || !made.Output.IsSet())
+        return std::move(result);
+    QString why;
+    if (!made.Output.Commit(why)) {
+        result.Written = false;
+        result.Reason = why;
+        result.ThumbnailBytes = -1;
+    }
+    return std::move(result);
 }
 
 } // namespace pixquill

@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 
+#include "codec/AtomicSave.h"
 #include "engine/ImageNames.h"
 #include "engine/JobSettings.h"
 #include "engine/RenderThumbnail.h"
@@ -44,6 +45,18 @@ struct ImageResult {
     friend bool operator==(const ImageResult&, const ImageResult&) = default;
 };
 
+// An image made and not yet put in place: Written in its result means its
+// file is complete under a temporary name, which Output renames over the
+// output at the image's turn (CommitImage) or removes when dropped.
+struct MadeImage {
+    ImageResult Result;
+    PendingRename Output;
+};
+
+// Puts a made image's file in place and gives its final result: unwritten,
+// with the rename's reason, when the rename fails.
+ImageResult CommitImage(MadeImage made);
+
 // Loads the image into picLoad, renders it into picThumb and saves it.
 // Nothing is written (and the reason says why) when: there is no destination
 // folder or output format; a size the resize mode uses is not a number; the
@@ -51,9 +64,10 @@ struct ImageResult {
 // batch (listedNames, in the source folder); the image cannot be loaded (the
 // previous image is never rendered in its place); a thumbnail side comes out
 // below 1; or the save fails. Touches only the surfaces passed in, so workers
-// with surfaces of their own can run it in parallel.
+// with surfaces of their own can run it in parallel. Given `kept`, the file is
+// written under its temporary name and left there, in *kept, unrenamed.
 ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surface& picLoad,
                          Surface& picThumb, const QSet<QString>& listedNames = {},
-                         RenderOps& ops = RenderOps::Default());
+                         RenderOps& ops = RenderOps::Default(), PendingRename* kept = nullptr);
 
 } // namespace pixquill

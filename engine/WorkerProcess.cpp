@@ -170,7 +170,7 @@ void WorkerProcess::Bury(const QString& outputPath)
         QFile::remove(folder.filePath(name));
 }
 
-ImageResult WorkerProcess::Process(const QString& name)
+MadeImage WorkerProcess::Make(const QString& name)
 {
     const ImageNames names = BuildImageNames(name, m_job.Settings);
     ImageResult failed{name, names.OutputPath, false, {}};
@@ -190,21 +190,23 @@ ImageResult WorkerProcess::Process(const QString& name)
             handover.OutputFd = save->Descriptor();
     }
 
-    ImageResult result = Exchange(WorkerMessage::Image, name, handover, std::move(failed));
+    MadeImage made{Exchange(WorkerMessage::Image, name, handover, std::move(failed)), {}};
+    ImageResult& result = made.Result;
     if (result.Written) {
         // The worker wrote the temporary file in full; putting it in place is
-        // this side's, and a refusal here (a folder of the output's name)
-        // fails the image as it would have failed in the worker.
+        // this side's, at the image's turn (CommitImage).
         QString why;
-        if (!save || !save->Commit(why)) {
+        if (save)
+            made.Output = save->Keep(why);
+        if (!made.Output.IsSet()) {
             result.Written = false;
             result.Reason = save ? why : QStringLiteral("could not be written");
             result.ThumbnailBytes = -1;
         } else {
-            result.ThumbnailBytes = QFileInfo(names.OutputPath).size();
+            result.ThumbnailBytes = QFileInfo(made.Output.Temporary()).size();
         }
     }
-    return result; // a temporary file not put in place is removed with save
+    return made; // a temporary file not kept is removed with save
 }
 
 ImageResult WorkerProcess::Probe(const QString& path)

@@ -64,12 +64,13 @@ public:
     WorkerProcess& operator=(const WorkerProcess&) = delete;
 
     // The worker's result for the image, exactly as ProcessImage in this
-    // process would give it; or, when the worker dies (or garbles its reply)
+    // process would give it, its file kept under its temporary name for
+    // CommitImage; or, when the worker dies (or garbles its reply)
     // on it, an unwritten result with kDecoderCrashed; one that takes longer
     // than the command's timeout is stopped (DecoderHungReason). A worker that
     // cannot be started gives kDecoderNotStarted. Every call after a death
     // starts a new worker, so one bad file costs only itself.
-    ImageResult Process(const QString& name);
+    MadeImage Make(const QString& name);
 
     // Loads the file at path in the worker and throws the image away: whether
     // this process can load it without the decoder crashing or hanging.

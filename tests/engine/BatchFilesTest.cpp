@@ -1,5 +1,6 @@
 // Whole runs on image files drawn by the test, through the real codec.
 
+#include <atomic>
 #include <ostream>
 
 #include <QDir>
@@ -10,9 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "codec/Surface.h"
-#include "engine/BatchRun.h"
+#include "engine/BatchEngine.h"
 #include "engine/ProcessImage.h"
 #include "tests/support/Folders.h"
+#include "tests/support/HeldImages.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
 
@@ -37,17 +39,22 @@ JobSettings SettingsFor(const Folders& f)
 }
 
 struct Runner {
-    Surface PicLoad;
-    Surface PicThumb;
-    FixedBatchSettings Settings;
-    BatchCallbacks Callbacks;
-    std::unique_ptr<BatchRun> Run;
+    SettingsSnapshot Settings;
+    BatchPlan Plan;
+    BatchReport Report;
 
-    explicit Runner(JobSettings settings) : Settings(std::move(settings)) {}
-    BatchOutcome Start(const QStringList& names)
+    explicit Runner(const JobSettings& settings) : Settings(settings) {}
+    BatchReport& Start(const QStringList& names, const CommitHandler& committed = {})
     {
-        Run = std::make_unique<BatchRun>(Settings, std::make_shared<ImageStep>(PicLoad, PicThumb), Callbacks);
-        return Run->Start(names);
+        EXPECT_TRUE(PrepareDestination(Settings.Current().Settings));
+        Plan.Names = names;
+        Report = RunBatch(Plan, Settings, committed);
+        return Report;
+    }
+    QString Caption() const
+    {
+        const int total = static_cast<int>(Plan.Names.size());
+        return Report.Stopped ? Report.Tally.StoppedCaption(total) : Report.Tally.CompletionCaption(total);
     }
 };
 
@@ -58,7 +65,7 @@ TEST(BatchFiles, HolidayPhotoBecomesAPngNamedByItsFirstPart)
     JobSettings settings = SettingsFor(f);
     settings.OutputFormat = 4;
     Runner r(settings);
-    EXPECT_EQ(r.Start({"holiday.photo.jpg"}), BatchOutcome::Completed);
+    EXPECT_FALSE(r.Start({"holiday.photo.jpg"}).Stopped);
     EXPECT_EQ(f.Written(), QStringList({"_THholiday.png"}));
     const QImage thumb(f.Destination + "/_THholiday.png");
     EXPECT_EQ(thumb.size(), QSize(100, 75));
@@ -75,11 +82,13 @@ TEST(BatchFiles, UndecodableFileAmongGoodOnesIsSkippedAndNamed)
     f.Draw("d.png", test::GradientImage(64, 64));
     f.Draw("e.png", test::QuadrantImage(300, 10));
     Runner r(SettingsFor(f));
-    EXPECT_EQ(r.Start({"a.png", "b.png", "c.png", "d.png", "e.png"}), BatchOutcome::Completed);
-    EXPECT_EQ(r.Run->Caption(), QString("Completed 4 of 5 images (1 failed)"));
+    r.Plan.Jobs = 3;
+    r.Start({"a.png", "b.png", "c.png", "d.png", "e.png"});
+    EXPECT_EQ(r.Caption(), QString("Completed 4 of 5 images (1 failed)"));
     EXPECT_EQ(f.Written(), QStringList({"_THa.jpg", "_THb.jpg", "_THd.jpg", "_THe.jpg"}));
-    EXPECT_TRUE(r.Run->FailureReport().startsWith("c.png: ")) << r.Run->FailureReport().toStdString();
-    EXPECT_GT(r.Run->FailureReport().size(), QString("c.png: ").size());
+    const QString report = FailureReport(r.Report.Results);
+    EXPECT_TRUE(report.startsWith("c.png: ")) << report.toStdString();
+    EXPECT_GT(report.size(), QString("c.png: ").size());
 }
 
 TEST(BatchFiles, FailedLoadNeverRendersThePreviousImage)
@@ -92,49 +101,62 @@ TEST(BatchFiles, FailedLoadNeverRendersThePreviousImage)
     EXPECT_EQ(f.Written(), QStringList({"_THfirst.jpg"}));
 }
 
-TEST(BatchFiles, StopDuringTheSecondOfFiveLeavesTwoFiles)
+// Five images, four made at once: images 3 and 4 are made ahead while image
+// 2 is in hand, and what happens while image 2 is in hand (after image 1 is
+// committed) is what the table's case does.
+struct AheadCase {
+    const char* What;
+    bool Stop;      // Stop pressed, else the prefix changed
+    QStringList Files; // in the destination, hidden ones included
+};
+
+std::ostream& operator<<(std::ostream& os, const AheadCase& c)
 {
+    return os << c.What;
+}
+
+class MadeAhead : public ::testing::TestWithParam<AheadCase> {};
+
+TEST_P(MadeAhead, WhatHappensDuringImageTwoAppliesFromImageThree)
+{
+    const AheadCase& c = GetParam();
     Folders f;
     QStringList names;
     for (int i = 1; i <= 5; ++i) {
         names.append(QStringLiteral("p%1.png").arg(i));
         f.Draw(names.back(), test::GradientImage(60 + i, 40));
     }
-    Runner r(SettingsFor(f));
-    // Stop pressed while image 2 is in hand: requested from inside its step,
-    // when that image's settings are read.
-    class StopOnSecondRead : public BatchSettings {
-    public:
-        StopOnSecondRead(JobSettings s, Runner& r) : m_s(std::move(s)), m_r(r) {}
-        JobSettings ReadJobSettings() override
-        {
-            if (++m_reads == 3) // Start, image 1, image 2
-                m_r.Run->Stop();
-            return m_s;
+    JobSettings settings = SettingsFor(f);
+    settings.Prefix = "A_";
+    Runner r(settings);
+    std::atomic<bool> stop{false};
+    r.Plan.Jobs = 4;
+    r.Plan.Stop = &stop;
+    test::HeldImages held;
+    r.Plan.WrapMaker = held.Wrapper();
+    r.Start(names, [&](const ImageResult&, int done, int) {
+        if (done != 1)
+            return;
+        held.WaitFor({"p3.png@A_", "p4.png@A_"});
+        if (c.Stop) {
+            stop = true;
+        } else {
+            settings.Prefix = "B_";
+            r.Settings.Set(settings);
         }
-    private:
-        JobSettings m_s;
-        Runner& m_r;
-        int m_reads = 0;
-    } settings(SettingsFor(f), r);
-    r.Run = std::make_unique<BatchRun>(settings, std::make_shared<ImageStep>(r.PicLoad, r.PicThumb));
-    EXPECT_EQ(r.Run->Start(names), BatchOutcome::Stopped);
-    EXPECT_EQ(r.Run->Caption(), QString("Stopped after 2 of 5 images (2 written)"));
-    EXPECT_EQ(f.Written(), QStringList({"_THp1.jpg", "_THp2.jpg"}));
+    });
+    EXPECT_EQ(QDir(f.Destination).entryList(QDir::Files | QDir::Hidden, QDir::Name), c.Files);
+    EXPECT_EQ(r.Report.Stopped, c.Stop);
+    EXPECT_EQ(r.Caption(), c.Stop ? QString("Stopped after 2 of 5 images (2 written)")
+                                  : QString("Completed 5 of 5 images"));
 }
 
-TEST(BatchFiles, FormatChangedBetweenImagesChangesOnlyWhatFollows)
-{
-    Folders f;
-    for (const char* name : {"a.png", "b.png", "c.png"})
-        f.Draw(name, test::GradientImage(80, 60));
-    Runner r(SettingsFor(f));
-    r.Callbacks.Yield = [&r] { r.Settings.Settings().OutputFormat = 0; };
-    r.Start({"a.png", "b.png", "c.png"});
-    EXPECT_EQ(f.Written(), QStringList({"_THa.jpg", "_THb.bmp", "_THc.bmp"}));
-    EXPECT_EQ(test::ReadFileBytes(f.Destination + "/_THa.jpg").left(2), QByteArray("\xFF\xD8"));
-    EXPECT_EQ(test::ReadFileBytes(f.Destination + "/_THb.bmp").left(2), QByteArray("BM"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Table, MadeAhead,
+    ::testing::Values(AheadCase{"Stop: two thumbnails, nothing made ahead left", true,
+                                {"A_p1.jpg", "A_p2.jpg"}},
+                      AheadCase{"prefix changed: images made ahead are made again", false,
+                                {"A_p1.jpg", "A_p2.jpg", "B_p3.jpg", "B_p4.jpg", "B_p5.jpg"}}));
 
 TEST(BatchFiles, SameOutputNameTheSecondWins)
 {
@@ -142,8 +164,9 @@ TEST(BatchFiles, SameOutputNameTheSecondWins)
     f.Draw("a.jpg", Solid(64, 48, Qt::red), "JPG");
     f.Draw("a.png", Solid(64, 48, Qt::blue));
     Runner r(SettingsFor(f));
-    EXPECT_EQ(r.Start({"a.jpg", "a.png"}), BatchOutcome::Completed);
-    EXPECT_EQ(r.Run->Caption(), QString("Completed 2 of 2 images"));
+    r.Plan.Jobs = 2;
+    r.Start({"a.jpg", "a.png"});
+    EXPECT_EQ(r.Caption(), QString("Completed 2 of 2 images"));
     EXPECT_EQ(f.Written(), QStringList({"_THa.jpg"}));
     const QImage thumb(f.Destination + "/_THa.jpg");
     EXPECT_LE(test::ColourDistance(thumb.pixel(10, 10), qRgb(0, 0, 255)), 12);
@@ -173,13 +196,23 @@ TEST(BatchFiles, SourceFolderAsDestinationNeverOverwritesOriginals)
     settings.Prefix = "";
     settings.OutputFormat = 4;
     Runner r(settings);
-    EXPECT_EQ(r.Start({"a.png", "b.jpg", "b.png"}), BatchOutcome::Completed);
+    r.Start({"a.png", "b.jpg", "b.png"});
     EXPECT_EQ(test::ReadFileBytes(f.Source + "/a.png"), a);
     EXPECT_EQ(test::ReadFileBytes(f.Source + "/b.png"), b);
-    EXPECT_EQ(r.Run->Caption(), QString("Completed 0 of 3 images (3 failed)"));
-    EXPECT_EQ(r.Run->Results()[0].Reason, QString("would overwrite the source image"));
-    EXPECT_EQ(r.Run->Results()[1].Reason, QString("would overwrite the source image b.png"));
-    EXPECT_EQ(r.Run->Results()[2].Reason, QString("would overwrite the source image"));
+    EXPECT_EQ(r.Caption(), QString("Completed 0 of 3 images (3 failed)"));
+    ASSERT_EQ(r.Report.Results.size(), 3u);
+    EXPECT_EQ(r.Report.Results[0].Reason, QString("would overwrite the source image"));
+    EXPECT_EQ(r.Report.Results[1].Reason, QString("would overwrite the source image b.png"));
+    EXPECT_EQ(r.Report.Results[2].Reason, QString("would overwrite the source image"));
+}
+
+TEST(BatchFiles, Captions)
+{
+    EXPECT_EQ(CompletionCaption(0, 0), QString("Completed 0 of 0 images"));
+    EXPECT_EQ(CompletionCaption(0, 3), QString("Completed 0 of 3 images (3 failed)"));
+    EXPECT_EQ(CompletionCaption(2, 250, 247), QString("Completed 2 of 250 images (1 failed, 247 up to date)"));
+    EXPECT_EQ(StoppedCaption(4, 250, 3, 0), QString("Stopped after 4 of 250 images (3 written, 1 failed)"));
+    EXPECT_EQ(StoppedCaption(12, 30, 2, 10), QString("Stopped after 12 of 30 images (2 written, 10 up to date)"));
 }
 
 struct RefusalCase {

@@ -14,7 +14,7 @@
 
 #include "codec/Surface.h"
 #include "engine/BatchRules.h"
-#include "engine/BatchRun.h"
+#include "engine/BatchEngine.h"
 #include "engine/OptionTables.h"
 #include "tests/support/BrokenInputs.h"
 #include "tests/support/Folders.h"
@@ -48,27 +48,25 @@ TEST_P(BrokenBatch, CompletesAndCountsEveryBrokenImageWithItsReason)
     settings.OutputFormat = outputFormat;
     settings.WidthText = QStringLiteral("40");
     settings.HeightText = QStringLiteral("40");
-    FixedBatchSettings fixed(settings);
-    Surface picLoad;
-    Surface picThumb;
-    BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb));
-    QStringList names;
+    ASSERT_TRUE(PrepareDestination(settings));
+    BatchPlan plan;
     for (const BrokenInput& input : inputs)
-        names.append(input.Name);
+        plan.Names.append(input.Name);
+    plan.Jobs = 2;
 
     test::StderrCapture capture;
-    const BatchOutcome outcome = run.Start(names);
+    const BatchReport run = RunBatch(plan, SettingsSnapshot(settings));
     const QByteArray printed = capture.Take();
 
-    EXPECT_EQ(outcome, BatchOutcome::Completed);
+    EXPECT_FALSE(run.Stopped);
     EXPECT_TRUE(printed.isEmpty()) << printed.toStdString();
-    ASSERT_EQ(run.Results().size(), inputs.size());
+    ASSERT_EQ(run.Results.size(), inputs.size());
     int written = 0;
     int withoutReason = 0;
     QStringList expectedFiles;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const BrokenInput& input = inputs[i];
-        const ImageResult& result = run.Results()[i];
+        const ImageResult& result = run.Results[i];
         SCOPED_TRACE(input.Name.toStdString());
         if (result.Written) {
             ++written;
@@ -81,8 +79,7 @@ TEST_P(BrokenBatch, CompletesAndCountsEveryBrokenImageWithItsReason)
         }
     }
     EXPECT_EQ(withoutReason, 0);
-    EXPECT_EQ(run.WrittenCount(), written);
-    EXPECT_EQ(run.Caption(), CompletionCaption(written, static_cast<int>(inputs.size())));
+    EXPECT_EQ(run.Tally.Written, written);
     // Originals byte for byte; in the destination only whole thumbnails.
     EXPECT_EQ(before, Snapshot(source));
     expectedFiles.removeDuplicates();

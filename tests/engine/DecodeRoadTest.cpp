@@ -17,9 +17,8 @@
 #include "codec/MFreeImage_2.h"
 #include "codec/ReducedJpeg.h"
 #include "codec/Surface.h"
-#include "engine/BatchRun.h"
 #include "engine/OptionTables.h"
-#include "engine/ParallelBatch.h"
+#include "engine/BatchEngine.h"
 #include "engine/ProcessImage.h"
 #include "engine/RenderThumbnail.h"
 #include "tests/support/QtPrinters.h"
@@ -203,9 +202,9 @@ TEST_P(ColourAfterReduction, MatchesConvertingFirst)
 INSTANTIATE_TEST_SUITE_P(Filters, ColourAfterReduction,
                          ::testing::Values(kFilterHalftone, kFilterBox, kFilterBilinear, kFilterLanczos3));
 
-// The parallel batch of the command line writes, byte for byte, what the
-// window's run writes image after image on its two surfaces.
-TEST(ParallelBatch, WritesWhatTheOneAtATimeRunWrites)
+// Images made on several threads, some ahead of their turn, are byte for byte
+// what one image after another on one pair of surfaces gives.
+TEST(BatchEngine, ManyAtOnceWritesWhatOneAtATimeWrites)
 {
     QTemporaryDir root;
     const QString source = root.filePath("photos");
@@ -227,15 +226,15 @@ TEST(ParallelBatch, WritesWhatTheOneAtATimeRunWrites)
             settings.OutputFormat = format;
             const QString tag = QStringLiteral("%1-%2").arg(filter).arg(format);
             settings.DestinationFolder = root.filePath("window-" + tag);
-            Surface picLoad, picThumb;
-            FixedBatchSettings fixed(settings);
-            BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb));
-            ASSERT_EQ(run.Start(names), BatchOutcome::Completed);
-            ASSERT_EQ(run.WrittenCount(), names.size());
+            QDir().mkdir(settings.DestinationFolder);
+            BatchPlan plan;
+            plan.Names = names;
+            ASSERT_EQ(RunBatch(plan, SettingsSnapshot(settings)).Tally.Written, names.size());
 
             settings.DestinationFolder = root.filePath("parallel-" + tag);
             QDir().mkdir(settings.DestinationFolder);
-            ASSERT_EQ(RunParallelBatch(names, settings, 2).Tally.Written, names.size());
+            plan.Jobs = 3;
+            ASSERT_EQ(RunBatch(plan, SettingsSnapshot(settings)).Tally.Written, names.size());
 
             const QStringList written = QDir(root.filePath("window-" + tag)).entryList(QDir::Files, QDir::Name);
             ASSERT_EQ(written, QDir(settings.DestinationFolder).entryList(QDir::Files, QDir::Name));

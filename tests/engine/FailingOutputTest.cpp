@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/Surface.h"
-#include "engine/BatchRun.h"
+#include "engine/BatchEngine.h"
 #include "engine/OptionTables.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestImages.h"
@@ -98,23 +98,22 @@ TEST_P(FailingOutput, RunGoesOnAndLeavesNothingBehind)
     settings.DestinationFolder = destination;
     settings.ResizeMode = kResizeNone;
     settings.OutputFormat = 0; // BMP
-    FixedBatchSettings fixed(settings);
-    Surface picLoad;
-    Surface picThumb;
-    BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb));
-    BatchOutcome outcome;
+    ASSERT_TRUE(PrepareDestination(settings));
+    BatchPlan plan;
+    plan.Names = {QStringLiteral("a.png"), blocked, QStringLiteral("c.png")};
+    BatchReport run;
     {
         // 64 KiB: enough for a and c, not for b's 480 KB.
         if (c.What == Obstacle::DiskFullMidWrite)
             limit.emplace(64 * 1024);
-        outcome = run.Start({QStringLiteral("a.png"), blocked, QStringLiteral("c.png")});
+        run = RunBatch(plan, SettingsSnapshot(settings));
         limit.reset();
     }
     QFile::setPermissions(destination, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    ASSERT_EQ(outcome, BatchOutcome::Completed);
-    ASSERT_EQ(run.Results().size(), 3u);
-    for (const ImageResult& result : run.Results()) {
+    ASSERT_FALSE(run.Stopped);
+    ASSERT_EQ(run.Results.size(), 3u);
+    for (const ImageResult& result : run.Results) {
         const bool inTheWay = result.Name == blocked || !c.OthersWritten;
         EXPECT_EQ(result.Written, !inTheWay) << result.Name.toStdString() << ": " << result.Reason.toStdString();
         if (inTheWay) {
@@ -160,12 +159,10 @@ TEST(FailingOutput, MissingParentRefusesTheRunWithTheSystemsWords)
     JobSettings settings;
     settings.SourceFolder = root.path();
     settings.DestinationFolder = root.filePath(QStringLiteral("missing/out"));
-    FixedBatchSettings fixed(settings);
-    Surface picLoad;
-    Surface picThumb;
-    BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb));
-    EXPECT_EQ(run.Start({QStringLiteral("a.png")}), BatchOutcome::Refused);
-    EXPECT_EQ(run.Caption(), QStringLiteral("Cannot create the destination folder (No such file or directory)"));
+    const Outcome<QString> destination = PrepareDestination(settings);
+    ASSERT_FALSE(destination);
+    EXPECT_EQ(DestinationCaption(destination.Error()),
+              QStringLiteral("Cannot create the destination folder (No such file or directory)"));
     EXPECT_FALSE(QFileInfo::exists(root.filePath(QStringLiteral("missing"))));
 }
 

@@ -176,7 +176,7 @@ TEST_P(BrokenWorkerTest, EveryImageIsReportedAndTriedAfresh)
     const BrokenWorkerCase& c = GetParam();
     WorkerProcess worker(c.command, SampleJob());
     for (const QString& name : {QStringLiteral("one.png"), QStringLiteral("two.png")}) {
-        const ImageResult result = worker.Process(name);
+        const ImageResult result = CommitImage(worker.Make(name));
         EXPECT_EQ(name, result.Name);
         EXPECT_EQ(QStringLiteral("/photos/Thumbs/") + name.section('.', 0, 0), result.OutputPath);
         EXPECT_FALSE(result.Written);

@@ -7,7 +7,13 @@
 
 namespace pixquill {
 
-JobSettings LiveSettings::ReadJobSettings()
+void LiveSettings::SetSourceFolder(const QString& folder)
+{
+    m_sourceFolder = folder;
+    Refresh();
+}
+
+void LiveSettings::Refresh()
 {
     JobSettings settings;
     settings.SourceFolder = m_sourceFolder;
@@ -18,7 +24,7 @@ JobSettings LiveSettings::ReadJobSettings()
     settings.ResizeMode = m_window.ComboResizeMethod()->currentIndex();
     settings.ResampleFilter = m_window.ResampleFilter();
     settings.OutputFormat = m_window.ComboOutputFormat()->currentIndex();
-    return settings;
+    m_snapshot->Set(settings);
 }
 
 } // namespace pixquill

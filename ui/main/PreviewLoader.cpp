@@ -153,7 +153,7 @@ void PreviewLoader::Run()
 {
     // The thread's own: the step (and its worker process) and the scratch
     // surface of loads in this process.
-    ImageStep step([](const QString&, const JobSettings&, const QSet<QString>&) { return ImageResult{}; });
+    ImageStep step([](const QString&, const JobSettings&, const QSet<QString>&) { return MadeImage{}; });
     step.SetStopNow(&m_abandon);
     Surface scratch;
     scratch.SetScratch(true);

@@ -21,13 +21,14 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTimer>
+#include <QThread>
 #include <QWindowStateChangeEvent>
 
 #include "codec/OleColor.h"
 #include "codec/Rounding.h"
-#include "engine/BatchRun.h"
+#include "engine/BatchEngine.h"
+#include "engine/BatchThread.h"
 #include "engine/FolderListing.h"
-#include "engine/ImageStep.h"
 #include "engine/OptionTables.h"
 #include "resources/Pictures.h"
 #include "ui/about/fAbout.h"
@@ -198,13 +199,9 @@ fMain::fMain(QWidget* parent)
     setAcceptDrops(true);
 
     m_liveSettings = std::make_unique<LiveSettings>(*this);
-    BatchCallbacks callbacks;
-    callbacks.Progress = [this](int value, int max) { BatchProgress(value, max); };
-    callbacks.Caption = [this](const QString& caption) { BatchCaption(caption); };
-    callbacks.Yield = [] { QCoreApplication::processEvents(); };
-    // "Clear", as the button does it: no preview of every unselected row.
-    callbacks.Completed = [this] { cmdselect_Click(1); };
-    m_step = std::make_shared<ImageStep>(m_PicLoad, m_picThumb);
+    m_run = new BatchThread(this);
+    connect(m_run, &BatchThread::ImageCommitted, this, &fMain::BatchImageCommitted);
+    connect(m_run, &BatchThread::Finished, this, &fMain::BatchFinished);
     m_previewLoader = new PreviewLoader(this);
     connect(m_previewLoader, &PreviewLoader::Ready, this, &fMain::PreviewReady);
     m_previewBusy = new QTimer(this);
@@ -215,11 +212,18 @@ fMain::fMain(QWidget* parent)
         m_lblImageSize->setToolTip(QString());
         m_ImgPreview->setCursor(Qt::BusyCursor);
     });
-    m_run = std::make_unique<BatchRun>(*m_liveSettings, m_step, std::move(callbacks));
 
     CreateControls();
     SetTabOrder();
     Form_Load();
+    // Connected after the controls' own handlers, which they follow: the
+    // filter's code is set before it is read.
+    const auto refresh = [this] { m_liveSettings->Refresh(); };
+    for (QLineEdit* box : {m_txtThumbDir, m_txtSuffix, m_Textwid, m_Texthgt})
+        connect(box, &QLineEdit::textChanged, this, refresh);
+    for (QComboBox* combo : {m_ComboResizeMethod, m_ComboOutputFormat, m_comboResampleMethod})
+        connect(combo, &QComboBox::currentIndexChanged, this, refresh);
+    refresh();
     m_txtImgDir->setFocus();
 }
 
@@ -542,7 +546,7 @@ void fMain::btnForm_Click(int index)
 
 void fMain::SetDecodeWorker(const WorkerCommand& command)
 {
-    m_step->SetWorker(command);
+    m_workerCommand = command;
     m_previewLoader->SetWorker(command);
 }
 
@@ -561,14 +565,9 @@ bool fMain::PreviewDrawn() const
     return m_previewLoader->Drawn();
 }
 
-const QStringList& fMain::WorkList() const
-{
-    return m_run->WorkList();
-}
-
 bool fMain::StopRequested() const
 {
-    return m_run->StopRequested();
+    return m_stopPressed && m_run->IsRunning();
 }
 
 void fMain::cmdAction_Click(int index)
@@ -578,7 +577,10 @@ void fMain::cmdAction_Click(int index)
         BatchStart();
         break;
     case 1:
-        m_run->Stop();
+        if (m_run->IsRunning()) {
+            m_stopPressed = true;
+            m_run->Stop();
+        }
         break;
     default:
         break;
@@ -587,48 +589,63 @@ void fMain::cmdAction_Click(int index)
 
 void fMain::BatchStart()
 {
-    // A Start pressed inside a run's yield does nothing.
+    // A Start during a run does nothing.
     if (m_run->IsRunning())
         return;
     m_liveSettings->SetSourceFolder(m_fbImages->Path());
-    m_progressStarting = true;
-    const BatchOutcome outcome = m_run->Start(m_fbImages->SelectedNames());
-    // Closed under the run: nothing of the window was touched since, and
-    // now that the run is off the stack the window may go.
-    if (outcome == BatchOutcome::Abandoned && m_closedDuringRun)
-        deleteLater();
-}
-
-void fMain::BatchProgress(int value, int max)
-{
-    m_thProg->SetMax(max);
-    if (m_progressStarting) {
-        // At Start the bar only learns its maximum.
-        m_progressStarting = false;
+    if (const Outcome<QString> destination = PrepareDestination(m_liveSettings->Current()); !destination) {
+        m_failureReport.clear();
+        ShowCountCaption(DestinationCaption(destination.Error()));
         return;
     }
-    if (value > 0) {
-        emit BatchImageDone(value, max);
-    }
-    // Redraws, then processes pending events: Stop may run in here.
-    m_thProg->Setvalue(value);
+    BatchPlan plan;
+    plan.Names = m_fbImages->SelectedNames();
+    plan.Jobs = QThread::idealThreadCount();
+    plan.Workers = m_workerCommand;
+    plan.WrapMaker = m_makerWrapper;
+    m_results.clear();
+    m_tally = {};
+    m_shownDone = 0;
+    m_stopPressed = false;
+    m_failureReport.clear();
+    // At Start the bar only learns its maximum.
+    m_thProg->SetMax(static_cast<int>(plan.Names.size()));
+    m_run->Start(std::move(plan), m_liveSettings->Snapshot());
 }
 
-void fMain::BatchCaption(const QString& caption)
+void fMain::BatchImageCommitted(const ImageResult& result, int done, int total)
 {
-    ShowCountCaption(caption);
+    m_results.push_back(result);
+    m_tally.Count(result);
+    if (!result.Written)
+        m_failureReport = FailureReport(m_results);
+    m_shownDone = done;
+    ShowCountCaption(QStringLiteral("Processing %1 of %2").arg(done).arg(total));
+    emit BatchImageDone(done, total);
+    // Redraws, then processes pending events: the next images' news may be
+    // shown in here, and then this one is not shown again.
+    if (m_shownDone == done)
+        m_thProg->Setvalue(done);
+}
+
+void fMain::BatchFinished(const BatchReport& report)
+{
+    const int total = m_thProg->Max();
+    m_stopPressed = false;
+    ShowCountCaption(report.Stopped ? m_tally.StoppedCaption(total) : m_tally.CompletionCaption(total));
+    // The news of the last images may still be on their way when a nested
+    // event loop delivers this: the bar goes back to empty all the same.
+    m_shownDone = -1;
+    m_thProg->Setvalue(0);
+    if (!report.Stopped) {
+        // "Clear", as the button does it: no preview of every unselected row.
+        cmdselect_Click(1);
+    }
+    emit BatchEnded();
 }
 
 void fMain::ShowCountCaption(const QString& caption)
 {
-    // The run's failures so far go with every caption (the list is rebuilt
-    // only when the newest image added to it); a caption outside a run, such
-    // as a refused destination, has none.
-    const std::vector<ImageResult>& results = m_run->Results();
-    if (!m_run->IsRunning() || results.empty())
-        m_failureReport.clear();
-    else if (!results.back().Written)
-        m_failureReport = m_run->FailureReport();
     const QRect inner = m_lblCount->contentsRect();
     // The indent is on the left; keep as much free on the right.
     const QSize box(inner.width() - 2 * kCountIndent, inner.height());
@@ -793,14 +810,13 @@ void fMain::Form_Resize()
 
 void fMain::closeEvent(QCloseEvent* event)
 {
-    // Never refuses. A run in progress ends after the image in hand and
-    // touches nothing of the window again; the window is deleted once that
-    // run has returned, not under it.
+    // Never refuses. A run in progress ends after the image in hand, as a
+    // Stop ends it, and its thread is waited for here: the images made
+    // ahead are removed before the window goes.
     if (m_run->IsRunning()) {
-        m_closedDuringRun = true;
-        setAttribute(Qt::WA_DeleteOnClose, false);
+        m_run->Stop();
+        m_run->Wait();
     }
-    m_run->Abandon();
     m_hiddenByMinimise.clear();
     for (QWidget* owned : OwnedWindows())
         owned->close();

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <QImage>
@@ -11,6 +12,7 @@
 #include <QWidget>
 
 #include "codec/Surface.h"
+#include "engine/BatchEngine.h"
 #include "engine/WorkerProcess.h"
 #include "ui/about/fAbout.h"
 #include "ui/main/ImagePreview.h"
@@ -26,8 +28,7 @@ class QTimer;
 
 namespace pixquill {
 
-class BatchRun;
-class ImageStep;
+class BatchThread;
 class FileListBox;
 class LiveSettings;
 class PictureButton;
@@ -93,12 +94,16 @@ public:
     // Filter code of the resample filter list (6: the area-averaging stretch).
     std::int32_t ResampleFilter() const { return m_ResampleFilter; }
 
-    // The batch run behind Start and Stop. It owns the work list and the
-    // stop request, so the handlers that drop them (Stop, the close) and the
-    // run that reads them look at the same ones.
-    BatchRun& Batch() { return *m_run; }
-    const QStringList& WorkList() const;
+    // The batch run behind Start and Stop, on a thread of its own; the
+    // window only shows what it commits.
+    BatchThread& Batch() { return *m_run; }
+    // The images the run in progress (or the last one) has committed, in
+    // list order.
+    const std::vector<ImageResult>& BatchResults() const { return m_results; }
+    // Stop was pressed and the run has not ended yet.
     bool StopRequested() const;
+    // Wraps how the run's threads make each image (tests hold images there).
+    void SetImageMakerWrapper(std::function<ImageMaker(ImageMaker)> wrapper) { m_makerWrapper = std::move(wrapper); }
 
     // Left edges of the re-centred logo label and banner as computed (they
     // may be fractional; the widgets sit at the rounded value).
@@ -114,7 +119,7 @@ public:
     void SetImageLoader(ImageLoader loader);
 
     // Decodes in worker processes from now on: every batch image is loaded,
-    // rendered and saved in one (as pixquill-batch does), and every file to
+    // rendered and saved in one of the run's (as pixquill-batch does), and every file to
     // preview is decoded in another, whose picture the window only draws, so
     // a file that crashes or hangs the decoder costs a failed image or
     // preview, not the window. An empty command goes back to decoding in
@@ -150,9 +155,11 @@ public slots:
     void ImgPreview_DblClick();
 
 signals:
-    // Raised after image i of n is handled, before the progress bar and the
-    // counter show it (tests press Stop or change settings from here).
+    // Raised after image i of n is committed, before the progress bar and
+    // the counter show it (tests press Stop or change settings from here).
     void BatchImageDone(int i, int n);
+    // Raised once a run has ended and the window shows its last caption.
+    void BatchEnded();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -180,8 +187,8 @@ private:
     void txtImgDir_Change();
     void txtThumbDir_Enter();
     void BatchStart();
-    void BatchProgress(int value, int max);
-    void BatchCaption(const QString& caption);
+    void BatchImageCommitted(const ImageResult& result, int done, int total);
+    void BatchFinished(const BatchReport& report);
     void PreviewReady(const PreviewReply& reply);
     void imBanner_Click();
     // Starts moving the window with the pointer from a press at globalPos.
@@ -245,15 +252,15 @@ private:
     // The preview shows a drawing from a glance; the picture is on its way.
     bool m_previewEarly = false;
     std::unique_ptr<LiveSettings> m_liveSettings;
-    // Every batch image goes through it, and with a decode worker every
-    // preview load too.
-    std::shared_ptr<ImageStep> m_step;
-    std::unique_ptr<BatchRun> m_run;
-    // Closed while a run was under way: the window outlives the close until
-    // the run has left the Start handler, then deletes itself.
-    bool m_closedDuringRun = false;
-    // The run's first progress report, which only sets the bar's maximum.
-    bool m_progressStarting = false;
+    // The run's decode workers (none: the run decodes on its own threads).
+    WorkerCommand m_workerCommand;
+    std::function<ImageMaker(ImageMaker)> m_makerWrapper;
+    BatchThread* m_run = nullptr;
+    // What the run in progress (or the last one) committed so far.
+    std::vector<ImageResult> m_results;
+    BatchTally m_tally;
+    int m_shownDone = 0; // the newest image the bar and counter show
+    bool m_stopPressed = false;
     // The files of this run not written, with their reasons, one a line.
     QString m_failureReport;
 

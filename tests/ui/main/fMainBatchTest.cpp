@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 
 #include <QApplication>
@@ -21,9 +22,10 @@
 #include <QTimer>
 
 #include "engine/BatchRules.h"
-#include "engine/BatchRun.h"
+#include "engine/BatchThread.h"
 #include "engine/OptionTables.h"
 #include "tests/support/BrokenInputs.h"
+#include "tests/support/HeldImages.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
 #include "ui/main/FileListBox.h"
@@ -66,6 +68,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
         m_window->txtImgDir()->setText(m_source);
         m_window->txtThumbDir()->setText(m_destination);
+        m_window->SetImageMakerWrapper(m_held.Wrapper());
         connect();
     }
     void TearDown() override
@@ -92,7 +95,23 @@ protected:
         return QImageReader(m_destination + QLatin1Char('/') + name).format();
     }
     void SelectAll() { QTest::mouseClick(m_window->cmdselect(0), Qt::LeftButton); }
-    void PressStart() { QTest::mouseClick(m_window->cmdAction(0), Qt::LeftButton, {}, QPoint(4, 4)); }
+    // Presses Start and waits for the run to end.
+    void PressStart()
+    {
+        QTest::mouseClick(m_window->cmdAction(0), Qt::LeftButton, {}, QPoint(4, 4));
+        WaitForTheRun();
+    }
+    void WaitForTheRun()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !m_window->Batch().IsRunning(); }, 60000));
+    }
+    // Image `name` is made only once Stop was pressed: what image 1's report
+    // leads to happens while it is in hand.
+    void HoldUntilStop(const QString& name)
+    {
+        fMain* window = m_window;
+        m_held.Hold(name, [window] { return window->Batch().StopRequested(); });
+    }
     // Previews are decoded off the window's thread.
     void WaitForPreview()
     {
@@ -106,6 +125,7 @@ protected:
     QString m_destination;
     QPointer<fMain> m_window;
     std::function<void(int, int)> m_onImage;
+    test::HeldImages m_held;
 };
 
 TEST_F(fMainBatch, StartMakesAThumbnailOfEverySelectedImage)
@@ -126,15 +146,19 @@ TEST_F(fMainBatch, StartMakesAThumbnailOfEverySelectedImage)
     EXPECT_EQ(maxSeen, 5);
     EXPECT_EQ(m_window->thProg()->value(), 0);
     EXPECT_TRUE(m_window->fbImages()->SelectedNames().isEmpty());
-    EXPECT_TRUE(m_window->WorkList().isEmpty());
 }
 
-TEST_F(fMainBatch, StopInsideTheProgressBarsEventsEndsAfterTheImageInHand)
+// Stop pressed on seeing image 1 reported, while image 2 is in hand and image 3
+// is made ahead: image 2 is the last, and nothing else is left behind.
+TEST_F(fMainBatch, StopEndsTheRunAfterTheImageInHand)
 {
     SelectAll();
+    HoldUntilStop("img_2.png");
     m_onImage = [&](int i, int) {
-        if (i == 2)
+        if (i == 1) {
+            m_held.WaitFor({"img_3.png@_TH"});
             PostClick(m_window->cmdAction(1));
+        }
     };
     PressStart();
     EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg"}));
@@ -162,12 +186,17 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Roads, fMainBatchRoads, ::testing::Bool(),
                          [](const auto& testInfo) { return std::string(testInfo.param ? "Worker" : "InProcess"); });
 
-TEST_P(fMainBatchRoads, WhatHappensBetweenImagesAppliesFromTheNextImage)
+// Changed on seeing image 1 reported, while image 2 is in hand and images 3
+// and 4 are made ahead: the change applies from image 3.
+TEST_P(fMainBatchRoads, WhatHappensDuringAnImageAppliesFromTheNextOne)
 {
     SelectAll();
+    std::atomic<bool> changed{false};
+    m_held.Hold("img_2.png", [&changed] { return changed.load(); });
     m_onImage = [&](int i, int) {
-        if (i != 2)
+        if (i != 1)
             return;
+        m_held.WaitFor({"img_3.png@_TH", "img_4.png@_TH"});
         m_window->ComboOutputFormat()->setCurrentIndex(4); // PNG
         m_window->txtSuffix()->setText(QStringLiteral("p_"));
         PostClick(m_window->cmdAction(0)); // a second Start does nothing
@@ -177,6 +206,7 @@ TEST_P(fMainBatchRoads, WhatHappensBetweenImagesAppliesFromTheNextImage)
                           list->visualItemRect(list->item(0)).center());
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
                           list->visualItemRect(list->item(0)).center());
+        changed = true;
     };
     PressStart();
     EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg", "p_img_3.png", "p_img_4.png", "p_img_5.png"}));
@@ -323,18 +353,22 @@ INSTANTIATE_TEST_SUITE_P(EveryFormat, fMainBatchSameBytes,
 TEST_F(fMainBatch, ClosingDuringARunEndsTheProgramCleanly)
 {
     SelectAll();
+    HoldUntilStop("img_2.png");
     m_onImage = [&](int i, int) {
-        if (i == 2)
+        if (i == 1) {
+            m_held.WaitFor({"img_3.png@_TH"});
             PostClick(m_window->btnForm(2));
+        }
     };
     QGuiApplication::setQuitOnLastWindowClosed(true);
-    QTimer::singleShot(0, m_window, [this] { PressStart(); });
+    QTimer::singleShot(0, m_window, [this] { QTest::mouseClick(m_window->cmdAction(0), Qt::LeftButton, {}, QPoint(4, 4)); });
     QTimer::singleShot(30000, qApp, [] { QCoreApplication::exit(1); }); // a hang fails, not blocks
     const int status = QApplication::exec();
     QGuiApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(m_window.isNull());
+    // Image 3, made ahead, left no temporary file (Written lists hidden files).
     EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg"}));
     for (const QString& name : Written())
         EXPECT_EQ(SizeOf(name).isValid(), true) << name.toStdString();
@@ -370,11 +404,13 @@ TEST_P(fMainKeys, StartsAndStopsARun)
     m_window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_window));
     SelectAll();
+    HoldUntilStop("img_2.png");
     m_onImage = [this](int i, int) {
-        if (i == 2)
+        if (i == 1)
             Press(1);
     };
     Press(0);
+    WaitForTheRun();
     EXPECT_EQ(Written(), (QStringList{"_THimg_1.jpg", "_THimg_2.jpg"}));
     EXPECT_EQ(Caption(), QStringLiteral("Stopped after 2 of 5 images (2 written)"));
 }
@@ -486,7 +522,7 @@ TEST_F(fMainIsolated, BrokenAndHostileFilesRunAndPreview)
     PressStart();
 
     QMap<QString, ImageResult> results;
-    for (const ImageResult& result : m_window->Batch().Results())
+    for (const ImageResult& result : m_window->BatchResults())
         results.insert(result.Name, result);
     EXPECT_EQ(results.size(), listed.size());
     int written = 0;
