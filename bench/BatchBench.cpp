@@ -20,7 +20,7 @@
 #include "bench/ProcStatus.h"
 #include "engine/DecodeWorker.h"
 #include "engine/OptionTables.h"
-#include "engine/ParallelBatch.h"
+#include "engine/BatchEngine.h"
 
 using namespace pixquill;
 using bench::PeakResidentKiB;
@@ -86,7 +86,11 @@ int RunChild(const QStringList& args)
     WorkerCommand workers;
     if (args[4] == "1")
         workers = {QCoreApplication::applicationFilePath(), {QString::fromLatin1(kDecodeWorkerOption)}};
-    const ParallelBatchResult result = RunParallelBatch(names, settings, args[2].toInt(), {}, workers);
+    BatchPlan plan;
+    plan.Names = names;
+    plan.Jobs = args[2].toInt();
+    plan.Workers = workers;
+    const BatchReport result = RunBatch(plan, SettingsSnapshot(settings));
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%d %.3f %ld %ld %.3f %ld\n", result.Tally.Written, seconds, before, PeakResidentKiB(),

@@ -5,10 +5,10 @@
 //
 //   pixquill_soak SOURCE [COUNT] [--jobs N] [--fast] [--filter CODE]
 //
-// Without --jobs the images go through the window's road: a BatchRun, one
-// image after another, on one load surface and one thumbnail surface. With
-// --jobs N they go through the command line's parallel batch.
+// Without --jobs the images are made one after another, on one load surface
+// and one thumbnail surface; with --jobs N, N at once.
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -20,10 +20,8 @@
 #include <QTemporaryDir>
 
 #include "bench/ProcStatus.h"
-#include "codec/Surface.h"
-#include "engine/BatchRun.h"
+#include "engine/BatchEngine.h"
 #include "engine/OptionTables.h"
-#include "engine/ParallelBatch.h"
 
 using namespace pixquill;
 using bench::StatusKiB;
@@ -89,30 +87,16 @@ int main(int argc, char* argv[])
         if (done % 50 == 0 || done == count)
             every50.push_back(StatusKiB("VmRSS:"));
     };
-    int written = 0;
-    if (jobs <= 0) {
-        // As in the window's decode worker, which runs the window's batch.
-        Surface picLoad;
-        Surface picThumb;
-        picLoad.SetScratch(true);
-        FixedBatchSettings fixed(settings);
-        BatchCallbacks callbacks;
-        callbacks.Progress = [&](int value, int) {
-            if (value > 0)
-                sample(value);
-        };
-        BatchRun run(fixed, std::make_shared<ImageStep>(picLoad, picThumb), callbacks);
-        run.Start(names);
-        written = run.WrittenCount();
-    } else {
-        QDir().mkdir(settings.DestinationFolder);
-        written = RunParallelBatch(names, settings, jobs,
-                                   [&](const ImageResult&, int done, int) { sample(done); })
-                      .Tally.Written;
-    }
+    QDir().mkdir(settings.DestinationFolder);
+    BatchPlan plan;
+    plan.Names = names;
+    plan.Jobs = std::max(jobs, 1);
+    const int written = RunBatch(plan, SettingsSnapshot(settings), [&](const ImageResult&, int done, int) {
+                            sample(done);
+                        }).Tally.Written;
     const long after = every50.back();
     std::printf("images %d (a cycle of %d) written %d road %s\n", count, cycle, written,
-                jobs <= 0 ? "window (BatchRun, surfaces)" : qPrintable(QStringLiteral("parallel, %1 jobs%2").arg(jobs).arg(fast ? ", fast" : "")));
+                jobs <= 0 ? "one at a time" : qPrintable(QStringLiteral("parallel, %1 jobs%2").arg(jobs).arg(fast ? ", fast" : "")));
     std::printf("rss-after-50 %ld KiB rss-after-last %ld KiB change %+.1f %% peak %ld KiB\n", every50.front(), after,
                 100.0 * static_cast<double>(after - every50.front()) / static_cast<double>(every50.front()), StatusKiB("VmHWM:"));
     std::printf("rss-every-50");

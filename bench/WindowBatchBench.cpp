@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QItemSelectionModel>
@@ -25,6 +26,7 @@
 #include <QListWidget>
 #include <QTemporaryDir>
 
+#include "engine/BatchThread.h"
 #include "engine/DecodeWorker.h"
 #include "engine/OptionTables.h"
 #include "ui/main/FileListBox.h"
@@ -97,7 +99,12 @@ Row Measure(const QString& program, int listed, int selected, int limit)
             window->cmdAction_Click(1);
     });
     const auto start = Clock::now();
+    // The run goes on off the window's thread: wait for its end here.
+    QEventLoop loop;
+    QObject::connect(window, &fMain::BatchEnded, &loop, &QEventLoop::quit);
     window->cmdAction_Click(0);
+    if (window->Batch().IsRunning())
+        loop.exec();
     const auto end = Clock::now();
     delete window;
     return {listed, selected, processed, ms(first - start), processed > 1 ? ms(end - first) / (processed - 1) : 0.0};

@@ -623,7 +623,8 @@ TEST(BatchCli, NewerRedoesOnlyWhatChanged)
 // Ctrl+C reaches the whole process group, decode workers included. The run
 // ends after the images in hand, every one of which is written whole and
 // reported; a second Ctrl+C ends it at once, even with a worker stuck on an
-// image, and still leaves no file behind but whole thumbnails.
+// image (the third: the images after it, made ahead, wait for their turn),
+// and still leaves no file behind but whole thumbnails.
 struct InterruptCase {
     const char* Name;
     QStringList Options;
@@ -701,7 +702,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(InterruptCase{"CtrlC", {}, SIGINT, 1, "", 130},
                       InterruptCase{"CtrlCInProcess", {"--in-process"}, SIGINT, 1, "", 130},
                       InterruptCase{"Terminated", {}, SIGTERM, 1, "", 143},
-                      InterruptCase{"TwiceWithAWorkerStuck", {"--timeout", "0"}, SIGINT, 2, "p01.png", 130}),
+                      InterruptCase{"TwiceWithAWorkerStuck", {"--timeout", "0"}, SIGINT, 2, "p03.png", 130}),
     [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // The children of a process, from every one of its threads.

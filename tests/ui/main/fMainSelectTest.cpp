@@ -25,6 +25,7 @@
 #include "ui/display/fFullScale.h"
 #include "ui/main/FileListBox.h"
 #include "ui/main/ImagePreview.h"
+#include "engine/BatchThread.h"
 #include "ui/main/fMain.h"
 #include "ui/main/mBrowseForFolder.h"
 #include "ui/main/mStartup.h"
@@ -280,6 +281,7 @@ TEST_F(fMainSelect, HintIsNoRowAndFitsTheList)
     m_window->cmdselect_Click(0);
     EXPECT_TRUE(list->SelectedNames().isEmpty());
     QTest::mouseClick(m_window->cmdAction(0), Qt::LeftButton, {}, QPoint(4, 4));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !m_window->Batch().IsRunning(); }, 10000));
     EXPECT_EQ(m_window->lblCount()->text().replace(QLatin1Char('\n'), QLatin1Char(' ')),
               QStringLiteral("Completed 0 of 0 images"));
     EXPECT_TRUE(QDir(destination).entryList(QDir::Files).isEmpty());
