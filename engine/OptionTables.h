@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -103,6 +104,7 @@ struct SizeControlStep {
 
 struct ResizeModeEntry {
     const char* Text;
+    const char* Name; // on the command line: --resize NAME
     std::span<const SizeControlStep> Steps; // applied in this order
 };
 
@@ -128,7 +130,8 @@ inline constexpr int kFilterHalftone = 6;
 
 struct ResampleFilterEntry {
     const char* Text;
-    int Code; // the value stored in ResampleFilter
+    const char* Name; // on the command line: --filter NAME
+    int Code;         // the value stored in ResampleFilter
 };
 
 inline constexpr int kResampleFilterCount = 7;
@@ -139,6 +142,21 @@ const std::array<ResampleFilterEntry, kResampleFilterCount>& ResampleFilters();
 // The code of an entry; nothing for an index outside the list (the stored
 // filter then stays as it was).
 std::optional<int> ResampleFilterCodeAt(int index);
+
+// ------------------------------------------------ the lists' command-line names
+
+// A list's entry as the command line names it, with what a job stores for it.
+struct NamedChoice {
+    const char* Name;
+    int Value;
+};
+
+// In list order; the value is the list index.
+std::vector<NamedChoice> ResizeModeChoices();
+// In list order; the value is the filter's code.
+std::vector<NamedChoice> ResampleFilterChoices();
+// In list order; the value is the list index.
+std::vector<NamedChoice> OutputFormatChoices();
 
 // --------------------------------------------------------- job settings texts
 
