@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include <QDir>
 
 #include "codec/Rounding.h"
-#include "engine/FolderListing.h"
 
 namespace pixquill {
 
@@ -192,12 +190,6 @@ bool CompiledMask::Matches(const QString& fileName) const
             return true;
     }
     return false;
-}
-
-QStringList ListMatchingFiles(const QString& folder, const QString& mask)
-{
-    Outcome<QStringList> listing = ReadFolderListing(folder, mask);
-    return listing ? std::move(listing).Value() : QStringList();
 }
 
 const std::array<ResizeModeEntry, kResizeModeCount>& ResizeModes()

@@ -60,10 +60,6 @@ private:
     QStringList m_patterns;   // trimmed, case-folded, none empty
 };
 
-// The ordinary, non-hidden files of a folder whose names match the mask, in
-// file-manager order (see ReadFolderListing). Empty when the folder cannot be
-// read.
-QStringList ListMatchingFiles(const QString& folder, const QString& mask);
 
 // ------------------------------------------------------------ output formats
 

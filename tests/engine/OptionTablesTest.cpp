@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/RawDecoder.h"
+#include "engine/FolderListing.h"
 #include "engine/OptionTables.h"
 #include "tests/support/QtPrinters.h"
 
@@ -141,9 +142,9 @@ TEST(MaskMatching, FolderListingIsSortedAndSkipsFoldersAndHiddenFiles)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
-    EXPECT_EQ(ListMatchingFiles(dir.path(), "*.png"), QStringList({"a.PNG", "b.png"}));
-    EXPECT_EQ(ListMatchingFiles(dir.path(), "*.*"), QStringList({"a.PNG", "b.png", "c.txt", "noext"}));
-    EXPECT_TRUE(ListMatchingFiles(dir.filePath("missing"), "*.*").isEmpty());
+    EXPECT_EQ(*ReadFolderListing(dir.path(), "*.png"), QStringList({"a.PNG", "b.png"}));
+    EXPECT_EQ(*ReadFolderListing(dir.path(), "*.*"), QStringList({"a.PNG", "b.png", "c.txt", "noext"}));
+    EXPECT_FALSE(ReadFolderListing(dir.filePath("missing"), "*.*").Ok());
 }
 
 struct FormatCase {
