@@ -64,8 +64,8 @@ private:
 // ------------------------------------------------------------ output formats
 
 // The output format list (OutputFormatEntry, OutputFormats, OutputFormatAt,
-// OutputExtensionAt) is the codec's table in codec/OutputFormats.h, since the
-// saver reads it too.
+// OutputExtensionAt) is the codec's table (codec/OutputFormats), since each
+// row carries the saver's conversion and encoder.
 
 // -------------------------------------------------------------- resize modes
 
