@@ -97,7 +97,8 @@ Failure UsageFailure(const QString& message)
 }
 
 // The value the option names among choices (case ignored).
-Outcome<int> Choice(const QCommandLineParser& parser, const QString& option, const std::vector<NamedChoice>& choices)
+Outcome<int> Choice(const QCommandLineParser& parser, const QString& option,
+                    const std::vector<NamedChoice>& choices)
 {
     const QString value = parser.value(option);
     for (const NamedChoice& choice : choices) {
@@ -151,7 +152,8 @@ Outcome<> ReadSetting(const QCommandLineParser& parser, const JobSettingRow& row
     case SettingSyntax::Quality: {
         if (!parser.isSet(option))
             break;
-        const Outcome<int> quality = WholeNumber(parser, option, 1, 100, QStringLiteral("a whole number from 1 to 100"));
+        const Outcome<int> quality =
+            WholeNumber(parser, option, 1, 100, QStringLiteral("a whole number from 1 to 100"));
         if (!quality)
             return quality.Error();
         set(*quality);
