@@ -19,6 +19,7 @@
 
 #include "bench/ProcStatus.h"
 #include "engine/DecodeWorker.h"
+#include "engine/FolderListing.h"
 #include "engine/OptionTables.h"
 #include "engine/BatchEngine.h"
 
@@ -79,7 +80,8 @@ int RunChild(const QStringList& args)
     settings.WidthText = "160";
     settings.HeightText = "160";
     QDir().mkpath(settings.DestinationFolder);
-    const QStringList names = ListMatchingFiles(settings.SourceFolder, "*.*");
+    const Outcome<QStringList> listing = ReadFolderListing(settings.SourceFolder, "*.*");
+    const QStringList names = listing ? *listing : QStringList();
     const long before = PeakResidentKiB();
     const double cpuBefore = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();

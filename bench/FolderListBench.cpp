@@ -64,7 +64,7 @@ int main(int argc, char** argv)
     std::printf("folder of %d files, default mask\n", count);
 
     for (int round = 1; round <= 3; ++round) {
-        const double cli = Seconds([&] { (void)ListMatchingFiles(dir.path(), mask); });
+        const double cli = Seconds([&] { (void)ReadFolderListing(dir.path(), mask); });
 
         fMain* window = StartUp();
         int loads = 0;

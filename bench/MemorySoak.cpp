@@ -21,6 +21,7 @@
 
 #include "bench/ProcStatus.h"
 #include "engine/BatchEngine.h"
+#include "engine/FolderListing.h"
 #include "engine/OptionTables.h"
 
 using namespace pixquill;
@@ -50,7 +51,8 @@ int main(int argc, char* argv[])
     }
     const int count = positional.value(1, "1000").toInt();
     const QString source = QDir(positional[0]).absolutePath();
-    const QStringList images = ListMatchingFiles(source, *FileMaskAt(kFileMaskAllSupported));
+    const Outcome<QStringList> listing = ReadFolderListing(source, *FileMaskAt(kFileMaskAllSupported));
+    const QStringList images = listing ? *listing : QStringList();
     if (images.isEmpty() || count < 51) {
         std::fprintf(stderr, "pixquill_soak: no images in %s, or COUNT below 51\n", qPrintable(source));
         return 2;

@@ -104,7 +104,6 @@ int main(int argc, char** argv)
 
     // The worker's decode and the handing back of its picture.
     std::vector<double> look;
-    std::vector<double> probe;
     {
         WorkerProcess worker({QCoreApplication::applicationFilePath(), {QString::fromLatin1(kDecodeWorkerOption)}, 60},
                              WorkerJob{});
@@ -114,11 +113,6 @@ int main(int argc, char** argv)
             const LookedPicture looked = worker.Look(photo);
             if (i > 0)
                 look.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-            QElapsedTimer probeClock;
-            probeClock.start();
-            worker.Probe(photo);
-            if (i > 0)
-                probe.push_back(static_cast<double>(probeClock.nsecsElapsed()) / 1e6);
             if (!looked.Result.Written) {
                 std::fprintf(stderr, "worker: %s\n", qPrintable(looked.Result.Reason));
                 return 1;
@@ -179,7 +173,6 @@ int main(int argc, char** argv)
 
     std::printf("photo: %s\n", argv[1]);
     std::printf("decode alone (in process), median of %d: %.1f ms\n", rounds, Median(decode));
-    std::printf("decode in the worker, nothing sent back, median of %d: %.1f ms\n", rounds, Median(probe));
     std::printf("decode in the worker, picture handed back, median of %d: %.1f ms\n", rounds, Median(look));
     std::printf("click to preview on screen, first (starts the worker): %.1f ms\n", first);
     std::printf("click to preview on screen, median of %d: %.1f ms (%.2f x decode)\n", rounds, Median(preview),

@@ -1,5 +1,5 @@
 // What the decode workers' lock-down costs: the start-up of a worker (from
-// its start to the answer to its first request, a probe of a small file) and
+// its start to the answer to its first request, a look at a small file) and
 // the time per image of a batch of photos through one worker, each with the
 // lock-down and without it (the files handed over in both). The two kinds
 // take turns, round after round, so that a machine whose load changes
@@ -25,6 +25,7 @@
 
 #include "codec/MFreeImage_2.h"
 #include "engine/DecodeWorker.h"
+#include "engine/FolderListing.h"
 #include "engine/OptionTables.h"
 #include "engine/WorkerProcess.h"
 #include "engine/WorkerSandbox.h"
@@ -107,7 +108,8 @@ int main(int argc, char* argv[])
     settings.WidthText = QStringLiteral("160");
     settings.HeightText = QStringLiteral("160");
     settings.OutputFormat = 3; // JPEG
-    const QStringList names = ListMatchingFiles(photos, QStringLiteral("*.*"));
+    const Outcome<QStringList> listing = ReadFolderListing(photos, QStringLiteral("*.*"));
+    const QStringList names = listing ? *listing : QStringList();
 
     std::vector<double> startup[2];
     std::vector<double> perImage[2];
@@ -120,7 +122,7 @@ int main(int argc, char* argv[])
             for (int i = 0; i < 10; ++i) {
                 const auto start = std::chrono::steady_clock::now();
                 WorkerProcess worker(Worker(locked), WorkerJob{});
-                if (!worker.Probe(small).Written)
+                if (!worker.Look(small).Result.Written)
                     return 1;
                 starts.push_back(MillisecondsSince(start));
             }
@@ -129,7 +131,7 @@ int main(int argc, char* argv[])
             settings.DestinationFolder = root.filePath(QStringLiteral("out-%1").arg(locked));
             QDir().mkpath(settings.DestinationFolder);
             WorkerProcess worker(Worker(locked), WorkerJob{settings, {}});
-            worker.Probe(small); // started before the clock runs
+            worker.Look(small); // started before the clock runs
             const auto start = std::chrono::steady_clock::now();
             int written = 0;
             for (const QString& name : names)

@@ -79,7 +79,7 @@ int main(int argc, char** argv)
                     for (int run = 0; run < runs; ++run) {
                         QString reason;
                         const double start = ThreadMilliseconds();
-                        const int status = SaveThumbnail(picThumb, path, format.FormatCode, &reason, quality);
+                        const int status = SaveThumbnail(picThumb, path, format, &reason, quality);
                         best = std::min(best, ThreadMilliseconds() - start);
                         if (status != kSaveWritten) {
                             std::fprintf(stderr, "%s %s: %s\n", qPrintable(path), format.Name, qPrintable(reason));

@@ -28,7 +28,6 @@ public:
     // is written and Problem() says why.
     void Add(const ImageResult& result, const QString& sourcePath);
 
-    bool IsOpen() const { return m_fd >= 0; }
     const QString& Problem() const { return m_problem; }
 
     // The line written for an image, without its newline.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <variant>
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QThread>
 
 #include "codec/OutputFormats.h"
+#include "engine/JobSettingsTable.h"
 #include "engine/OptionTables.h"
 #include "engine/BatchEngine.h"
 
@@ -18,26 +20,12 @@ namespace pixquill {
 
 namespace {
 
-// The command line's names of the resize modes and filters, in list order.
-const QStringList kResizeChoices{"aspect", "none", "exact", "percent"};
-const QStringList kFilterChoices{"none", "bspline", "bicubic", "bilinear", "box", "catmullrom", "lanczos3"};
-
-QStringList FormatChoices()
+QStringList ChoiceNames(const std::vector<NamedChoice>& choices)
 {
     QStringList names;
-    for (const OutputFormatEntry& entry : OutputFormats())
-        names.append(QString::fromLatin1(entry.Name));
+    for (const NamedChoice& choice : choices)
+        names.append(QString::fromLatin1(choice.Name));
     return names;
-}
-
-// "bmp, gif, ... or tif (default jpg)."
-QString FormatHelp()
-{
-    QStringList names = FormatChoices();
-    const QString last = names.takeLast();
-    return QStringLiteral("%1 or %2 (default %3).")
-        .arg(names.join(QStringLiteral(", ")), last,
-             QString::fromLatin1(OutputFormats()[kOutputFormatJpeg].Name));
 }
 
 QStringList LossyFormatNames()
@@ -63,27 +51,62 @@ QString QualityHelp()
         .arg(defaults.join(QStringLiteral(", ")));
 }
 
+// A setting's default as the command line writes it: JobSettings' own.
+QString DefaultText(const JobSettingRow& row)
+{
+    const JobSettings defaults;
+    if (row.Syntax == SettingSyntax::Choice)
+        return ChoiceName(row.Choices(), defaults.*std::get<int JobSettings::*>(row.Field));
+    if (const auto* text = std::get_if<QString JobSettings::*>(&row.Field))
+        return defaults.**text;
+    return {};
+}
+
+// "aspect, none, exact or percent (default aspect)."; "Height in pixels (default 100)."
+QString SettingHelp(const JobSettingRow& row)
+{
+    switch (row.Syntax) {
+    case SettingSyntax::Choice: {
+        QStringList names = ChoiceNames(row.Choices());
+        const QString last = names.takeLast();
+        return QStringLiteral("%1 or %2 (default %3).").arg(names.join(QStringLiteral(", ")), last, DefaultText(row));
+    }
+    case SettingSyntax::Text:
+    case SettingSyntax::Number:
+        return QStringLiteral("%1 (default %2).").arg(QString::fromLatin1(row.Help), DefaultText(row));
+    case SettingSyntax::Quality:
+        return QualityHelp();
+    case SettingSyntax::Folder:
+    case SettingSyntax::Switch:
+        break;
+    }
+    return QString::fromLatin1(row.Help);
+}
+
+QCommandLineOption SettingOption(const JobSettingRow& row)
+{
+    const QString name = QString::fromLatin1(row.Option);
+    if (!row.ValueName)
+        return QCommandLineOption(name, SettingHelp(row));
+    return QCommandLineOption(name, SettingHelp(row), QString::fromLatin1(row.ValueName), DefaultText(row));
+}
+
 Failure UsageFailure(const QString& message)
 {
     return Failure{message};
 }
 
-// The position of the option's value in choices.
-Outcome<int> Choice(const QCommandLineParser& parser, const QString& option, const QStringList& choices)
+// The value the option names among choices (case ignored).
+Outcome<int> Choice(const QCommandLineParser& parser, const QString& option,
+                    const std::vector<NamedChoice>& choices)
 {
     const QString value = parser.value(option);
-    const int index = static_cast<int>(choices.indexOf(value.toLower()));
-    if (index < 0)
-        return UsageFailure(QStringLiteral("--%1: unknown value \"%2\", expected %3")
-                                .arg(option, value, choices.join(QLatin1Char('|'))));
-    return index;
-}
-
-Outcome<> CheckNumber(const QCommandLineParser& parser, const QString& option)
-{
-    if (const Outcome<std::int32_t> number = ReadNumberSetting(parser.value(option)); !number)
-        return UsageFailure(QStringLiteral("--%1: %2").arg(option, number.Reason()));
-    return {};
+    for (const NamedChoice& choice : choices) {
+        if (value.compare(QLatin1String(choice.Name), Qt::CaseInsensitive) == 0)
+            return choice.Value;
+    }
+    return UsageFailure(QStringLiteral("--%1: unknown value \"%2\", expected %3")
+                            .arg(option, value, ChoiceNames(choices).join(QLatin1Char('|'))));
 }
 
 // A whole number from low to high.
@@ -97,45 +120,70 @@ Outcome<int> WholeNumber(const QCommandLineParser& parser, const QString& option
     return value;
 }
 
+// The value of one setting's row, read from the command line and checked;
+// positional is where a Folder's argument stands.
+Outcome<> ReadSetting(const QCommandLineParser& parser, const JobSettingRow& row, const QString& positional,
+                      JobSettings& settings)
+{
+    const QString option = QString::fromLatin1(row.Option);
+    const auto set = [&](auto value) { settings.*std::get<decltype(value) JobSettings::*>(row.Field) = value; };
+    switch (row.Syntax) {
+    case SettingSyntax::Folder:
+        set(positional);
+        break;
+    case SettingSyntax::Number:
+        if (const Outcome<std::int32_t> number = ReadNumberSetting(parser.value(option)); !number)
+            return UsageFailure(QStringLiteral("--%1: %2").arg(option, number.Reason()));
+        set(parser.value(option)); // kept as typed, as the window keeps its boxes' texts
+        break;
+    case SettingSyntax::Text:
+        set(parser.value(option));
+        break;
+    case SettingSyntax::Choice: {
+        const Outcome<int> value = Choice(parser, option, row.Choices());
+        if (!value)
+            return value.Error();
+        set(*value);
+        break;
+    }
+    case SettingSyntax::Switch:
+        set(parser.isSet(option));
+        break;
+    case SettingSyntax::Quality: {
+        if (!parser.isSet(option))
+            break;
+        const Outcome<int> quality =
+            WholeNumber(parser, option, 1, 100, QStringLiteral("a whole number from 1 to 100"));
+        if (!quality)
+            return quality.Error();
+        set(*quality);
+        break;
+    }
+    }
+    return {};
+}
+
 // The job's settings from SOURCE, DEST and the options that shape a thumbnail.
 Outcome<JobSettings> ReadJobSettings(const QCommandLineParser& parser)
 {
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() < 2)
-        return UsageFailure(QStringLiteral("SOURCE and DEST are required"));
+    QStringList folders;
+    for (const JobSettingRow& row : JobSettingRows()) {
+        if (row.Syntax == SettingSyntax::Folder)
+            folders.append(QString::fromLatin1(row.Option));
+    }
+    if (positional.size() < folders.size())
+        return UsageFailure(QStringLiteral("%1 are required").arg(folders.join(QStringLiteral(" and "))));
     JobSettings settings;
-    settings.SourceFolder = positional[0];
-    settings.DestinationFolder = positional[1];
-    settings.Prefix = parser.value("prefix");
-    settings.WidthText = parser.value("width");
-    settings.HeightText = parser.value("height");
-    const Outcome<int> mode = Choice(parser, "resize", kResizeChoices);
-    if (!mode)
-        return mode.Error();
-    settings.ResizeMode = *mode;
-    const Outcome<int> filter = Choice(parser, "filter", kFilterChoices);
-    if (!filter)
-        return filter.Error();
-    settings.ResampleFilter = *ResampleFilterCodeAt(*filter);
-    const Outcome<int> format = Choice(parser, "format", FormatChoices());
-    if (!format)
-        return format.Error();
-    settings.OutputFormat = *format;
-    settings.FastDecode = parser.isSet("fast");
-    for (const char* size : {"width", "height"}) {
-        if (const Outcome<> number = CheckNumber(parser, QString::fromLatin1(size)); !number)
-            return number.Error();
+    int folder = 0;
+    for (const JobSettingRow& row : JobSettingRows()) {
+        const QString argument = row.Syntax == SettingSyntax::Folder ? positional[folder++] : QString();
+        if (const Outcome<> read = ReadSetting(parser, row, argument, settings); !read)
+            return read.Error();
     }
-    if (parser.isSet("quality")) {
-        const Outcome<int> quality =
-            WholeNumber(parser, "quality", 1, 100, QStringLiteral("a whole number from 1 to 100"));
-        if (!quality)
-            return quality.Error();
-        settings.Quality = *quality;
-        if (OutputFormats()[std::size_t(settings.OutputFormat)].DefaultQuality == 0)
-            return UsageFailure(QStringLiteral("--quality: only the lossy formats have a quality (%1)")
-                                    .arg(LossyFormatNames().join(QStringLiteral(", "))));
-    }
+    if (settings.Quality != 0 && OutputFormats()[std::size_t(settings.OutputFormat)].DefaultQuality == 0)
+        return UsageFailure(QStringLiteral("--quality: only the lossy formats have a quality (%1)")
+                                .arg(LossyFormatNames().join(QStringLiteral(", "))));
     return settings;
 }
 
@@ -268,8 +316,10 @@ void DescribeOptions(QCommandLineParser& parser)
         "130 ended by SIGINT, 143 ended by SIGTERM."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument("SOURCE", "Folder holding the images.");
-    parser.addPositionalArgument("DEST", "Folder for the thumbnails (created, one level, when missing).");
+    for (const JobSettingRow& row : JobSettingRows()) {
+        if (row.Syntax == SettingSyntax::Folder)
+            parser.addPositionalArgument(QString::fromLatin1(row.Option), SettingHelp(row));
+    }
     parser.addPositionalArgument("FILE", "File names inside SOURCE (with --recursive, paths below it such as "
                                          "2024/05/a.jpg); default: every file matching --mask, in name order.",
                                  "[FILE...]");
@@ -293,14 +343,13 @@ void DescribeOptions(QCommandLineParser& parser)
         {"null", "Names in --files-from are separated by NUL characters rather than lines, so any name "
                  "works (find SOURCE -maxdepth 1 -type f -printf '%f\\0' makes such a list; with "
                  "--recursive, cd SOURCE && find . -type f -printf '%P\\0')."},
-        {"resize", "aspect, none, exact or percent (default aspect).", "MODE", "aspect"},
-        {"width", "Width in pixels, or the percentage in percent mode (default 100).", "N", "100"},
-        {"height", "Height in pixels (default 100).", "N", "100"},
-        {"filter", "none, bspline, bicubic, bilinear, box, catmullrom or lanczos3 (default none).",
-         "FILTER", "none"},
-        {"format", FormatHelp(), "FORMAT", QString::fromLatin1(OutputFormats()[kOutputFormatJpeg].Name)},
-        {"quality", QualityHelp(), "N"},
-        {"prefix", "Text put in front of every output name (default _TH).", "TEXT", "_TH"},
+    });
+    // The options that shape a thumbnail, from the job settings' rows.
+    for (const JobSettingRow& row : JobSettingRows()) {
+        if (row.Syntax != SettingSyntax::Folder)
+            parser.addOption(SettingOption(row));
+    }
+    parser.addOptions({
         {"newer", "Skip an image whose thumbnail already exists and is newer than the image, counting it "
                   "as up to date. Images that share a thumbnail are made again together when any of them "
                   "changed."},
@@ -316,8 +365,6 @@ void DescribeOptions(QCommandLineParser& parser)
          "K/N"},
         {"jobs", "Parallel workers (default: the number of cores).", "N",
          QString::number(std::max(1, QThread::idealThreadCount()))},
-        {"fast", "Also decode JPEGs at a reduced scale (1/2 to 1/8) where the thumbnail is at most half the "
-                 "image: the same sizes, nearly the same pixels, much faster."},
         {"quiet", "No progress and no completion caption; failures are still listed."},
         {"timeout", "Seconds one image may take in a worker process before the worker is stopped "
                     "and the file reported (default 300; 0: no limit).",

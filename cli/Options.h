@@ -39,7 +39,7 @@ struct BatchOptions {
 };
 
 // Puts the description, the positional arguments and every option into
-// parser, the output formats' names and help from their table.
+// parser; those of the job's settings come from their rows (JobSettingsTable).
 void DescribeOptions(QCommandLineParser& parser);
 
 // Reads the options of a parser that has parsed the command line, checks

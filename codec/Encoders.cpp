@@ -1,7 +1,6 @@
 #include "codec/Encoders.h"
 
 #include <cstddef>
-#include <optional>
 
 #include <QByteArray>
 
@@ -9,7 +8,6 @@
 
 #include "codec/FileStream.h"
 #include "codec/IcoWriter.h"
-#include "codec/OutputFormats.h"
 
 namespace pixquill {
 
@@ -28,19 +26,12 @@ void SetFourthByte(FIBITMAP* bitmap, BYTE value)
 
 } // namespace
 
-Bitmap ConvertForFormat(Bitmap captured, int format, int quality, int& flags)
+Bitmap ConvertForFormat(Bitmap captured, FormatConversion conversion)
 {
     Bitmap current = std::move(captured);
-    // The conversion and the flags come from the format's row; a code no row
-    // has is written as captured, if its encoder can.
-    const std::optional<OutputFormatEntry> entry = OutputFormatOfCode(format);
-    flags = entry ? entry->SaveFlags : 0;
-    // FreeImage's JPEG and WebP writers both take the quality as the flags.
-    if (entry && (format == FIF_JPEG || format == FIF_WEBP))
-        flags = EncoderQuality(*entry, quality);
     if (!current)
         return current;
-    switch (entry ? entry->Conversion : FormatConversion::AsCaptured) {
+    switch (conversion) {
     case FormatConversion::To24Bits:
         current.reset(FreeImage_ConvertTo24Bits(current.get()));
         break;
@@ -65,6 +56,11 @@ bool EncodeInto(FileStream& stream, int format, FIBITMAP* bitmap, int flags)
         = FreeImage_SaveToHandle(static_cast<FREE_IMAGE_FORMAT>(format), bitmap, FileStream::Io(), &stream, flags)
         != FALSE;
     return stream.Flush() && saved;
+}
+
+bool EncodeWithFreeImage(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry& format, int quality)
+{
+    return EncodeInto(stream, format.FreeImageFormat, bitmap, format.DefaultQuality > 0 ? quality : format.SaveFlags);
 }
 
 std::vector<std::uint8_t> PackedRgbRows(FIBITMAP* bitmap)

@@ -18,7 +18,6 @@
 #include <FreeImage.h>
 
 #include "codec/AtomicSave.h"
-#include "codec/AvifEncoder.h"
 #include "codec/Capture32.h"
 #include "codec/ColourProfile.h"
 #include "codec/DecoderTable.h"
@@ -26,7 +25,6 @@
 #include "codec/FileStream.h"
 #include "codec/HeifDecoder.h"
 #include "codec/InputSource.h"
-#include "codec/JxlEncoder.h"
 #include "codec/LibraryMessages.h"
 #include "codec/OutputFormats.h"
 #include "codec/RowReader.h"
@@ -358,8 +356,8 @@ void RefuseFurtherSaves()
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason, int quality,
-                  PendingRename* kept)
+int SaveThumbnail(Surface& picThumb, const QString& path, const OutputFormatEntry& format, QString* reason,
+                  int quality, PendingRename* kept)
 {
     if (reason)
         reason->clear();
@@ -370,12 +368,12 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
     if (!captured.Bitmap)
         return Fail(reason, kSaveNoCapture, QStringLiteral("the thumbnail is empty"));
 
-    if (format == kFifIco && (captured.Width > 256 || captured.Height > 256))
-        return Fail(reason, kSaveFailed, QStringLiteral("icons are at most 256 × 256"));
+    if (format.MaxSide > 0 && (captured.Width > format.MaxSide || captured.Height > format.MaxSide))
+        return Fail(reason, kSaveFailed,
+                    QStringLiteral("%1 are at most %2 × %2").arg(QLatin1String(format.Plural)).arg(format.MaxSide));
 
     LibraryMessages messages;
-    int flags = 0;
-    Bitmap current = ConvertForFormat(std::move(captured.Bitmap), format, quality, flags);
+    Bitmap current = ConvertForFormat(std::move(captured.Bitmap), format.Conversion);
     if (!current)
         return Fail(reason, kSaveConversionFailed,
                     messages.Explain(QStringLiteral("cannot convert the image for this format")));
@@ -390,15 +388,7 @@ int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* r
 
     messages.Clear();
     FileStream stream(save.Descriptor());
-    const std::optional<OutputFormatEntry> entry = OutputFormatOfCode(format);
-    const int encoderQuality = entry ? EncoderQuality(*entry, quality) : 0;
-    bool encoded = false;
-    switch (format) {
-    case kFifIco: encoded = EncodeIcon(stream, current.get()); break;
-    case kOwnFormatAvif: encoded = EncodeAvif(stream, current.get(), encoderQuality); break;
-    case kOwnFormatJxl: encoded = EncodeJxl(stream, current.get(), encoderQuality); break;
-    default: encoded = EncodeInto(stream, format, current.get(), flags); break;
-    }
+    const bool encoded = format.Encode(stream, current.get(), quality);
     current.reset();
     if (stream.Error())
         return Fail(reason, kSaveFailed,

@@ -20,28 +20,13 @@ namespace pixquill {
 class PendingRename;
 
 class Surface;
+struct OutputFormatEntry;
 
 struct BitmapDeleter {
     void operator()(FIBITMAP* bitmap) const noexcept; // FreeImage_Unload
 };
 // Owns one FreeImage bitmap; released exactly once, when the owner goes.
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapDeleter>;
-
-// FreeImage format codes used by the program (FREE_IMAGE_FORMAT values).
-inline constexpr int kFifUnknown = -1;
-inline constexpr int kFifBmp = 0;
-inline constexpr int kFifIco = 1;
-inline constexpr int kFifJpeg = 2;
-inline constexpr int kFifPng = 13;
-inline constexpr int kFifTarga = 17;
-inline constexpr int kFifTiff = 18;
-inline constexpr int kFifGif = 25;
-inline constexpr int kFifWebp = 35;
-
-// Codes of our own for the formats FreeImage cannot write, far above
-// FreeImage's last code (36), so that no FreeImage code can ever mean them.
-inline constexpr int kOwnFormatAvif = 1001;
-inline constexpr int kOwnFormatJxl = 1002;
 
 // Save statuses.
 inline constexpr int kSaveWritten = 0;
@@ -139,12 +124,12 @@ struct CapturedBitmap {
 // Makes the thumbnail surface's drawing its picture and captures it at 32 bits.
 CapturedBitmap CaptureThumbnail(Surface& picThumb);
 
-// Captures the thumbnail surface, converts it for the format and writes it
-// atomically to path: the file is written beside the target under a temporary
+// Captures the thumbnail surface, converts it as the format's row says and
+// writes it with the row's encoder atomically to path: the file is written beside the target under a temporary
 // hidden name and renamed over it only when complete, so a failed save leaves
 // no new file and never damages an existing one. Returns kSaveWritten,
-// kSaveNoCapture, kSaveConversionFailed or kSaveFailed (also for icons larger
-// than 256 x 256 and for a read-only existing file); `reason`, when given,
+// kSaveNoCapture, kSaveConversionFailed or kSaveFailed (also for a thumbnail
+// larger than the row's MaxSide and for a read-only existing file); `reason`, when given,
 // receives a short explanation of a failure and is emptied on success. When
 // the system refused something (a full disk, a missing folder, a name too
 // long) the reason ends with its own words: "cannot write the file (File too
@@ -153,8 +138,8 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb);
 // (OutputFormats), and the other formats ignore it. Given `kept`, the file
 // written in full is not renamed but handed out there, for the caller to put
 // in place at its turn (the status is kSaveWritten all the same).
-int SaveThumbnail(Surface& picThumb, const QString& path, int format, QString* reason = nullptr,
-                  int quality = 0, PendingRename* kept = nullptr);
+int SaveThumbnail(Surface& picThumb, const QString& path, const OutputFormatEntry& format,
+                  QString* reason = nullptr, int quality = 0, PendingRename* kept = nullptr);
 
 // For a process about to end at once with saves still running on other
 // threads: every SaveThumbnail that starts from now on fails ("saving was

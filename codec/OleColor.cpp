@@ -25,9 +25,4 @@ QColor ColorFromOle(OleColor value)
     return QColor(int(value & 0xFFu), int((value >> 8) & 0xFFu), int((value >> 16) & 0xFFu));
 }
 
-OleColor OleFromColor(const QColor& color)
-{
-    return OleColor(color.red()) | (OleColor(color.green()) << 8) | (OleColor(color.blue()) << 16);
-}
-
 } // namespace pixquill

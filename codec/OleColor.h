@@ -17,7 +17,4 @@ inline constexpr OleColor kSystemButtonFace = 0x8000000Fu;       // QPalette::Bu
 // QGuiApplication when such a colour is used).
 QColor ColorFromOle(OleColor value);
 
-// 0x00BBGGRR for a plain colour (never a system colour).
-OleColor OleFromColor(const QColor& color);
-
 } // namespace pixquill

@@ -2,22 +2,61 @@
 
 #include <FreeImage.h>
 
+#include "codec/AvifEncoder.h"
+#include "codec/Encoders.h"
+#include "codec/JxlEncoder.h"
+
 namespace pixquill {
 
-// The table and the saver speak FreeImage's numbers without its header; they
-// must be FreeImage's own.
-static_assert(kFifUnknown == FIF_UNKNOWN);
-static_assert(kFifBmp == FIF_BMP);
-static_assert(kFifIco == FIF_ICO);
-static_assert(kFifJpeg == FIF_JPEG);
-static_assert(kFifPng == FIF_PNG);
-static_assert(kFifTarga == FIF_TARGA);
-static_assert(kFifTiff == FIF_TIFF);
-static_assert(kFifGif == FIF_GIF);
-static_assert(kFifWebp == FIF_WEBP);
-static_assert(kSaveFlagsTiffUncompressed == TIFF_NONE);
-// Our own codes must stay clear of every FreeImage code.
-static_assert(kOwnFormatAvif > FIF_JXR && kOwnFormatJxl > FIF_JXR);
+namespace {
+
+// The encoders of the rows FreeImage does not write, as the rows call them.
+bool WriteIcon(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry&, int)
+{
+    return EncodeIcon(stream, bitmap);
+}
+
+bool WriteAvif(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry&, int quality)
+{
+    return EncodeAvif(stream, bitmap, quality);
+}
+
+bool WriteJxl(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry&, int quality)
+{
+    return EncodeJxl(stream, bitmap, quality);
+}
+
+// FreeImage's TIFF_NONE: no compression.
+constexpr int kTiffUncompressed = TIFF_NONE;
+
+constexpr auto kOutputFormatTable = std::to_array<OutputFormatEntry>({
+    {"Windows or OS2 BMP(*.bmp)", "bmp", ".bmp", FormatConversion::AsCaptured, EncodeWithFreeImage, FIF_BMP},
+    {"Compuserve GIF(*.gif)", "gif", ".gif", FormatConversion::To24BitsWuPalette, EncodeWithFreeImage, FIF_GIF},
+    // FreeImage writes icons only for square sides 16 to 256: WriteIcon makes
+    // any other size up to 256 a PNG-compressed icon.
+    {"Icon File(*.ico)", "ico", ".ico", FormatConversion::To24Bits, WriteIcon, FIF_ICO, 0, 0, 256, "icons"},
+    {"JPEG(*.jpg)", "jpg", ".jpg", FormatConversion::To24Bits, EncodeWithFreeImage, FIF_JPEG, 0,
+     kJpegDefaultQuality},
+    {"Portable Network Graphics(*.png)", "png", ".png", FormatConversion::To24Bits, EncodeWithFreeImage, FIF_PNG},
+    {"Truevision Targa(*.tga)", "tga", ".tga", FormatConversion::AsCapturedOpaque, EncodeWithFreeImage, FIF_TARGA},
+    {"Tagged Image File Format(*.tif)", "tif", ".tif", FormatConversion::To24Bits, EncodeWithFreeImage, FIF_TIFF,
+     kTiffUncompressed},
+    // For web pages: WebP is FreeImage's own; AVIF (libheif's AV1 encoder)
+    // and JPEG XL (libjxl) have encoders of their own.
+    {"WebP(*.webp)", "webp", ".webp", FormatConversion::To24Bits, EncodeWithFreeImage, FIF_WEBP, 0,
+     kWebpDefaultQuality},
+    {"AV1 Image File Format(*.avif)", "avif", ".avif", FormatConversion::To24Bits, WriteAvif, -1, 0,
+     kAvifDefaultQuality},
+    {"JPEG XL(*.jxl)", "jxl", ".jxl", FormatConversion::To24Bits, WriteJxl, -1, 0, kJxlDefaultQuality},
+});
+static_assert(kOutputFormatTable.size() == kOutputFormatCount);
+
+} // namespace
+
+bool OutputFormatEntry::Encode(FileStream& stream, FIBITMAP* bitmap, int askedQuality) const
+{
+    return Encoder(stream, bitmap, *this, EncoderQuality(*this, askedQuality));
+}
 
 const std::array<OutputFormatEntry, kOutputFormatCount>& OutputFormats()
 {
@@ -29,15 +68,6 @@ std::optional<OutputFormatEntry> OutputFormatAt(int index)
     if (index < 0 || index >= kOutputFormatCount)
         return std::nullopt;
     return kOutputFormatTable[static_cast<std::size_t>(index)];
-}
-
-std::optional<OutputFormatEntry> OutputFormatOfCode(int formatCode)
-{
-    for (const OutputFormatEntry& entry : kOutputFormatTable) {
-        if (entry.FormatCode == formatCode)
-            return entry;
-    }
-    return std::nullopt;
 }
 
 int EncoderQuality(const OutputFormatEntry& entry, int asked)

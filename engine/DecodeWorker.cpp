@@ -275,7 +275,7 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
     // One pair of surfaces for the worker's whole life, as a worker thread has.
     Surface picLoad;
     Surface picThumb;
-    // A Probe or a Look: the path, once its source is taken over and the
+    // A Look: the path, once its source is taken over and the
     // hook has seen it; nothing when the request cannot be trusted.
     const auto beginLoad = [&](const QByteArray& payload) -> std::optional<QString> {
         std::optional<QString> path = DecodeImageName(payload);
@@ -331,17 +331,6 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             }
             if (!result.Written && !result.UpToDate)
                 result.Reason += LibraryWords(libraryStderr);
-            if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
-                return kWorkerBroken;
-            break;
-        }
-        case WorkerMessage::Probe: {
-            const std::optional<QString> path = beginLoad(frame->Payload);
-            if (!path)
-                return kWorkerBroken;
-            const LoadResult loaded = LoadImageToSurface(*path, picLoad);
-            const ImageResult result{*path, QString(), loaded.ok,
-                                     loaded.ok ? QString() : loaded.error + LibraryWords(libraryStderr)};
             if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
                 return kWorkerBroken;
             break;

@@ -36,9 +36,8 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // over with each request on the channel named by the first frame
 // (HandedFiles, Handover).
 //
-// A Probe only loads the file (into the same load surface) and answers
-// whether that worked, and why not; a Look loads it the same way and sends
-// the loaded picture back: in a sealed memory file over the channel, just
+// A Look loads the file (into the same load surface) and sends the loaded
+// picture back, or why it could not be loaded: in a sealed memory file over the channel, just
 // before its answer (SharedPicture), or where none can be made in the answer;
 // a large picture's Glance goes first, through the pipe.
 //
@@ -55,7 +54,7 @@ struct SharedPictureHandover {
 // a real decoder behave.
 struct DecodeWorkerHooks {
     // Called with the file name of each image (settings: the job's) or of
-    // each probe (settings: null) before it is loaded, on the worker's only
+    // each look (settings: null) before it is loaded, on the worker's only
     // thread. It may crash the process, or never return.
     std::function<void(const QString& fileName, const JobSettings* settings)> BeforeFile;
     // Called with the file name of each image after BeforeFile, in place of

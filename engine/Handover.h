@@ -2,7 +2,7 @@
 
 // The second line between a batch and a decode worker, beside the pipes: a
 // Unix socket over which the batch hands the worker, with each Image or
-// Probe, the files it needs for it as open descriptors (the source for
+// Look, the files it needs for it as open descriptors (the source for
 // reading, the save's temporary file for writing), so that the worker itself
 // opens nothing by name. One message per request, sent before the request.
 // The other way, a worker answering a Look sends the memory file that holds
@@ -18,7 +18,7 @@ struct Handover {
     QString SourcePath; // as the worker will ask for it
     int SourceFd = -1;  // -1: SourceError says why it could not be opened
     QString SourceError;
-    QString OutputPath; // empty for a probe, which writes nothing
+    QString OutputPath; // empty for a look, which writes nothing
     int OutputFd = -1;
     QString OutputError;
 };

@@ -28,7 +28,8 @@ struct JobSettings {
     // --quality); 0 gives each format its default (the window always does).
     int Quality = 0;
 
-    // Every field; a decode worker must receive each of them (WorkerProtocol).
+    // Every field: a run remakes an image when any of them changed, and each
+    // has its row in JobSettingsTable, which carries it to a decode worker.
     friend bool operator==(const JobSettings&, const JobSettings&) = default;
 };
 

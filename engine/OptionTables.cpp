@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include <QDir>
 
 #include "codec/Rounding.h"
-#include "engine/FolderListing.h"
 
 namespace pixquill {
 
@@ -105,20 +103,20 @@ constexpr SizeControlStep kPercentSteps[] = {
 };
 
 constexpr std::array<ResizeModeEntry, kResizeModeCount> kResizeModes{{
-    {"Maintain Aspect Ratio", kMaintainAspectSteps},
-    {"No Resize(Convert only)", kNoResizeSteps},
-    {"Specify Width & Height", kExactSteps},
-    {"Scale By Percent", kPercentSteps},
+    {"Maintain Aspect Ratio", "aspect", kMaintainAspectSteps},
+    {"No Resize(Convert only)", "none", kNoResizeSteps},
+    {"Specify Width & Height", "exact", kExactSteps},
+    {"Scale By Percent", "percent", kPercentSteps},
 }};
 
 constexpr std::array<ResampleFilterEntry, kResampleFilterCount> kResampleFilters{{
-    {"None", kFilterHalftone},
-    {"B-Spline Filter", kFilterBSpline},
-    {"Bicubic Filter", kFilterBicubic},
-    {"Bilinear Filter", kFilterBilinear},
-    {"Box Filter", kFilterBox},
-    {"Catmull-Rom Filter", kFilterCatmullRom},
-    {"Lanczos3 Filter", kFilterLanczos3},
+    {"None", "none", kFilterHalftone},
+    {"B-Spline Filter", "bspline", kFilterBSpline},
+    {"Bicubic Filter", "bicubic", kFilterBicubic},
+    {"Bilinear Filter", "bilinear", kFilterBilinear},
+    {"Box Filter", "box", kFilterBox},
+    {"Catmull-Rom Filter", "catmullrom", kFilterCatmullRom},
+    {"Lanczos3 Filter", "lanczos3", kFilterLanczos3},
 }};
 
 // Wildcard match of one pattern against a name, both already case-folded.
@@ -194,12 +192,6 @@ bool CompiledMask::Matches(const QString& fileName) const
     return false;
 }
 
-QStringList ListMatchingFiles(const QString& folder, const QString& mask)
-{
-    Outcome<QStringList> listing = ReadFolderListing(folder, mask);
-    return listing ? std::move(listing).Value() : QStringList();
-}
-
 const std::array<ResizeModeEntry, kResizeModeCount>& ResizeModes()
 {
     return kResizeModes;
@@ -227,6 +219,30 @@ std::optional<int> ResampleFilterCodeAt(int index)
     if (index < 0 || index >= kResampleFilterCount)
         return std::nullopt;
     return kResampleFilters[static_cast<std::size_t>(index)].Code;
+}
+
+std::vector<NamedChoice> ResizeModeChoices()
+{
+    std::vector<NamedChoice> choices;
+    for (int i = 0; i < kResizeModeCount; ++i)
+        choices.push_back({kResizeModes[std::size_t(i)].Name, i});
+    return choices;
+}
+
+std::vector<NamedChoice> ResampleFilterChoices()
+{
+    std::vector<NamedChoice> choices;
+    for (const ResampleFilterEntry& entry : kResampleFilters)
+        choices.push_back({entry.Name, entry.Code});
+    return choices;
+}
+
+std::vector<NamedChoice> OutputFormatChoices()
+{
+    std::vector<NamedChoice> choices;
+    for (int i = 0; i < kOutputFormatCount; ++i)
+        choices.push_back({OutputFormats()[std::size_t(i)].Name, i});
+    return choices;
 }
 
 QString TrimSetting(const QString& text)

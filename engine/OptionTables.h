@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -59,16 +60,12 @@ private:
     QStringList m_patterns;   // trimmed, case-folded, none empty
 };
 
-// The ordinary, non-hidden files of a folder whose names match the mask, in
-// file-manager order (see ReadFolderListing). Empty when the folder cannot be
-// read.
-QStringList ListMatchingFiles(const QString& folder, const QString& mask);
 
 // ------------------------------------------------------------ output formats
 
 // The output format list (OutputFormatEntry, OutputFormats, OutputFormatAt,
-// OutputExtensionAt) is the codec's table in codec/OutputFormats.h, since the
-// saver reads it too.
+// OutputExtensionAt) is the codec's table (codec/OutputFormats), since each
+// row carries the saver's conversion and encoder.
 
 // -------------------------------------------------------------- resize modes
 
@@ -103,6 +100,7 @@ struct SizeControlStep {
 
 struct ResizeModeEntry {
     const char* Text;
+    const char* Name; // on the command line: --resize NAME
     std::span<const SizeControlStep> Steps; // applied in this order
 };
 
@@ -128,7 +126,8 @@ inline constexpr int kFilterHalftone = 6;
 
 struct ResampleFilterEntry {
     const char* Text;
-    int Code; // the value stored in ResampleFilter
+    const char* Name; // on the command line: --filter NAME
+    int Code;         // the value stored in ResampleFilter
 };
 
 inline constexpr int kResampleFilterCount = 7;
@@ -139,6 +138,21 @@ const std::array<ResampleFilterEntry, kResampleFilterCount>& ResampleFilters();
 // The code of an entry; nothing for an index outside the list (the stored
 // filter then stays as it was).
 std::optional<int> ResampleFilterCodeAt(int index);
+
+// ------------------------------------------------ the lists' command-line names
+
+// A list's entry as the command line names it, with what a job stores for it.
+struct NamedChoice {
+    const char* Name;
+    int Value;
+};
+
+// In list order; the value is the list index.
+std::vector<NamedChoice> ResizeModeChoices();
+// In list order; the value is the filter's code.
+std::vector<NamedChoice> ResampleFilterChoices();
+// In list order; the value is the list index.
+std::vector<NamedChoice> OutputFormatChoices();
 
 // --------------------------------------------------------- job settings texts
 

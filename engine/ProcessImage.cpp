@@ -115,7 +115,7 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
 
     QString saveReason;
     ClearUpperVectorState();
-    const int status = SaveThumbnail(picThumb, names.OutputPath, format->FormatCode, &saveReason,
+    const int status = SaveThumbnail(picThumb, names.OutputPath, *format, &saveReason,
                                      settings.Quality, kept);
     if (status != kSaveWritten)
         return refuse(saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)

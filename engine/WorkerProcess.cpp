@@ -160,7 +160,7 @@ void WorkerProcess::Bury(const QString& outputPath)
     CloseChannel(m_channel);
     m_buffer.clear();
     if (outputPath.isEmpty())
-        return; // a probe writes nothing
+        return; // a look writes nothing
 
     // A worker that died inside a save left its temporary file; the names
     // carry its process id, so files other workers are writing are spared.
@@ -207,11 +207,6 @@ MadeImage WorkerProcess::Make(const QString& name)
         }
     }
     return made; // a temporary file not kept is removed with save
-}
-
-ImageResult WorkerProcess::Probe(const QString& path)
-{
-    return LoadRequest(WorkerMessage::Probe, path, nullptr);
 }
 
 LookedPicture WorkerProcess::Look(const QString& path, const GlanceHandler& onGlance)

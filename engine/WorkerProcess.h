@@ -72,16 +72,11 @@ public:
     // starts a new worker, so one bad file costs only itself.
     MadeImage Make(const QString& name);
 
-    // Loads the file at path in the worker and throws the image away: whether
-    // this process can load it without the decoder crashing or hanging.
-    // Written in the result means loaded; Name is the path. A dead worker
-    // gives kDecoderCrashed, a slow one DecoderHungReason, as for Process.
-    ImageResult Probe(const QString& path);
-
     // Loads the file at path in the worker and hands back the loaded picture
     // (null unless Written), so that the caller decodes nothing itself: on
-    // Linux mapped from the worker's sealed memory file, not copied. Failures
-    // as for Probe; a picture that cannot be mapped as its answer says (a
+    // Linux mapped from the worker's sealed memory file, not copied. Written
+    // in the result means loaded; Name is the path. A dead worker gives
+    // kDecoderCrashed, a slow one DecoderHungReason, as for Process; a picture that cannot be mapped as its answer says (a
     // memory file missing, unsealed or of another size) fails with
     // kDecoderGarbledPicture and the reason, and the worker is replaced.
     // A large picture's glance (WorkerProtocol's Glance: the full picture's
@@ -120,7 +115,7 @@ public:
 
 private:
     bool Start();
-    // A Probe or a Look of the file at path, its source handed over.
+    // A Look of the file at path, its source handed over.
     ImageResult LoadRequest(WorkerMessage kind, const QString& path, QImage* picture,
                             const GlanceHandler& onGlance = {});
     // Hands the files over, sends one request and waits for its Result (a

@@ -1,6 +1,7 @@
 #include "engine/WorkerProtocol.h"
 
 #include <algorithm>
+#include <variant>
 
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <QIODevice>
 
 #include "engine/BlockAverage.h"
+#include "engine/JobSettingsTable.h"
 
 namespace pixquill {
 
@@ -50,26 +52,32 @@ std::optional<T> Decode(const QByteArray& payload, Read read)
     return value;
 }
 
-// Every field of the settings; a Job carries the listed names after them.
-QDataStream& WriteSettings(QDataStream& out, const JobSettings& s)
+// How a setting's field travels: texts as they are, numbers in 32 bits.
+void WriteField(QDataStream& out, const QString& value) { out << value; }
+void WriteField(QDataStream& out, int value) { out << qint32(value); }
+void WriteField(QDataStream& out, bool value) { out << value; }
+void ReadField(QDataStream& in, QString& value) { in >> value; }
+void ReadField(QDataStream& in, bool& value) { in >> value; }
+void ReadField(QDataStream& in, int& value)
 {
-    return out << s.SourceFolder << s.DestinationFolder << s.Prefix << s.WidthText << s.HeightText
-               << qint32(s.ResizeMode) << qint32(s.ResampleFilter) << qint32(s.OutputFormat) << s.FastDecode
-               << qint32(s.Quality);
+    qint32 number = 0;
+    in >> number;
+    value = number;
 }
 
-QDataStream& ReadSettings(QDataStream& in, JobSettings& s)
+// Every field of the settings, row by row; a Job carries the listed names
+// after them.
+QDataStream& WriteSettings(QDataStream& out, const JobSettings& settings)
 {
-    qint32 mode = 0;
-    qint32 filter = 0;
-    qint32 format = 0;
-    qint32 quality = 0;
-    in >> s.SourceFolder >> s.DestinationFolder >> s.Prefix >> s.WidthText >> s.HeightText >> mode >> filter
-        >> format >> s.FastDecode >> quality;
-    s.ResizeMode = mode;
-    s.ResampleFilter = filter;
-    s.OutputFormat = format;
-    s.Quality = quality;
+    for (const JobSettingRow& row : JobSettingRows())
+        std::visit([&](auto field) { WriteField(out, settings.*field); }, row.Field);
+    return out;
+}
+
+QDataStream& ReadSettings(QDataStream& in, JobSettings& settings)
+{
+    for (const JobSettingRow& row : JobSettingRows())
+        std::visit([&](auto field) { ReadField(in, settings.*field); }, row.Field);
     return in;
 }
 

@@ -6,7 +6,7 @@
 // listed names), then one Image per file; between two images may come new
 // Settings (the listed names stay) or, for a new run, a new Job. Before all
 // of them comes the Channel over which the files of each request arrive. The
-// worker answers every Image and every Probe with one Result, and every Look
+// worker answers every Image with one Result, and every Look
 // with one Picture or SharedPicture (after a Glance, for a large picture),
 // in order.
 
@@ -26,18 +26,16 @@ namespace pixquill {
 enum class WorkerMessage : std::uint8_t {
     Job = 1,    // settings and listed names, at the start of a run
     Image = 2,  // one file name (without folder)
-    Result = 3, // the ImageResult for the last Image or Probe
-    Probe = 4,  // a full path, only to be loaded: a window tries a file here
-                // before it loads the file itself; answered with a Result
-    Settings = 5, // new settings for the images that follow, without the names
-    Look = 6,     // a full path, to be loaded and shown: a window's preview
-    Picture = 7,  // the answer to a Look: a Result's fields, then the pixels
-    Channel = 8,  // the worker's descriptor number of its end of the handover
+    Result = 3, // the ImageResult for the last Image
+    Settings = 4, // new settings for the images that follow, without the names
+    Look = 5,     // a full path, to be loaded and shown: a window's preview
+    Picture = 6,  // the answer to a Look: a Result's fields, then the pixels
+    Channel = 7,  // the worker's descriptor number of its end of the handover
                   // channel (Handover); the first frame, once
-    SharedPicture = 9, // the answer to a Look whose pixels are in a memory
+    SharedPicture = 8, // the answer to a Look whose pixels are in a memory
                        // file sent just before it over the handover channel
                        // (SharedPicture): a Result's fields, then the sizes
-    Glance = 10, // before the answer to a Look of a large picture: the
+    Glance = 9,  // before the answer to a Look of a large picture: the
                  // picture made small (see Glance), in a Picture's form, so
                  // that a preview can be drawn before the whole one has come
 };

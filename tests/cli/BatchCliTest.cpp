@@ -408,6 +408,26 @@ TEST(BatchCli, HelpAndVersion)
     EXPECT_TRUE(run.Out.contains("\ndecode workers: ")) << run.Out.toStdString();
 }
 
+// The settings' help is made from their rows: each choice's names in list
+// order and every default, as the program takes them when none is given.
+TEST(BatchCli, HelpNamesEverySettingsChoicesAndDefault)
+{
+    const Outcome run = RunTool({"--help"});
+    ASSERT_EQ(run.Exit, 0);
+    const QString help = run.Out.simplified(); // the help is wrapped to the terminal
+    for (const char* expected :
+         {"--prefix <TEXT> Text put in front of every output name (default _TH).",
+          "--width <N> Width in pixels, or the percentage in percent mode (default 100).",
+          "--height <N> Height in pixels (default 100).",
+          "--resize <MODE> aspect, none, exact or percent (default aspect).",
+          "--filter <FILTER> none, bspline, bicubic, bilinear, box, catmullrom or lanczos3 (default none).",
+          "--format <FORMAT> bmp, gif, ico, jpg, png, tga, tif, webp, avif or jxl (default jpg).",
+          "--quality <N> Quality of the lossy formats", "Defaults: jpg 75, webp 80, avif 60, jxl 75",
+          "--fast Also decode JPEGs", "SOURCE Folder holding the images.",
+          "DEST Folder for the thumbnails (created, one level, when missing)."})
+        EXPECT_TRUE(help.contains(QString::fromLatin1(expected))) << expected;
+}
+
 } // namespace
 
 namespace {

@@ -84,15 +84,15 @@ TEST_P(ShippedWorker, RunsUnderTheFilterWithoutNewPrivileges)
     Folders f;
     f.Draw(QStringLiteral("a.png"), Solid());
     WorkerProcess worker({QString::fromLatin1(GetParam()), {QStringLiteral("--decode-worker")}, 60}, WorkerJob{});
-    const ImageResult probed = worker.Probe(f.Source + QStringLiteral("/a.png"));
-    ASSERT_TRUE(probed.Written) << probed.Reason.toStdString();
+    const ImageResult looked = worker.Look(f.Source + QStringLiteral("/a.png")).Result;
+    ASSERT_TRUE(looked.Written) << looked.Reason.toStdString();
     // LibRaw renders a camera's raw data (on threads of its own) in there too.
     test::DngRecipe recipe;
     recipe.Picture = Solid();
     QFile dng(f.Source + QStringLiteral("/b.dng"));
     ASSERT_TRUE(dng.open(QIODevice::WriteOnly) && dng.write(test::MakeDng(recipe)) > 0);
     dng.close();
-    const ImageResult raw = worker.Probe(dng.fileName());
+    const ImageResult raw = worker.Look(dng.fileName()).Result;
     EXPECT_TRUE(raw.Written) << raw.Reason.toStdString();
     QFile status(QStringLiteral("/proc/%1/status").arg(worker.ProcessId()));
     ASSERT_TRUE(status.open(QIODevice::ReadOnly));

@@ -43,7 +43,7 @@ TEST(LibraryMessages, ParallelLoadsKeepTheirMessagesApart)
     ASSERT_TRUE(test::WriteFileBytes(png, test::PngHeaderOnly(64, 64)));
     QImage picture(64, 64, QImage::Format_RGB32);
     picture.fill(Qt::darkCyan);
-    const QByteArray goodJpeg = test::EncodeWithCodec(picture, kFifJpeg);
+    const QByteArray goodJpeg = test::EncodeWithCodec(picture, "jpg");
     ASSERT_TRUE(test::WriteFileBytes(jpeg, goodJpeg.left(200)));
 
     // What each says when loaded alone.

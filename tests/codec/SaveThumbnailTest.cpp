@@ -15,6 +15,7 @@
 #include "codec/OutputFormats.h"
 #include "codec/Surface.h"
 #include "tests/codec/CodecTestFiles.h"
+#include "tests/support/BrokenInputs.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestImages.h"
@@ -22,6 +23,7 @@
 namespace pixquill {
 namespace {
 
+using test::OutputFormatNamed;
 using test::ReadWithFreeImage;
 
 // Draws the image into a fresh thumbnail surface of its size.
@@ -39,7 +41,7 @@ QStringList FolderEntries(const QString& folder)
 
 struct FormatCase {
     const char* name;
-    int format;
+    const char* format; // command-line name
     const char* extension;
     int bitsPerPixel;
     int tolerance; // largest channel difference the encoding may introduce
@@ -61,7 +63,7 @@ TEST_P(SaveFormatTest, WritesTheCapturedSurfaceWithTheFormatsDepth)
     const QString path = dir.filePath(QStringLiteral("thumb.") + QLatin1String(c.extension));
 
     QString reason;
-    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, c.format, &reason)) << reason.toStdString();
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, OutputFormatNamed(c.format), &reason)) << reason.toStdString();
     EXPECT_TRUE(reason.isEmpty());
 
     const test::ReadBack back = ReadWithFreeImage(path);
@@ -82,13 +84,13 @@ TEST_P(SaveFormatTest, WritesTheCapturedSurfaceWithTheFormatsDepth)
 }
 
 INSTANTIATE_TEST_SUITE_P(SevenFormats, SaveFormatTest,
-                         ::testing::Values(FormatCase {"Bmp", kFifBmp, "bmp", 32, 0, 0},
-                                           FormatCase {"Targa", kFifTarga, "tga", 32, 0, 255},
-                                           FormatCase {"Jpeg", kFifJpeg, "jpg", 24, 24, -1},
-                                           FormatCase {"Png", kFifPng, "png", 24, 0, -1},
-                                           FormatCase {"Ico", kFifIco, "ico", 24, 0, -1},
-                                           FormatCase {"Tiff", kFifTiff, "tif", 24, 0, -1},
-                                           FormatCase {"Gif", kFifGif, "gif", 8, 24, -1}),
+                         ::testing::Values(FormatCase {"Bmp", "bmp", "bmp", 32, 0, 0},
+                                           FormatCase {"Targa", "tga", "tga", 32, 0, 255},
+                                           FormatCase {"Jpeg", "jpg", "jpg", 24, 24, -1},
+                                           FormatCase {"Png", "png", "png", 24, 0, -1},
+                                           FormatCase {"Ico", "ico", "ico", 24, 0, -1},
+                                           FormatCase {"Tiff", "tif", "tif", 24, 0, -1},
+                                           FormatCase {"Gif", "gif", "gif", 8, 24, -1}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(SaveThumbnailTest, TiffIsUncompressed)
@@ -97,7 +99,7 @@ TEST(SaveThumbnailTest, TiffIsUncompressed)
     Surface thumb;
     DrawInto(thumb, test::GradientImage(40, 30));
     const QString path = dir.filePath(QStringLiteral("t.tif"));
-    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, kFifTiff));
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, OutputFormatNamed("tif")));
     EXPECT_EQ(std::optional<int>(1), test::TiffCompression(test::ReadFileBytes(path)));
 }
 
@@ -107,7 +109,7 @@ TEST(SaveThumbnailTest, GifHasAPaletteOfAtMost256Colours)
     Surface thumb;
     DrawInto(thumb, test::QuadrantImage(40, 30));
     const QString path = dir.filePath(QStringLiteral("t.gif"));
-    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, kFifGif));
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, OutputFormatNamed("gif")));
     const test::ReadBack back = ReadWithFreeImage(path);
     ASSERT_TRUE(back.ok);
     EXPECT_EQ(8, back.bitsPerPixel);
@@ -135,7 +137,7 @@ TEST_P(SaveIconTest, EveryThumbnailUpTo256IsAValidIcon)
     DrawInto(thumb, drawn);
     const QString path = dir.filePath(QStringLiteral("t.ico"));
     QString reason;
-    ASSERT_EQ(c.status, SaveThumbnail(thumb, path, kFifIco, &reason));
+    ASSERT_EQ(c.status, SaveThumbnail(thumb, path, OutputFormatNamed("ico"), &reason));
     if (c.status != kSaveWritten) {
         EXPECT_EQ(QStringLiteral("icons are at most 256 × 256"), reason);
         EXPECT_TRUE(FolderEntries(dir.path()).isEmpty());
@@ -159,7 +161,8 @@ TEST(SaveThumbnailTest, EmptySurfaceGivesNoCaptureAndWritesNothing)
     QTemporaryDir dir;
     Surface thumb(0, 0);
     QString reason;
-    EXPECT_EQ(kSaveNoCapture, SaveThumbnail(thumb, dir.filePath(QStringLiteral("t.png")), kFifPng, &reason));
+    EXPECT_EQ(kSaveNoCapture,
+              SaveThumbnail(thumb, dir.filePath(QStringLiteral("t.png")), OutputFormatNamed("png"), &reason));
     EXPECT_FALSE(reason.isEmpty());
     EXPECT_TRUE(FolderEntries(dir.path()).isEmpty());
 }
@@ -176,10 +179,11 @@ TEST(SaveThumbnailDeathTest, RefusedSavesTouchNothing)
                 QTemporaryDir dir;
                 Surface thumb;
                 DrawInto(thumb, test::QuadrantImage(20, 10));
-                const int before = SaveThumbnail(thumb, dir.filePath(QStringLiteral("before.png")), kFifPng);
+                const OutputFormatEntry& png = OutputFormatNamed("png");
+                const int before = SaveThumbnail(thumb, dir.filePath(QStringLiteral("before.png")), png);
                 RefuseFurtherSaves();
                 QString reason;
-                const int after = SaveThumbnail(thumb, dir.filePath(QStringLiteral("after.png")), kFifPng, &reason);
+                const int after = SaveThumbnail(thumb, dir.filePath(QStringLiteral("after.png")), png, &reason);
                 ok = before == kSaveWritten && after == kSaveFailed && reason == QStringLiteral("saving was stopped")
                     && FolderEntries(dir.path()) == QStringList{QStringLiteral("before.png")};
             }
@@ -195,7 +199,7 @@ TEST(SaveThumbnailTest, ReplacesAnExistingFile)
     ASSERT_TRUE(test::WriteFileBytes(path, "old contents"));
     Surface thumb;
     DrawInto(thumb, test::QuadrantImage(20, 10));
-    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, kFifBmp));
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, OutputFormatNamed("bmp")));
     const test::ReadBack back = ReadWithFreeImage(path);
     ASSERT_TRUE(back.ok);
     EXPECT_EQ(QSize(20, 10), QSize(back.width, back.height));
@@ -229,12 +233,12 @@ TEST_P(UnwritableTargetTest, FailsWithStatus6AndLeavesTheFolderAsItWas)
     const QByteArray existing("an earlier thumbnail that must survive");
     QString folder = dir.path();
     QString target = dir.filePath(QStringLiteral("thumb.png"));
-    int format = kFifPng;
+    OutputFormatEntry format = OutputFormatNamed("png");
     switch (GetParam()) {
     case Obstacle::EncoderRefuses:
         // A format FreeImage reads but cannot write: the encoder fails after
         // the temporary file exists.
-        format = FIF_PCD;
+        format.FreeImageFormat = FIF_PCD;
         ASSERT_TRUE(test::WriteFileBytes(target, existing));
         break;
     case Obstacle::FolderIsMissing:
@@ -287,7 +291,7 @@ INSTANTIATE_TEST_SUITE_P(Obstacles, UnwritableTargetTest,
 // row stride goes wrong, the gradient shows swapped channels or flipped rows.
 struct WebCase {
     const char* name;
-    int format;
+    const char* format; // command-line name
     const char* extension;
     const char* decoder;
     QStringList arguments; // IN and OUT stand for the file and a PNG to write
@@ -309,7 +313,7 @@ TEST_P(WebFormatTest, IsReadBackByItsLibraryAndItsOwnDecoderAtTheRightSize)
     DrawInto(thumb, drawn);
     const QString path = dir.filePath(QStringLiteral("thumb") + QLatin1String(c.extension));
     QString reason;
-    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, c.format, &reason)) << reason.toStdString();
+    ASSERT_EQ(kSaveWritten, SaveThumbnail(thumb, path, OutputFormatNamed(c.format), &reason)) << reason.toStdString();
     EXPECT_EQ(QStringList {QFileInfo(path).fileName()}, FolderEntries(dir.path()));
 
     Surface loaded;
@@ -332,9 +336,9 @@ TEST_P(WebFormatTest, IsReadBackByItsLibraryAndItsOwnDecoderAtTheRightSize)
 
 INSTANTIATE_TEST_SUITE_P(
     WebFormats, WebFormatTest,
-    ::testing::Values(WebCase {"Webp", kFifWebp, ".webp", "dwebp", {"IN", "-o", "OUT"}, 24},
-                      WebCase {"Avif", kOwnFormatAvif, ".avif", "avifdec", {"IN", "OUT"}, 24},
-                      WebCase {"Jxl", kOwnFormatJxl, ".jxl", "djxl", {"IN", "OUT"}, 24}),
+    ::testing::Values(WebCase {"Webp", "webp", ".webp", "dwebp", {"IN", "-o", "OUT"}, 24},
+                      WebCase {"Avif", "avif", ".avif", "avifdec", {"IN", "OUT"}, 24},
+                      WebCase {"Jxl", "jxl", ".jxl", "djxl", {"IN", "OUT"}, 24}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // A gradient with fine grain, which a lower quality must give up.
@@ -388,7 +392,7 @@ TEST_P(QualityTest, LowerQualityIsSmallerAndWorseAndNoneIsTheDefault)
         DrawInto(thumb, drawn);
         const QString path = dir.filePath(QString::number(quality) + QLatin1String(entry.Extension));
         QString reason;
-        EXPECT_EQ(kSaveWritten, SaveThumbnail(thumb, path, entry.FormatCode, &reason, quality))
+        EXPECT_EQ(kSaveWritten, SaveThumbnail(thumb, path, entry, &reason, quality))
             << reason.toStdString();
         written.bytes = test::ReadFileBytes(path);
         Surface loaded;
@@ -437,7 +441,7 @@ TEST_P(FullDiskTest, RefusesWithTheSystemsReasonAndLeavesTheEarlierFile)
     int status = kSaveWritten;
     {
         const test::FileSizeLimit limit(1024);
-        status = SaveThumbnail(thumb, path, entry.FormatCode, &reason);
+        status = SaveThumbnail(thumb, path, entry, &reason);
     }
     EXPECT_EQ(kSaveFailed, status);
     EXPECT_EQ(QStringLiteral("cannot write the file (File too large)"), reason);

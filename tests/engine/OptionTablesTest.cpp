@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "codec/RawDecoder.h"
+#include "engine/FolderListing.h"
 #include "engine/OptionTables.h"
 #include "tests/support/QtPrinters.h"
 
@@ -141,9 +142,9 @@ TEST(MaskMatching, FolderListingIsSortedAndSkipsFoldersAndHiddenFiles)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
-    EXPECT_EQ(ListMatchingFiles(dir.path(), "*.png"), QStringList({"a.PNG", "b.png"}));
-    EXPECT_EQ(ListMatchingFiles(dir.path(), "*.*"), QStringList({"a.PNG", "b.png", "c.txt", "noext"}));
-    EXPECT_TRUE(ListMatchingFiles(dir.filePath("missing"), "*.*").isEmpty());
+    EXPECT_EQ(*ReadFolderListing(dir.path(), "*.png"), QStringList({"a.PNG", "b.png"}));
+    EXPECT_EQ(*ReadFolderListing(dir.path(), "*.*"), QStringList({"a.PNG", "b.png", "c.txt", "noext"}));
+    EXPECT_FALSE(ReadFolderListing(dir.filePath("missing"), "*.*").Ok());
 }
 
 struct FormatCase {
@@ -166,7 +167,7 @@ TEST_P(OutputFormatTable, IndexGivesCodeAndExtension)
     const auto entry = OutputFormatAt(c.Index);
     ASSERT_TRUE(entry.has_value());
     EXPECT_STREQ(entry->Text, c.Text);
-    EXPECT_EQ(entry->FormatCode, c.Code);
+    EXPECT_EQ(entry->FreeImageFormat, c.Code);
     EXPECT_STREQ(entry->Extension, c.Extension);
     EXPECT_EQ(OutputExtensionAt(c.Index), QString::fromLatin1(c.Extension));
 }
@@ -181,10 +182,10 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{4, "Portable Network Graphics(*.png)", 13, ".png"},
         FormatCase{5, "Truevision Targa(*.tga)", 17, ".tga"},
         FormatCase{6, "Tagged Image File Format(*.tif)", 18, ".tif"},
-        // Appended; AVIF and JPEG XL have codes of our own, FreeImage writing neither.
+        // Appended; FreeImage writes neither AVIF nor JPEG XL.
         FormatCase{7, "WebP(*.webp)", 35, ".webp"},
-        FormatCase{8, "AV1 Image File Format(*.avif)", 1001, ".avif"},
-        FormatCase{9, "JPEG XL(*.jxl)", 1002, ".jxl"}));
+        FormatCase{8, "AV1 Image File Format(*.avif)", -1, ".avif"},
+        FormatCase{9, "JPEG XL(*.jxl)", -1, ".jxl"}));
 
 TEST(OutputFormatTable, NoSelectedEntryMeansNoExtensionAndNoFormat)
 {

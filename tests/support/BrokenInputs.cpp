@@ -1,6 +1,8 @@
 #include "tests/support/BrokenInputs.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -574,12 +576,12 @@ struct CutSource {
 std::vector<CutSource> CutSources()
 {
     return {
-        {"jpeg", "jpg", [] { return EncodeWithCodec(Picture(), kFifJpeg); }},
-        {"png", "png", [] { return EncodeWithCodec(Picture(), kFifPng); }},
-        {"gif", "gif", [] { return EncodeWithCodec(Picture(), kFifGif); }},
-        {"tiff", "tif", [] { return EncodeWithCodec(Picture(), kFifTiff); }},
-        {"bmp", "bmp", [] { return EncodeWithCodec(Picture(), kFifBmp); }},
-        {"tga", "tga", [] { return EncodeWithCodec(Picture(), kFifTarga); }},
+        {"jpeg", "jpg", [] { return EncodeWithCodec(Picture(), "jpg"); }},
+        {"png", "png", [] { return EncodeWithCodec(Picture(), "png"); }},
+        {"gif", "gif", [] { return EncodeWithCodec(Picture(), "gif"); }},
+        {"tiff", "tif", [] { return EncodeWithCodec(Picture(), "tif"); }},
+        {"bmp", "bmp", [] { return EncodeWithCodec(Picture(), "bmp"); }},
+        {"tga", "tga", [] { return EncodeWithCodec(Picture(), "tga"); }},
         {"psd", "psd", [] { return PsdOf(Picture(), false); }},
         {"psd-rle", "psd", [] { return PsdOf(Picture(), true); }},
         // FreeImage's reader never returns from an X bitmap cut short.
@@ -633,10 +635,10 @@ std::vector<BrokenInput> MakeTable()
     add(BrokenKind::Swapped, QStringLiteral("jpeg-inside.png"), Expect::Loads, {}, false,
         [] { return QtEncoded(Picture(), "JPEG"); });
     add(BrokenKind::Swapped, QStringLiteral("gif-inside.bmp"), Expect::Loads, {}, false,
-        [] { return EncodeWithCodec(Picture(), kFifGif); });
+        [] { return EncodeWithCodec(Picture(), "gif"); });
     // Reading any TIFF makes libtiff complain about FreeImage's EXIF tags.
     add(BrokenKind::Swapped, QStringLiteral("tiff-inside.jpg"), Expect::Loads, {}, false,
-        [] { return EncodeWithCodec(Picture(), kFifTiff); });
+        [] { return EncodeWithCodec(Picture(), "tif"); });
 
     for (const ImageBomb& bomb : ImageBombs())
         add(BrokenKind::TooLarge, QString::fromLatin1(bomb.FileName), Expect::Fails, QStringLiteral("image too large"),
@@ -813,7 +815,17 @@ QByteArray PsdOf(const QImage& source, bool runLength)
     return out;
 }
 
-QByteArray EncodeWithCodec(const QImage& image, int format)
+const OutputFormatEntry& OutputFormatNamed(const char* name)
+{
+    for (const OutputFormatEntry& entry : OutputFormats()) {
+        if (std::strcmp(entry.Name, name) == 0)
+            return entry;
+    }
+    std::fprintf(stderr, "no output format named %s\n", name);
+    std::abort();
+}
+
+QByteArray EncodeWithCodec(const QImage& image, const char* format)
 {
     QTemporaryDir dir;
     if (!dir.isValid())
@@ -822,7 +834,7 @@ QByteArray EncodeWithCodec(const QImage& image, int format)
     surface.Resize(image.width(), image.height());
     surface.Image() = image.convertToFormat(QImage::Format_RGB32);
     const QString path = dir.filePath(QStringLiteral("encoded"));
-    if (SaveThumbnail(surface, path, format) != kSaveWritten)
+    if (SaveThumbnail(surface, path, OutputFormatNamed(format)) != kSaveWritten)
         return {};
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();

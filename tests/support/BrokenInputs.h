@@ -13,6 +13,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "codec/OutputFormats.h"
+
 class QImage;
 
 namespace pixquill::test {
@@ -71,8 +73,12 @@ std::vector<ImageBomb> ImageBombs();
 // An 8-bit RGB PSD file of the image, raw or run-length coded.
 QByteArray PsdOf(const QImage& image, bool runLength);
 
-// The image encoded in a FreeImage format (the codec's save formats: BMP,
-// GIF, ICO, JPEG, PNG, TGA, TIFF), written by the codec itself.
-QByteArray EncodeWithCodec(const QImage& image, int format);
+// The output format row of a command-line name ("png"); the test aborts on a
+// name no row has.
+const OutputFormatEntry& OutputFormatNamed(const char* name);
+
+// The image written by the codec itself in an output format, by its
+// command-line name ("bmp", "gif", "ico", "jpg", "png", "tga", "tif", ...).
+QByteArray EncodeWithCodec(const QImage& image, const char* format);
 
 } // namespace pixquill::test

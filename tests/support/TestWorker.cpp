@@ -60,7 +60,7 @@ QStringList NamesFrom(const char* variable)
 }
 
 // Half a file in the temporary file the worker was handed for the image, as
-// a save under way leaves. settings is null for a probe, which writes nothing.
+// a save under way leaves. settings is null for a look, which writes nothing.
 void LeaveTemporaryFile(const QString& name, const JobSettings* settings)
 {
     if (!settings)

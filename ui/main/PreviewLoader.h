@@ -84,9 +84,7 @@ public:
     // takes milliseconds the window's thread should not spend.
     void Release(QImage picture);
 
-    // The number of the newest request (0 before the first) and whether its
-    // answer is still to come.
-    std::uint64_t Newest() const { return m_newest; }
+    // Whether the newest request's answer is still to come.
     bool Pending() const { return m_newest != m_answered; }
     // Whether the newest request's preview is drawn, early or answered.
     bool Drawn() const { return m_newest == m_drawn; }

@@ -11,9 +11,10 @@
 namespace {
 
 // A broken file may crash or hang FreeImage; the window would go with it.
-// So the window has every file decoded first by a copy of this program
-// started as a decode worker, and only then decodes it itself. The worker
-// needs no display.
+// So the window decodes nothing itself: the batch's images and the previews
+// are decoded in copies of this program started as decode workers, once
+// each, and the window only draws the previews' pictures. A worker needs no
+// display. The timeout is per file.
 constexpr int kWindowDecodeTimeoutSeconds = 120;
 
 } // namespace

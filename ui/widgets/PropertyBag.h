@@ -36,7 +36,6 @@ public:
             m_values.insert(key, value);
     }
 
-    bool Contains(const QString& key) const { return m_values.contains(key); }
     QStringList Keys() const { return m_values.keys(); }
     const QMap<QString, QVariant>& Values() const { return m_values; }
 

@@ -1,0 +1,44 @@
+#include "engine/JobSettingsTable.h"
+
+#include <array>
+
+namespace pixquill {
+
+namespace {
+
+using S = SettingSyntax;
+using J = JobSettings;
+
+constexpr std::array kRows{
+    JobSettingRow{&J::SourceFolder, "SOURCE", S::Folder, nullptr, "Folder holding the images."},
+    JobSettingRow{&J::DestinationFolder, "DEST", S::Folder, nullptr,
+                  "Folder for the thumbnails (created, one level, when missing)."},
+    JobSettingRow{&J::Prefix, "prefix", S::Text, "TEXT", "Text put in front of every output name"},
+    JobSettingRow{&J::WidthText, "width", S::Number, "N", "Width in pixels, or the percentage in percent mode"},
+    JobSettingRow{&J::HeightText, "height", S::Number, "N", "Height in pixels"},
+    JobSettingRow{&J::ResizeMode, "resize", S::Choice, "MODE", nullptr, ResizeModeChoices},
+    JobSettingRow{&J::ResampleFilter, "filter", S::Choice, "FILTER", nullptr, ResampleFilterChoices},
+    JobSettingRow{&J::OutputFormat, "format", S::Choice, "FORMAT", nullptr, OutputFormatChoices},
+    JobSettingRow{&J::FastDecode, "fast", S::Switch, nullptr,
+                  "Also decode JPEGs at a reduced scale (1/2 to 1/8) where the thumbnail is at most half the "
+                  "image: the same sizes, nearly the same pixels, much faster."},
+    JobSettingRow{&J::Quality, "quality", S::Quality, "N"},
+};
+
+} // namespace
+
+std::span<const JobSettingRow> JobSettingRows()
+{
+    return kRows;
+}
+
+QString ChoiceName(const std::vector<NamedChoice>& choices, int value)
+{
+    for (const NamedChoice& choice : choices) {
+        if (choice.Value == value)
+            return QString::fromLatin1(choice.Name);
+    }
+    return {};
+}
+
+} // namespace pixquill
