@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -82,8 +83,14 @@ DecodedImage DecodeWithFreeImage(const ByteReader& fileRead, std::int64_t fileSi
     if (!early.Refusal.isEmpty())
         return Refused(early.Refusal);
     auto format = static_cast<FREE_IMAGE_FORMAT>(early.Format);
-    if (format == FIF_UNKNOWN)
+    if (format == FIF_UNKNOWN) {
+        // FreeImage walks its extension lists with strtok, whose state is
+        // shared by every thread: one lookup at a time, or two images made
+        // at once on this process's threads read each other's lists.
+        static std::mutex lookup;
+        const std::lock_guard lock(lookup);
         format = FreeImage_GetFIFFromFilename(hints.Extension.c_str());
+    }
     if (format == FIF_UNKNOWN)
         return Refused(QStringLiteral("unrecognised image format"));
     if (!FreeImage_FIFSupportsReading(format))

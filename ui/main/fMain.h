@@ -119,11 +119,12 @@ public:
     void SetImageLoader(ImageLoader loader);
 
     // Decodes in worker processes from now on: every batch image is loaded,
-    // rendered and saved in one of the run's (as pixquill-batch does), and every file to
-    // preview is decoded in another, whose picture the window only draws, so
-    // a file that crashes or hangs the decoder costs a failed image or
-    // preview, not the window. An empty command goes back to decoding in
-    // this process (the default), the previews still off the window's thread.
+    // rendered and saved in one of the run's workers (as pixquill-batch
+    // does; from the next Start), and every file to preview is decoded in
+    // another, whose picture the window only draws, so a file that crashes
+    // or hangs the decoder costs a failed image or preview, not the window.
+    // An empty command goes back to decoding in this process (the default),
+    // the run and the previews still off the window's thread.
     void SetDecodeWorker(const WorkerCommand& command);
 
     // A preview was asked for and its picture is not shown yet.
