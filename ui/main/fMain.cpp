@@ -812,8 +812,10 @@ void fMain::closeEvent(QCloseEvent* event)
 {
     // Never refuses. A run in progress ends after the image in hand, as a
     // Stop ends it, and its thread is waited for here: the images made
-    // ahead are removed before the window goes.
+    // ahead are removed before the window goes. The window is gone from the
+    // screen meanwhile, so a slow image in hand never shows a frozen one.
     if (m_run->IsRunning()) {
+        hide();
         m_run->Stop();
         m_run->Wait();
     }
