@@ -107,6 +107,8 @@ constexpr std::array<ResizeModeEntry, kResizeModeCount> kResizeModes{{
     {"No Resize(Convert only)", "none", kNoResizeSteps},
     {"Specify Width & Height", "exact", kExactSteps},
     {"Scale By Percent", "percent", kPercentSteps},
+    // Both sizes, as for "Specify Width & Height".
+    {"Fill and Crop", "fill", kExactSteps},
 }};
 
 constexpr std::array<ResampleFilterEntry, kResampleFilterCount> kResampleFilters{{

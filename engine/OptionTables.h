@@ -73,7 +73,10 @@ inline constexpr int kResizeMaintainAspect = 0; // selected at start-up
 inline constexpr int kResizeNone = 1;
 inline constexpr int kResizeExact = 2;
 inline constexpr int kResizePercent = 3;
-inline constexpr int kResizeModeCount = 4;
+// Appended after the four modes of old: cover the width × height box, then
+// crop to it.
+inline constexpr int kResizeFill = 4;
+inline constexpr int kResizeModeCount = 5;
 
 // The size boxes and their labels that a resize mode changes.
 enum class SizeControl {

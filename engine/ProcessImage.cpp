@@ -15,12 +15,13 @@ namespace {
 
 bool ModeUsesWidth(int mode)
 {
-    return mode == kResizeMaintainAspect || mode == kResizeExact || mode == kResizePercent;
+    return mode == kResizeMaintainAspect || mode == kResizeExact || mode == kResizePercent
+        || mode == kResizeFill;
 }
 
 bool ModeUsesHeight(int mode)
 {
-    return mode == kResizeMaintainAspect || mode == kResizeExact;
+    return mode == kResizeMaintainAspect || mode == kResizeExact || mode == kResizeFill;
 }
 
 } // namespace
@@ -85,6 +86,15 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     const ThumbnailLoad loaded = LoadImageForThumbnail(names.SourcePath, picLoad, request);
     if (!loaded.ok)
         return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
+    // Filling the box: the middle of the picture in the box's shape, then
+    // drawn at exactly the box's size like "Specify Width & Height". A
+    // smaller picture from the decoder is at least twice the box both ways,
+    // so its crop still is.
+    const QSize whole = picLoad.Image().size();
+    if (settings.ResizeMode == kResizeFill && w > 0 && h > 0) {
+        if (!picLoad.AdoptImage(picLoad.Image().copy(CentredCrop(whole, QSize(w, h)))))
+            return refuse(QStringLiteral("out of memory"));
+    }
     RenderResult rendered;
     if (loaded.Reduced) {
         const QSize size = request.SizeFor(loaded.FullWidth, loaded.FullHeight);
@@ -93,6 +103,10 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
         rendered.SourceHeight = loaded.FullHeight;
     } else {
         rendered = RenderThumbnail(picLoad, picThumb, settings.ResizeMode, settings.ResampleFilter, w, h, ops);
+        if (settings.ResizeMode == kResizeFill) {
+            rendered.SourceWidth = whole.width();
+            rendered.SourceHeight = whole.height();
+        }
     }
     // An 8-bit picture was drawn in its file's colours: the thumbnail alone
     // is converted.

@@ -1,5 +1,7 @@
 #include "engine/ThumbnailSize.h"
 
+#include <algorithm>
+
 #include "codec/Rounding.h"
 #include "engine/OptionTables.h"
 
@@ -28,6 +30,7 @@ ThumbnailSize ComputeThumbnailSize(int resizeMode, const SourceSize& source, std
         b = RoundHalfEven(source.OuterHeight);
         break;
     case kResizeExact:
+    case kResizeFill: // the picture is cropped to the box's shape first
         a = w;
         b = h;
         break;
@@ -43,6 +46,23 @@ ThumbnailSize ComputeThumbnailSize(int resizeMode, const SourceSize& source, std
         break;
     }
     return {a, b};
+}
+
+QRect CentredCrop(QSize picture, QSize box)
+{
+    const qint64 pw = picture.width();
+    const qint64 ph = picture.height();
+    if (pw < 1 || ph < 1 || box.width() < 1 || box.height() < 1)
+        return QRect(QPoint(0, 0), picture);
+    // Compared in whole numbers: pw / ph against the box's width / height.
+    if (pw * box.height() > ph * box.width()) {
+        const auto width = static_cast<int>(std::max<qint64>(
+            1, RoundHalfEven(static_cast<double>(ph) * box.width() / box.height())));
+        return QRect(static_cast<int>((pw - width) / 2), 0, width, static_cast<int>(ph));
+    }
+    const auto height = static_cast<int>(std::max<qint64>(
+        1, RoundHalfEven(static_cast<double>(pw) * box.height() / box.width())));
+    return QRect(0, static_cast<int>((ph - height) / 2), static_cast<int>(pw), height);
 }
 
 } // namespace pixquill

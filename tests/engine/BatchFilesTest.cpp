@@ -206,6 +206,56 @@ TEST(BatchFiles, SourceFolderAsDestinationNeverOverwritesOriginals)
     EXPECT_EQ(r.Report.Results[2].Reason, QString("would overwrite the source image"));
 }
 
+// Three bands across the long side (red, green, blue), each box in a shape
+// whose middle crop is the green band exactly: the whole thumbnail is green
+// (a distorted one would show red and blue at its ends) and exactly the box.
+struct FillCase {
+    QSize Picture;
+    QSize Box;
+    bool Reduced; // a JPEG large enough for --fast's reduced decode
+};
+
+class FillAndCrop : public ::testing::TestWithParam<FillCase> {};
+
+TEST_P(FillAndCrop, GivesTheBoxFromTheMiddle)
+{
+    const FillCase& c = GetParam();
+    Folders f;
+    QImage bands(c.Picture, QImage::Format_RGB32);
+    const bool wide = c.Picture.width() >= c.Picture.height();
+    const int across = wide ? c.Picture.width() : c.Picture.height();
+    for (int y = 0; y < bands.height(); ++y) {
+        for (int x = 0; x < bands.width(); ++x) {
+            const int band = 3 * (wide ? x : y) / across;
+            bands.setPixel(x, y, band == 0 ? qRgb(220, 0, 0) : band == 1 ? qRgb(0, 200, 0) : qRgb(0, 0, 220));
+        }
+    }
+    f.Draw("bands.jpg", bands, "JPG");
+    QDir().mkdir(f.Destination);
+    JobSettings settings = SettingsFor(f);
+    settings.ResizeMode = kResizeFill;
+    settings.WidthText = QString::number(c.Box.width());
+    settings.HeightText = QString::number(c.Box.height());
+    settings.OutputFormat = 4; // PNG
+    settings.FastDecode = c.Reduced;
+    Surface picLoad;
+    Surface picThumb;
+    const ImageResult result = ProcessImage("bands.jpg", settings, picLoad, picThumb);
+    ASSERT_TRUE(result.Written) << result.Reason.toStdString();
+    EXPECT_EQ(QSize(result.SourceWidth, result.SourceHeight), c.Picture);
+    const QImage thumb(f.Destination + "/_THbands.png");
+    ASSERT_EQ(thumb.size(), c.Box);
+    for (const QPoint at : {QPoint(2, 2), QPoint(c.Box.width() / 2, c.Box.height() / 2),
+                            QPoint(c.Box.width() - 3, c.Box.height() - 3)})
+        EXPECT_LE(test::ColourDistance(thumb.pixel(at), qRgb(0, 200, 0)), 40) << at.x() << "," << at.y();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FillAndCrop,
+                         ::testing::Values(FillCase{{900, 300}, {100, 100}, false},
+                                           FillCase{{300, 900}, {100, 100}, false},
+                                           FillCase{{900, 600}, {100, 200}, false},
+                                           FillCase{{2400, 1600}, {60, 120}, true}));
+
 TEST(BatchFiles, Captions)
 {
     EXPECT_EQ(CompletionCaption(0, 0), QString("Completed 0 of 0 images"));

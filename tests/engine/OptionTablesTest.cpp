@@ -300,7 +300,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{0, "Maintain Aspect Ratio", true, false, true, false, "Width(Pixels):"},
         ModeCase{1, "No Resize(Convert only)", false, false, false, false, "Width(Pixels):"},
         ModeCase{2, "Specify Width & Height", true, true, true, true, "Width(Pixels):"},
-        ModeCase{3, "Scale By Percent", true, false, true, false, "Percent:"}));
+        ModeCase{3, "Scale By Percent", true, false, true, false, "Percent:"},
+        ModeCase{4, "Fill and Crop", true, true, true, true, "Width(Pixels):"}));
 
 TEST(ResizeModeTable, PercentWritesOneHundredWhichStaysWhenAnotherModeFollows)
 {
@@ -318,7 +319,7 @@ TEST(ResizeModeTable, PercentWritesOneHundredWhichStaysWhenAnotherModeFollows)
 TEST(ResizeModeTable, OtherIndexChangesNothing)
 {
     EXPECT_TRUE(ResizeModeStepsAt(-1).empty());
-    EXPECT_TRUE(ResizeModeStepsAt(4).empty());
+    EXPECT_TRUE(ResizeModeStepsAt(kResizeModeCount).empty());
 }
 
 TEST(JobSettings, FoldersGetOneSeparator)

@@ -71,7 +71,32 @@ INSTANTIATE_TEST_SUITE_P(
         SizeCase{"percent zero", kResizePercent, 800, 600, 0, 0, {0, 0}},
         // No selected mode: the loaded size.
         SizeCase{"no mode selected", -1, 640, 480, 100, 100, {640, 480}},
-        SizeCase{"mode out of range", 4, 640, 480, 100, 100, {640, 480}}));
+        // Fill: the box, the picture cropped to its shape beforehand.
+        SizeCase{"fill is the box", kResizeFill, 800, 600, 120, 120, {120, 120}},
+        SizeCase{"mode out of range", 5, 640, 480, 100, 100, {640, 480}}));
+
+struct CropCase {
+    QSize Picture;
+    QSize Box;
+    QRect Crop;
+};
+
+class CentredCrops : public ::testing::TestWithParam<CropCase> {};
+
+TEST_P(CentredCrops, KeepTheMiddleInTheBoxsShape)
+{
+    EXPECT_EQ(CentredCrop(GetParam().Picture, GetParam().Box), GetParam().Crop);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CentredCrops,
+    ::testing::Values(CropCase{{400, 300}, {100, 100}, {50, 0, 300, 300}},   // landscape into a square
+                      CropCase{{300, 400}, {100, 100}, {0, 50, 300, 300}},   // portrait into a square
+                      CropCase{{400, 300}, {200, 100}, {0, 50, 400, 200}},   // into a wider box
+                      CropCase{{401, 300}, {1, 1}, {50, 0, 300, 300}},       // odd margin: left floor
+                      CropCase{{300, 300}, {160, 90}, {0, 65, 300, 169}},    // 168.75 rounds up
+                      CropCase{{5000, 2}, {1, 3000}, {2499, 0, 1, 2}},       // never below 1 pixel
+                      CropCase{{640, 480}, {0, 100}, {0, 0, 640, 480}}));    // no box: the whole
 
 TEST(SizeRules, NoResizeReadsTheOuterSizeAndOtherModesTheInner)
 {

@@ -173,7 +173,8 @@ INSTANTIATE_TEST_SUITE_P(EveryMode, fMainResizeModes,
                          ::testing::Values(ModeCase{0, true, false, true, false, "Width(Pixels):"},
                                            ModeCase{1, false, false, false, false, "Width(Pixels):"},
                                            ModeCase{2, true, true, true, true, "Width(Pixels):"},
-                                           ModeCase{3, true, false, true, false, "Percent:"}));
+                                           ModeCase{3, true, false, true, false, "Percent:"},
+                                           ModeCase{4, true, true, true, true, "Width(Pixels):"}));
 
 TEST_F(fMainLoaded, PercentThenMaintainKeepsTheHundred)
 {
