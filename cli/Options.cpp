@@ -69,7 +69,9 @@ QString SettingHelp(const JobSettingRow& row)
     case SettingSyntax::Choice: {
         QStringList names = ChoiceNames(row.Choices());
         const QString last = names.takeLast();
-        return QStringLiteral("%1 or %2 (default %3).").arg(names.join(QStringLiteral(", ")), last, DefaultText(row));
+        const QString choices
+            = QStringLiteral("%1 or %2 (default %3).").arg(names.join(QStringLiteral(", ")), last, DefaultText(row));
+        return row.Help ? QString::fromLatin1(row.Help) + QLatin1Char(' ') + choices : choices;
     }
     case SettingSyntax::Text:
     case SettingSyntax::Number:

@@ -19,6 +19,7 @@ struct JobSettings {
     QString WidthText = QStringLiteral("100");  // pixels, or the percentage
     QString HeightText = QStringLiteral("100");
     int ResizeMode = kResizeMaintainAspect;     // list index; other values keep the loaded size
+    int Crop = kCropCentre;                     // where "Fill and Crop" cuts (the command line's --crop)
     int ResampleFilter = kFilterHalftone;       // filter code, not a list index
     int OutputFormat = kOutputFormatJpeg;       // list index; -1 when none is selected
     // JPEGs decoded at a reduced scale where the thumbnail is small enough

@@ -17,6 +17,7 @@ constexpr std::array kRows{
     JobSettingRow{&J::WidthText, "width", S::Number, "N", "Width in pixels, or the percentage in percent mode"},
     JobSettingRow{&J::HeightText, "height", S::Number, "N", "Height in pixels"},
     JobSettingRow{&J::ResizeMode, "resize", S::Choice, "MODE", nullptr, ResizeModeChoices},
+    JobSettingRow{&J::Crop, "crop", S::Choice, "WHERE", "Where --resize fill cuts the picture:", CropChoices},
     JobSettingRow{&J::ResampleFilter, "filter", S::Choice, "FILTER", nullptr, ResampleFilterChoices},
     JobSettingRow{&J::OutputFormat, "format", S::Choice, "FORMAT", nullptr, OutputFormatChoices},
     JobSettingRow{&J::FastDecode, "fast", S::Switch, nullptr,

@@ -37,8 +37,9 @@ struct JobSettingRow {
     SettingSyntax Syntax;
     const char* ValueName = nullptr; // "N", "TEXT": what the help calls the value
     // The help, without the default: the help of a Text or Number ends with
-    // " (default X)." from JobSettings' own; a Choice's is its names, a
-    // Quality's the lossy formats' defaults, both made by the command line.
+    // " (default X)." from JobSettings' own; a Choice's is its names (after
+    // this, when given), a Quality's the lossy formats' defaults, both made
+    // by the command line.
     const char* Help = nullptr;
     std::vector<NamedChoice> (*Choices)() = nullptr; // a Choice's names and values
 };

@@ -231,6 +231,11 @@ std::vector<NamedChoice> ResizeModeChoices()
     return choices;
 }
 
+std::vector<NamedChoice> CropChoices()
+{
+    return {{"centre", kCropCentre}, {"attention", kCropAttention}};
+}
+
 std::vector<NamedChoice> ResampleFilterChoices()
 {
     std::vector<NamedChoice> choices;

@@ -152,6 +152,10 @@ struct NamedChoice {
 
 // In list order; the value is the list index.
 std::vector<NamedChoice> ResizeModeChoices();
+// Where "Fill and Crop" cuts: the middle, or the busiest part (AttentionCrop).
+inline constexpr int kCropCentre = 0;
+inline constexpr int kCropAttention = 1;
+std::vector<NamedChoice> CropChoices();
 // In list order; the value is the filter's code.
 std::vector<NamedChoice> ResampleFilterChoices();
 // In list order; the value is the list index.

@@ -7,6 +7,7 @@
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "codec/VectorUnit.h"
+#include "engine/AttentionCrop.h"
 #include "engine/BatchRules.h"
 
 namespace pixquill {
@@ -86,13 +87,15 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     const ThumbnailLoad loaded = LoadImageForThumbnail(names.SourcePath, picLoad, request);
     if (!loaded.ok)
         return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
-    // Filling the box: the middle of the picture in the box's shape, then
-    // drawn at exactly the box's size like "Specify Width & Height". A
-    // smaller picture from the decoder is at least twice the box both ways,
-    // so its crop still is.
+    // Filling the box: the middle (or with --crop attention the busiest
+    // part) of the picture in the box's shape, then drawn at exactly the
+    // box's size like "Specify Width & Height". A smaller picture from the
+    // decoder is at least twice the box both ways, so its crop still is.
     const QSize whole = picLoad.Image().size();
     if (settings.ResizeMode == kResizeFill && w > 0 && h > 0) {
-        if (!picLoad.AdoptImage(picLoad.Image().copy(CentredCrop(whole, QSize(w, h)))))
+        const QRect crop = settings.Crop == kCropAttention ? AttentionCrop(picLoad.Image(), QSize(w, h))
+                                                           : CentredCrop(whole, QSize(w, h));
+        if (!picLoad.AdoptImage(picLoad.Image().copy(crop)))
             return refuse(QStringLiteral("out of memory"));
     }
     RenderResult rendered;

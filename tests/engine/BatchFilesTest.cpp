@@ -1,6 +1,7 @@
 // Whole runs on image files drawn by the test, through the real codec.
 
 #include <atomic>
+#include <cstdint>
 #include <ostream>
 
 #include <QDir>
@@ -255,6 +256,61 @@ INSTANTIATE_TEST_SUITE_P(Table, FillAndCrop,
                                            FillCase{{300, 900}, {100, 100}, false},
                                            FillCase{{900, 600}, {100, 200}, false},
                                            FillCase{{2400, 1600}, {60, 120}, true}));
+
+// A busy photo-like third at one end of the long side, the rest flat grey:
+// the attention crop keeps the busy part, the centred one the grey middle.
+struct AttentionCase {
+    QSize Picture;
+    int Crop;
+    bool KeepsTheBusyPart;
+};
+
+class FillCrops : public ::testing::TestWithParam<AttentionCase> {};
+
+TEST_P(FillCrops, AttentionKeepsTheBusyPart)
+{
+    const AttentionCase& c = GetParam();
+    Folders f;
+    QImage picture(c.Picture, QImage::Format_RGB32);
+    picture.fill(qRgb(128, 128, 128));
+    const bool wide = c.Picture.width() > c.Picture.height();
+    const int busy = (wide ? c.Picture.width() : c.Picture.height()) / 3;
+    std::uint32_t seed = 12345;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if ((wide ? x : picture.height() - 1 - y) >= busy) // the left, or the bottom
+                continue;
+            seed = seed * 1664525u + 1013904223u;
+            picture.setPixel(x, y, qRgb(int(seed >> 24), int((seed >> 16) & 0xFF), int((seed >> 8) & 0xFF)));
+        }
+    }
+    f.Draw("scene.png", picture);
+    QDir().mkdir(f.Destination);
+    JobSettings settings = SettingsFor(f);
+    settings.ResizeMode = kResizeFill;
+    settings.Crop = c.Crop;
+    settings.OutputFormat = 4; // PNG
+    Surface picLoad;
+    Surface picThumb;
+    ASSERT_TRUE(ProcessImage("scene.png", settings, picLoad, picThumb).Written);
+    const QImage thumb(f.Destination + "/_THscene.png");
+    ASSERT_EQ(thumb.size(), QSize(100, 100));
+    int grey = 0;
+    for (int y = 0; y < thumb.height(); ++y) {
+        for (int x = 0; x < thumb.width(); ++x)
+            grey += test::ColourDistance(thumb.pixel(x, y), qRgb(128, 128, 128)) <= 6 ? 1 : 0;
+    }
+    if (c.KeepsTheBusyPart)
+        EXPECT_LT(grey, 100 * 100 / 10);
+    else
+        EXPECT_GT(grey, 100 * 100 * 9 / 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FillCrops,
+                         ::testing::Values(AttentionCase{{900, 300}, kCropCentre, false},
+                                           AttentionCase{{900, 300}, kCropAttention, true},
+                                           AttentionCase{{300, 900}, kCropCentre, false},
+                                           AttentionCase{{300, 900}, kCropAttention, true}));
 
 TEST(BatchFiles, Captions)
 {
