@@ -12,14 +12,14 @@ BatchThread::BatchThread(QObject* parent) : QObject(parent) {}
 BatchThread::~BatchThread()
 {
     m_stop = true;
-    Join();
+    Wait();
 }
 
 bool BatchThread::Start(BatchPlan plan, std::shared_ptr<const SettingsSnapshot> settings)
 {
     if (m_running)
         return false;
-    Join(); // a finished run's thread whose news are still on their way
+    Wait(); // a finished run's thread whose news are still on their way
     m_running = true;
     m_stop = false;
     plan.Stop = &m_stop;
@@ -49,11 +49,6 @@ void BatchThread::Stop()
 }
 
 void BatchThread::Wait()
-{
-    Join();
-}
-
-void BatchThread::Join()
 {
     if (m_thread.joinable())
         m_thread.join();

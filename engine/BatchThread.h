@@ -51,8 +51,6 @@ signals:
     void Finished(const pixquill::BatchReport& report);
 
 private:
-    void Join();
-
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     bool m_running = false;
