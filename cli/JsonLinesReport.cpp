@@ -96,6 +96,11 @@ QByteArray JsonLinesReport::Line(const ImageResult& result, const QString& sourc
     AppendNumber(line, "thumbnail_height", result.ThumbnailHeight, 1);
     AppendNumber(line, "thumbnail_bytes", result.ThumbnailBytes, 0);
     AppendNumber(line, "milliseconds", result.Milliseconds, 0);
+    AppendKey(line, "warning");
+    if (result.Warning.isEmpty())
+        line += "null";
+    else
+        AppendString(line, result.Warning);
     line += '}';
     return line;
 }

@@ -131,6 +131,12 @@ public:
         PrintLine(stderr, result.Name + QStringLiteral(": ") + result.Reason);
     }
 
+    void Warning(const ImageResult& result)
+    {
+        EndLine();
+        PrintLine(stderr, result.Name + QStringLiteral(": written, but ") + result.Warning);
+    }
+
     void EndLine()
     {
         if (m_lineOpen) {
@@ -191,6 +197,8 @@ int RunAndReport(const BatchOptions& options, JsonLinesReport& report)
         report.Add(result, BuildImageNames(result.Name, options.Settings).SourcePath);
         if (!result.Written && !result.UpToDate)
             printer.Failure(result);
+        else if (!result.Warning.isEmpty())
+            printer.Warning(result);
         printer.Show(done, all);
     });
     printer.EndLine();

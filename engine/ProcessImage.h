@@ -24,6 +24,9 @@ struct ImageResult {
     QString OutputPath; // the output name built for it
     bool Written = false;
     QString Reason;     // why it was not written; empty when written
+    // One line about an image that was written all the same (a library's
+    // warning on damaged data, metadata left out); empty when none.
+    QString Warning = {};
     // Not written because its thumbnail is already newer than its source
     // (the command line's --newer); Reason then says so. Not a failure.
     bool UpToDate = false;

@@ -159,7 +159,7 @@ QDataStream& WriteResult(QDataStream& out, const ImageResult& result)
     return out << result.Name << result.OutputPath << result.Written << result.Reason << result.UpToDate
                << result.Interrupted << result.SourceBytes << qint32(result.SourceWidth)
                << qint32(result.SourceHeight) << qint32(result.ThumbnailWidth) << qint32(result.ThumbnailHeight)
-               << result.ThumbnailBytes << result.Milliseconds;
+               << result.ThumbnailBytes << result.Milliseconds << result.Warning;
 }
 
 QDataStream& ReadResult(QDataStream& in, ImageResult& result)
@@ -170,7 +170,7 @@ QDataStream& ReadResult(QDataStream& in, ImageResult& result)
     qint32 thumbnailHeight = 0;
     in >> result.Name >> result.OutputPath >> result.Written >> result.Reason >> result.UpToDate
         >> result.Interrupted >> result.SourceBytes >> sourceWidth >> sourceHeight >> thumbnailWidth
-        >> thumbnailHeight >> result.ThumbnailBytes >> result.Milliseconds;
+        >> thumbnailHeight >> result.ThumbnailBytes >> result.Milliseconds >> result.Warning;
     result.SourceWidth = sourceWidth;
     result.SourceHeight = sourceHeight;
     result.ThumbnailWidth = thumbnailWidth;

@@ -40,6 +40,7 @@ ImageResult SampleResult()
     result.ThumbnailHeight = 100;
     result.ThumbnailBytes = 4321;
     result.Milliseconds = 1234;
+    result.Warning = QStringLiteral("Premature end of JPEG file");
     return result;
 }
 
