@@ -135,7 +135,7 @@ int main(int argc, char* argv[])
             const auto start = std::chrono::steady_clock::now();
             int written = 0;
             for (const QString& name : names)
-                written += CommitImage(worker.Make(name)).Written ? 1 : 0;
+                written += CommitImage(worker.Make(name)).front().Written ? 1 : 0;
             perImage[locked].push_back(MillisecondsSince(start) / static_cast<double>(std::max<qsizetype>(1, names.size())));
             if (written != names.size())
                 std::fprintf(stderr, "%d of %lld written\n", written, static_cast<long long>(names.size()));

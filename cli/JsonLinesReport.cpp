@@ -101,6 +101,11 @@ QByteArray JsonLinesReport::Line(const ImageResult& result, const QString& sourc
         line += "null";
     else
         AppendString(line, result.Warning);
+    AppendKey(line, "size");
+    if (result.Size.isEmpty())
+        line += "null";
+    else
+        AppendString(line, result.Size);
     line += '}';
     return line;
 }

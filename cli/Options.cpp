@@ -15,6 +15,8 @@
 #include "engine/JobSettingsTable.h"
 #include "engine/OptionTables.h"
 #include "engine/BatchEngine.h"
+#include "engine/Handover.h"
+#include "engine/OutputSizes.h"
 
 namespace pixquill {
 
@@ -80,6 +82,7 @@ QString SettingHelp(const JobSettingRow& row)
         return QualityHelp();
     case SettingSyntax::Folder:
     case SettingSyntax::Switch:
+    case SettingSyntax::Sizes:
         break;
     }
     return QString::fromLatin1(row.Help);
@@ -159,6 +162,28 @@ Outcome<> ReadSetting(const QCommandLineParser& parser, const JobSettingRow& row
         if (!quality)
             return quality.Error();
         set(*quality);
+        break;
+    }
+    case SettingSyntax::Sizes: {
+        const QStringList boxes = parser.values(option);
+        if (boxes.isEmpty())
+            break;
+        if (parser.isSet("width") || parser.isSet("height"))
+            return UsageFailure(QStringLiteral("--%1: not with --width or --height").arg(option));
+        if (boxes.size() > kMaxHandedOutputs)
+            return UsageFailure(QStringLiteral("--%1: at most %2 boxes").arg(option).arg(kMaxHandedOutputs));
+        const Outcome<QString> list = ReadSizeList(boxes);
+        if (!list)
+            return UsageFailure(QStringLiteral("--%1: %2").arg(option, list.Reason()));
+        JobSettings listed;
+        listed.Sizes = *list;
+        const std::vector<OutputSize> sizes = OutputSizesOf(listed);
+        if (sizes.size() == 1) {
+            settings.WidthText = sizes.front().WidthText;
+            settings.HeightText = sizes.front().HeightText;
+        } else {
+            set(*list);
+        }
         break;
     }
     }
@@ -355,12 +380,14 @@ void DescribeOptions(QCommandLineParser& parser)
         {"newer", "Skip an image whose thumbnail already exists and is newer than the image, counting it "
                   "as up to date. Images that share a thumbnail are made again together when any of them "
                   "changed."},
-        {"report", "Write one JSON object per image to REPORT (\"-\": standard output, which then "
+        {"report", "Write one JSON object per thumbnail to REPORT (\"-\": standard output, which then "
                    "carries nothing else; the caption goes to standard error), a line each as the images "
                    "finish: name (relative to SOURCE), source, output, written, up_to_date, reason (null when written), "
                    "source_bytes, source_width, source_height, thumbnail_width, thumbnail_height, "
                    "thumbnail_bytes, milliseconds (null where not known), warning (a note on an image written all "
-                   "the same, such as a library's warning on damaged data; null when none).",
+                   "the same, such as a library's warning on damaged data; null when none), size (the "
+                   "--size box of the line's thumbnail when several are given, null otherwise). With several "
+                   "--size boxes there is a line per thumbnail.",
          "REPORT"},
         {"share", "Make only share K of N of the list, for splitting one run over several machines: "
                   "images that share a thumbnail name stay in one share, in list order, so the shares "

@@ -18,6 +18,7 @@
 #include "engine/BatchRules.h"
 #include "engine/DecodeWorker.h"
 #include "engine/ImageNames.h"
+#include "engine/OutputSizes.h"
 #include "engine/WorkerSandbox.h"
 
 using namespace pixquill;
@@ -190,7 +191,8 @@ int RunAndReport(const BatchOptions& options, JsonLinesReport& report)
     plan.StopNow = &g_stopNow;
     CatchStopSignals();
 
-    const int total = static_cast<int>(options.Names.size());
+    // A thumbnail per box of every image.
+    const int total = static_cast<int>(options.Names.size() * OutputSizesOf(options.Settings).size());
     ProgressPrinter printer(options.Quiet);
     const SettingsSnapshot settings(options.Settings);
     const BatchReport batch = RunBatch(plan, settings, [&](const ImageResult& result, int done, int all) {

@@ -1,5 +1,6 @@
 #include "codec/HandedFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -30,7 +31,7 @@ struct Handed {
 
 bool g_handedOver = false;
 Handed g_source;
-Handed g_output;
+std::vector<Handed> g_outputs;
 
 // What an open by name meets in the sandbox, for a file the batch did not
 // hand over (a library looking for a file of its own, say).
@@ -58,7 +59,16 @@ void HandOverSource(const QByteArray& path, int fd, const QString& error)
 
 void HandOverOutput(const QString& target, int fd, const QString& error)
 {
-    g_output.Replace(target, fd, error);
+    HandOverOutputs({HandedOutput{target, fd, error}});
+}
+
+void HandOverOutputs(const std::vector<HandedOutput>& outputs)
+{
+    for (Handed& output : g_outputs)
+        output.Replace({}, -1, {});
+    g_outputs.assign(outputs.size(), Handed{});
+    for (std::size_t i = 0; i < outputs.size(); ++i)
+        g_outputs[i].Replace(outputs[i].Target, outputs[i].Fd, outputs[i].Error);
 }
 
 int OpenHandedSource(const QByteArray& path, QString& error)
@@ -81,17 +91,19 @@ int OpenHandedSource(const QByteArray& path, QString& error)
 
 int TakeHandedOutput(const QString& target, QString& error)
 {
-    if (g_output.Name != target || (g_output.Fd < 0 && g_output.Error.isEmpty())) {
+    const auto found = std::find_if(g_outputs.begin(), g_outputs.end(),
+                                    [&target](const Handed& output) { return output.Name == target; });
+    if (found == g_outputs.end() || (found->Fd < 0 && found->Error.isEmpty())) {
         error = QStringLiteral("cannot write in the folder (") + SystemError(EACCES) + QLatin1Char(')');
         return -1;
     }
-    if (g_output.Fd < 0) {
-        error = g_output.Error;
+    if (found->Fd < 0) {
+        error = found->Error;
         return -1;
     }
-    const int fd = g_output.Fd;
-    g_output.Fd = -1;
-    g_output.Name.clear();
+    const int fd = found->Fd;
+    found->Fd = -1;
+    found->Name.clear();
     return fd;
 }
 

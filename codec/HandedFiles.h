@@ -12,6 +12,8 @@
 //
 // For the worker's one thread; the libraries' own threads open nothing.
 
+#include <vector>
+
 #include <QByteArray>
 #include <QString>
 
@@ -26,6 +28,15 @@ bool FilesAreHandedOver();
 // the batch could not open the file.
 void HandOverSource(const QByteArray& path, int fd, const QString& error);
 void HandOverOutput(const QString& target, int fd, const QString& error);
+
+// One output of the image in hand: an image made in several sizes has one
+// for each.
+struct HandedOutput {
+    QString Target;
+    int Fd = -1; // -1: Error says why it could not be made
+    QString Error;
+};
+void HandOverOutputs(const std::vector<HandedOutput>& outputs);
 
 // A copy of the source descriptor handed over for path (-1 with the reason
 // when none was: a file not handed over cannot be read).

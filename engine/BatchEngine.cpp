@@ -19,6 +19,7 @@
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "engine/ImageStep.h"
+#include "engine/OutputSizes.h"
 
 namespace pixquill {
 
@@ -52,14 +53,14 @@ FileStamp StampOf(const QString& path)
     return stamp;
 }
 
-// The results for a group whose output is newer than every one of its
-// sources, or nothing when it has to be made again. A source that cannot be
-// looked at is made again, so that its failure is reported.
+// The results for a group whose output (of one box) is newer than every one
+// of its sources, or nothing when it has to be made again. A source that
+// cannot be looked at is made again, so that its failure is reported.
 std::optional<std::vector<ImageResult>> UpToDateResults(const std::vector<int>& group, const QStringList& names,
-                                                        const JobSettings& settings,
+                                                        const JobSettings& settings, const OutputSize& size,
                                                         const QSet<QString>& listedNames)
 {
-    const ImageNames first = BuildImageNames(names[group.front()], settings);
+    const ImageNames first = NamesForSize(BuildImageNames(names[group.front()], settings), size);
     const FileStamp output = StampOf(first.OutputPath);
     if (!output.Regular)
         return std::nullopt;
@@ -75,6 +76,7 @@ std::optional<std::vector<ImageResult>> UpToDateResults(const std::vector<int>& 
             return std::nullopt;
         ImageResult result{names[index], first.OutputPath, false, QStringLiteral("up to date")};
         result.UpToDate = true;
+        result.Size = size.Box;
         result.SourceBytes = source.Bytes;
         result.ThumbnailBytes = output.Bytes;
         results.push_back(std::move(result));
@@ -87,6 +89,14 @@ struct Made {
     MadeImage Image;
     quint64 Version = 0;
 };
+
+// Where a box's result goes among an image's results: the boxes' order.
+std::size_t BoxOrder(const std::vector<OutputSize>& sizes, const ImageResult& result)
+{
+    const auto found = std::find_if(sizes.begin(), sizes.end(),
+                                    [&result](const OutputSize& size) { return size.Box == result.Size; });
+    return static_cast<std::size_t>(found - sizes.begin());
+}
 
 struct Task {
     int Index = 0;
@@ -157,6 +167,7 @@ public:
         , m_settings(settings)
         , m_committed(committed)
         , m_total(static_cast<int>(m_plan.Names.size()))
+        , m_totalOutputs(m_total * static_cast<int>(OutputSizesOf(m_settings.Current().Settings).size()))
         , m_groupOf(static_cast<std::size_t>(m_total), 0)
         , m_ahead(2 * std::max(1, m_plan.Jobs))
     {
@@ -189,9 +200,22 @@ public:
                 m_report.Stopped = true;
                 break;
             }
-            ImageResult result = CommitImage(std::move(made->Image));
-            m_report.Tally.Count(result);
-            m_report.Results.push_back(std::move(result));
+            std::vector<ImageResult> results = CommitImage(std::move(made->Image));
+            // Boxes found up to date were not made: their results join the
+            // others in the boxes' order.
+            if (const auto kept = m_upToDateBoxes.find(m_nextCommit); kept != m_upToDateBoxes.end()) {
+                results.insert(results.end(), kept->second.begin(), kept->second.end());
+                m_upToDateBoxes.erase(kept);
+                const std::vector<OutputSize> sizes = OutputSizesOf(m_head.Settings);
+                std::stable_sort(results.begin(), results.end(), [&sizes](const auto& a, const auto& b) {
+                    return BoxOrder(sizes, a) < BoxOrder(sizes, b);
+                });
+            }
+            const std::size_t firstNew = m_report.Results.size();
+            for (ImageResult& result : results) {
+                m_report.Tally.Count(result);
+                m_report.Results.push_back(std::move(result));
+            }
             ++m_nextCommit;
             // The next image is in hand from here: its settings are those of
             // now, and a Stop from now on (one pressed on seeing this image
@@ -200,8 +224,10 @@ public:
             if (StopAsked())
                 m_stopping = true;
             const bool stopping = m_stopping;
-            if (m_committed)
-                m_committed(m_report.Results.back(), m_nextCommit, m_total);
+            if (m_committed) {
+                for (std::size_t i = firstNew; i < m_report.Results.size(); ++i)
+                    m_committed(m_report.Results[i], static_cast<int>(i + 1), m_totalOutputs);
+            }
             if (stopping && m_nextCommit < m_total
                 && (!m_plan.StopFinishesStarted || (m_nextCommit == m_nextStart && !MayStart()))) {
                 m_report.Stopped = true;
@@ -254,30 +280,54 @@ private:
         const std::size_t group = m_groupOf[static_cast<std::size_t>(index)];
         m_groupStarted[group] = true;
         const QString& name = m_plan.Names[index];
-        std::optional<ImageResult> result;
+        SettingsSnapshot::Versioned toMake = settings;
+        std::optional<std::vector<ImageResult>> results;
         if (m_plan.SkipUpToDate) {
+            // Each box on its own: only the boxes whose output is older than
+            // a source of its group are made again.
             const std::vector<int>& members = m_groups[group];
-            if (index == members.front())
-                m_upToDate[group] = UpToDateResults(members, m_plan.Names, settings.Settings, m_shared->Listed);
-            if (const auto found = m_upToDate.find(group); found != m_upToDate.end() && found->second) {
-                const auto at = std::find(members.begin(), members.end(), index) - members.begin();
-                result = found->second->at(static_cast<std::size_t>(at));
+            const auto at = static_cast<std::size_t>(std::find(members.begin(), members.end(), index) - members.begin());
+            const std::vector<OutputSize> sizes = OutputSizesOf(settings.Settings);
+            std::vector<ImageResult> upToDate;
+            QStringList stale;
+            for (std::size_t box = 0; box < sizes.size(); ++box) {
+                const auto key = std::make_pair(group, box);
+                if (index == members.front() || !m_upToDate.contains(key))
+                    m_upToDate[key] = UpToDateResults(members, m_plan.Names, settings.Settings, sizes[box],
+                                                      m_shared->Listed);
+                if (const std::optional<std::vector<ImageResult>>& found = m_upToDate[key])
+                    upToDate.push_back(found->at(at));
+                else
+                    stale.append(sizes[box].Box);
+            }
+            if (stale.isEmpty()) {
+                results = std::move(upToDate);
+            } else if (!upToDate.empty()) {
+                toMake.Settings.Sizes = stale.join(QLatin1Char(' '));
+                m_upToDateBoxes[index] = std::move(upToDate);
+            } else {
+                m_upToDateBoxes.erase(index);
             }
         }
-        if (!result) {
+        if (!results) {
             if (const Outcome<> folder = MakeOutputFolder(name, settings.Settings); !folder) {
                 const ImageNames paths = BuildImageNames(name, settings.Settings);
-                result = ImageResult{name, paths.OutputPath, false, folder.Reason()};
-                result->SourceBytes = StampOf(paths.SourcePath).Bytes;
+                results.emplace();
+                for (const OutputSize& size : OutputSizesOf(toMake.Settings)) {
+                    ImageResult result{name, NamesForSize(paths, size).OutputPath, false, folder.Reason()};
+                    result.Size = size.Box;
+                    result.SourceBytes = StampOf(paths.SourcePath).Bytes;
+                    results->push_back(std::move(result));
+                }
             }
         }
         const std::lock_guard lock(m_shared->Mutex);
-        if (result) {
-            m_shared->Done[index] = Made{MadeImage{std::move(*result), {}}, settings.Version};
+        if (results) {
+            m_shared->Done[index] = Made{GatherSizes(std::move(*results), {}), settings.Version};
         } else if (first) {
-            m_shared->Tasks.push_front(Task{index, settings});
+            m_shared->Tasks.push_front(Task{index, toMake});
         } else {
-            m_shared->Tasks.push_back(Task{index, settings});
+            m_shared->Tasks.push_back(Task{index, toMake});
         }
         m_shared->Changed.notify_all();
     }
@@ -346,10 +396,14 @@ private:
     const SettingsSnapshot& m_settings;
     const CommitHandler& m_committed;
     const int m_total;
+    const int m_totalOutputs; // a thumbnail per box of every image
     std::vector<std::vector<int>> m_groups;
     std::vector<std::size_t> m_groupOf;
     std::vector<bool> m_groupStarted;
-    std::map<std::size_t, std::optional<std::vector<ImageResult>>> m_upToDate;
+    // Per group and box, the group's results when that box's output is up to date.
+    std::map<std::pair<std::size_t, std::size_t>, std::optional<std::vector<ImageResult>>> m_upToDate;
+    // The up-to-date boxes' results of images whose other boxes are being made.
+    std::map<int, std::vector<ImageResult>> m_upToDateBoxes;
     QSet<QString> m_madeFolders;
     // Started images not yet committed are at most this many: enough to keep
     // every making thread busy while the image in hand is slow.

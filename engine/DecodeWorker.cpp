@@ -23,6 +23,7 @@
 #include "codec/Surface.h"
 #include "engine/Handover.h"
 #include "engine/ImageNames.h"
+#include "engine/OutputSizes.h"
 #include "engine/ProcessImage.h"
 #include "engine/SharedPicture.h"
 #include "engine/WorkerProtocol.h"
@@ -133,20 +134,23 @@ private:
 };
 
 // Takes the files the batch hands over for the request in hand: one message
-// on the channel per request. False when the channel is broken.
-bool TakeHandover(int channel, const QString& sourcePath, const QString& outputPath)
+// on the channel per request, with the outputs expected (none for a look).
+// False when the channel is broken.
+bool TakeHandover(int channel, const QString& sourcePath, const QStringList& outputPaths)
 {
     std::optional<Handover> handover = ReceiveHandover(channel);
-    if (!handover || handover->SourcePath != sourcePath || handover->OutputPath != outputPath) {
-        if (handover) {
-            for (const int fd : {handover->SourceFd, handover->OutputFd})
-                if (fd >= 0)
-                    ::close(fd);
-        }
+    QStringList handed;
+    if (handover) {
+        for (const HandedOutput& output : handover->Outputs)
+            handed.append(output.Target);
+    }
+    if (!handover || handover->SourcePath != sourcePath || handed != outputPaths) {
+        if (handover)
+            handover->CloseAll();
         return false;
     }
     HandOverSource(QFile::encodeName(handover->SourcePath), handover->SourceFd, handover->SourceError);
-    HandOverOutput(handover->OutputPath, handover->OutputFd, handover->OutputError);
+    HandOverOutputs(handover->Outputs);
     return true;
 }
 
@@ -279,7 +283,7 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
     // hook has seen it; nothing when the request cannot be trusted.
     const auto beginLoad = [&](const QByteArray& payload) -> std::optional<QString> {
         std::optional<QString> path = DecodeImageName(payload);
-        if (!path || !TakeHandover(channel, *path, QString()))
+        if (!path || !TakeHandover(channel, *path, {}))
             return std::nullopt;
         if (hooks.BeforeFile)
             hooks.BeforeFile(QFileInfo(*path).fileName(), nullptr);
@@ -317,21 +321,29 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             if (!job || !name)
                 return kWorkerBroken;
             const ImageNames names = BuildImageNames(*name, job->Settings);
-            if (!TakeHandover(channel, names.SourcePath, names.OutputPath))
+            QStringList outputs;
+            for (const OutputSize& size : OutputSizesOf(job->Settings))
+                outputs.append(NamesForSize(names, size).OutputPath);
+            if (!TakeHandover(channel, names.SourcePath, outputs))
                 return kWorkerBroken;
             if (hooks.BeforeFile)
                 hooks.BeforeFile(*name, &job->Settings);
             libraryStderr.Clear();
-            ImageResult result;
+            std::vector<ImageResult> results;
             if (QString intruded = hooks.TakeOver ? hooks.TakeOver(*name, job->Settings) : QString();
                 !intruded.isEmpty()) {
-                result = ImageResult{*name, names.OutputPath, false, std::move(intruded)};
+                for (const QString& output : outputs)
+                    results.push_back(ImageResult{*name, output, false, intruded});
             } else {
-                result = ProcessImage(*name, job->Settings, picLoad, picThumb, job->ListedNames);
+                results = ProcessImageSizes(*name, job->Settings, picLoad, picThumb, job->ListedNames,
+                                            RenderOps::Default(), nullptr);
             }
-            if (!result.Written && !result.UpToDate)
-                result.Reason += LibraryWords(libraryStderr);
-            if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResult(result))))
+            const QString words = LibraryWords(libraryStderr);
+            for (ImageResult& result : results) {
+                if (!result.Written && !result.UpToDate)
+                    result.Reason += words;
+            }
+            if (!WriteAll(replyFd, PackFrame(WorkerMessage::Result, EncodeResults(results))))
                 return kWorkerBroken;
             break;
         }

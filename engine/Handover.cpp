@@ -15,7 +15,7 @@ namespace pixquill {
 
 namespace {
 
-constexpr int kMaxDescriptors = 2;
+constexpr int kMaxDescriptors = 1 + kMaxHandedOutputs;
 // Paths and reasons; a message longer than this is taken for garbage.
 constexpr int kMaxMessage = 64 * 1024;
 
@@ -38,6 +38,15 @@ std::vector<int> ReceivedDescriptors(msghdr& message)
 
 } // namespace
 
+void Handover::CloseAll() const
+{
+    if (SourceFd >= 0)
+        ::close(SourceFd);
+    for (const HandedOutput& output : Outputs)
+        if (output.Fd >= 0)
+            ::close(output.Fd);
+}
+
 bool MakeHandoverChannel(int ends[2])
 {
     return ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) == 0;
@@ -49,13 +58,19 @@ bool SendHandover(int socket, const Handover& handover)
     {
         QDataStream out(&bytes, QIODevice::WriteOnly);
         out.setVersion(QDataStream::Qt_6_0);
-        out << handover.SourcePath << (handover.SourceFd >= 0) << handover.SourceError << handover.OutputPath
-            << (handover.OutputFd >= 0) << handover.OutputError;
+        out << handover.SourcePath << (handover.SourceFd >= 0) << handover.SourceError
+            << quint32(handover.Outputs.size());
+        for (const HandedOutput& output : handover.Outputs)
+            out << output.Target << (output.Fd >= 0) << output.Error;
     }
+    if (handover.Outputs.size() > std::size_t(kMaxHandedOutputs))
+        return false;
     std::vector<int> fds;
-    for (const int fd : {handover.SourceFd, handover.OutputFd})
-        if (fd >= 0)
-            fds.push_back(fd);
+    if (handover.SourceFd >= 0)
+        fds.push_back(handover.SourceFd);
+    for (const HandedOutput& output : handover.Outputs)
+        if (output.Fd >= 0)
+            fds.push_back(output.Fd);
 
     iovec data{bytes.data(), static_cast<size_t>(bytes.size())};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxDescriptors)] = {};
@@ -110,17 +125,28 @@ std::optional<Handover> ReceiveHandover(int socket)
     in.setVersion(QDataStream::Qt_6_0);
     Handover handover;
     bool hasSource = false;
-    bool hasOutput = false;
-    in >> handover.SourcePath >> hasSource >> handover.SourceError >> handover.OutputPath >> hasOutput
-        >> handover.OutputError;
-    if (in.status() != QDataStream::Ok || !in.atEnd()
-        || fds.size() != static_cast<size_t>(hasSource) + static_cast<size_t>(hasOutput))
+    quint32 outputs = 0;
+    in >> handover.SourcePath >> hasSource >> handover.SourceError >> outputs;
+    if (in.status() != QDataStream::Ok || outputs > quint32(kMaxHandedOutputs))
+        return refuse();
+    std::vector<bool> hasOutput(outputs, false);
+    std::size_t expected = hasSource ? 1 : 0;
+    handover.Outputs.resize(outputs);
+    for (quint32 i = 0; i < outputs; ++i) {
+        bool has = false;
+        in >> handover.Outputs[i].Target >> has >> handover.Outputs[i].Error;
+        hasOutput[i] = has;
+        expected += has ? 1 : 0;
+    }
+    if (in.status() != QDataStream::Ok || !in.atEnd() || fds.size() != expected)
         return refuse();
     size_t next = 0;
     if (hasSource)
         handover.SourceFd = fds[next++];
-    if (hasOutput)
-        handover.OutputFd = fds[next++];
+    for (quint32 i = 0; i < outputs; ++i) {
+        if (hasOutput[i])
+            handover.Outputs[i].Fd = fds[next++];
+    }
     return handover;
 }
 

@@ -9,8 +9,11 @@
 // the picture, just before the answer.
 
 #include <optional>
+#include <vector>
 
 #include <QString>
+
+#include "codec/HandedFiles.h"
 
 namespace pixquill {
 
@@ -18,10 +21,16 @@ struct Handover {
     QString SourcePath; // as the worker will ask for it
     int SourceFd = -1;  // -1: SourceError says why it could not be opened
     QString SourceError;
-    QString OutputPath; // empty for a look, which writes nothing
-    int OutputFd = -1;
-    QString OutputError;
+    // The save's temporary file of each output: one for an image (one per
+    // box when it is made in several sizes), none for a look.
+    std::vector<HandedOutput> Outputs;
+
+    // Closes every descriptor it holds (one received and not handed on).
+    void CloseAll() const;
 };
+
+// The most outputs one image may have.
+constexpr int kMaxHandedOutputs = 16;
 
 // A connected pair (SOCK_SEQPACKET, close-on-exec): the batch's end first.
 bool MakeHandoverChannel(int ends[2]);

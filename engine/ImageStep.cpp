@@ -7,9 +7,7 @@ namespace pixquill {
 ImageStep::ImageStep(Surface& picLoad, Surface& picThumb, RenderOps& ops)
     : m_local([&picLoad, &picThumb, &ops](const QString& name, const JobSettings& settings,
                                           const QSet<QString>& listedNames) {
-          MadeImage made;
-          made.Result = ProcessImage(name, settings, picLoad, picThumb, listedNames, ops, &made.Output);
-          return made;
+          return MakeImage(name, settings, picLoad, picThumb, listedNames, ops);
       })
 {
 }

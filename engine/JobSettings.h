@@ -28,6 +28,11 @@ struct JobSettings {
     // Encoder quality 1..100 of the lossy formats (the command line's
     // --quality); 0 gives each format its default (the window always does).
     int Quality = 0;
+    // Boxes for several thumbnails of each image, "320x320 640x640" (the
+    // command line's --size given more than once): each box's thumbnail is
+    // named with "-W" before the extension. Empty: one thumbnail, of the
+    // width and height texts' box (the window always).
+    QString Sizes;
 
     // Every field: a run remakes an image when any of them changed, and each
     // has its row in JobSettingsTable, which carries it to a decode worker.

@@ -24,6 +24,12 @@ constexpr std::array kRows{
                   "Also decode JPEGs at a reduced scale (1/2 to 1/8) where the thumbnail is at most half the "
                   "image: the same sizes, nearly the same pixels, much faster."},
     JobSettingRow{&J::Quality, "quality", S::Quality, "N"},
+    JobSettingRow{&J::Sizes, "size", S::Sizes, "WxH",
+                  "A thumbnail's box, instead of --width and --height: --size 400x300 is --width 400 "
+                  "--height 300. Given more than once, every image becomes a thumbnail for each box, all "
+                  "made from one decode (for the largest) with the same filter, each exactly as a run of "
+                  "its box alone would make it, named with \"-W\" before the extension, W being the "
+                  "box's width as given: _THa-320.webp, _THa-640.webp."},
 };
 
 } // namespace

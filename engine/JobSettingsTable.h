@@ -25,6 +25,7 @@ enum class SettingSyntax {
     Choice,  // --OPTION NAME, one of the row's Choices (case ignored)
     Switch,  // --OPTION alone: true when given
     Quality, // --OPTION N, 1..100, only with a lossy output format; 0 when not given
+    Sizes,   // --OPTION WxH, any number of times (ReadSizeList); one stands for the width and height
 };
 
 // The field a row stands for; its type is how the worker protocol carries it

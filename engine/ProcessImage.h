@@ -4,6 +4,7 @@
 // loading, rendering and saving it with the caller's own surfaces.
 
 #include <cstdint>
+#include <vector>
 
 #include <QSet>
 #include <QString>
@@ -44,6 +45,9 @@ struct ImageResult {
     std::int32_t ThumbnailHeight = 0;
     qint64 ThumbnailBytes = -1; // of the file written
     qint64 Milliseconds = 0;    // spent on it, from the name to the result
+    // The box of this thumbnail ("320x320") when the job makes several
+    // (JobSettings::Sizes); empty when it makes one.
+    QString Size = {};
 
     friend bool operator==(const ImageResult&, const ImageResult&) = default;
 };
@@ -54,11 +58,17 @@ struct ImageResult {
 struct MadeImage {
     ImageResult Result;
     PendingRename Output;
+    // A job of several boxes (JobSettings::Sizes): the first box's thumbnail
+    // above, the others' here in the boxes' order.
+    std::vector<MadeImage> OtherSizes;
 };
 
-// Puts a made image's file in place and gives its final result: unwritten,
-// with the rename's reason, when the rename fails.
-ImageResult CommitImage(MadeImage made);
+// Puts a made image's files in place and gives their final results, one per
+// box: unwritten, with the rename's reason, where a rename fails.
+std::vector<ImageResult> CommitImage(MadeImage made);
+
+// Results and kept files, one of each per box, as one MadeImage.
+MadeImage GatherSizes(std::vector<ImageResult> results, std::vector<PendingRename> outputs);
 
 // Loads the image into picLoad, renders it into picThumb and saves it.
 // Nothing is written (and the reason says why) when: there is no destination
@@ -69,8 +79,20 @@ ImageResult CommitImage(MadeImage made);
 // below 1; or the save fails. Touches only the surfaces passed in, so workers
 // with surfaces of their own can run it in parallel. Given `kept`, the file is
 // written under its temporary name and left there, in *kept, unrenamed.
+//
+// A job of several boxes (JobSettings::Sizes) decodes the image once, for the
+// largest of their thumbnails, and draws each box's thumbnail from that
+// picture; ProcessImageSizes gives a result per box, in the boxes' order (a
+// reason that stops the image stops every box), ProcessImage the first's.
 ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surface& picLoad,
                          Surface& picThumb, const QSet<QString>& listedNames = {},
                          RenderOps& ops = RenderOps::Default(), PendingRename* kept = nullptr);
+std::vector<ImageResult> ProcessImageSizes(const QString& name, const JobSettings& settings, Surface& picLoad,
+                                           Surface& picThumb, const QSet<QString>& listedNames, RenderOps& ops,
+                                           std::vector<PendingRename>* kept);
+
+// Every box's thumbnail made and kept under its temporary name.
+MadeImage MakeImage(const QString& name, const JobSettings& settings, Surface& picLoad, Surface& picThumb,
+                    const QSet<QString>& listedNames, RenderOps& ops);
 
 } // namespace pixquill

@@ -26,6 +26,7 @@
 #include "codec/MFreeImage_2.h"
 #include "engine/ImageNames.h"
 #include "engine/OptionTables.h"
+#include "engine/OutputSizes.h"
 #include "engine/SharedPicture.h"
 
 namespace pixquill {
@@ -173,40 +174,77 @@ void WorkerProcess::Bury(const QString& outputPath)
 MadeImage WorkerProcess::Make(const QString& name)
 {
     const ImageNames names = BuildImageNames(name, m_job.Settings);
-    ImageResult failed{name, names.OutputPath, false, {}};
+    const std::vector<OutputSize> sizes = OutputSizesOf(m_job.Settings);
+    qint64 sourceBytes = -1;
     if (const QFileInfo source(names.SourcePath); source.isFile())
-        failed.SourceBytes = source.size();
+        sourceBytes = source.size();
+    std::vector<ImageResult> failed;
+    for (const OutputSize& size : sizes) {
+        failed.push_back(ImageResult{name, NamesForSize(names, size).OutputPath, false, {}});
+        failed.back().Size = size.Box;
+        failed.back().SourceBytes = sourceBytes;
+    }
 
     // What the worker would have opened: it meets the same refusals, with the
     // same reasons, where it would have met them.
-    Handover handover{names.SourcePath, -1, {}, names.OutputPath, -1, {}};
+    Handover handover{names.SourcePath, -1, {}, {}};
     std::int64_t size = 0;
     const OwnedFd source(OpenRegularDescriptor(QFile::encodeName(names.SourcePath), handover.SourceError, size));
     handover.SourceFd = source.Get();
-    std::optional<AtomicSave> save;
-    if (!TrimSetting(m_job.Settings.DestinationFolder).isEmpty() && OutputFormatAt(m_job.Settings.OutputFormat)) {
-        save.emplace(names.OutputPath);
-        if (save->Begin(SaveTemporaryPrefix(QCoreApplication::applicationPid()), handover.OutputError))
-            handover.OutputFd = save->Descriptor();
+    const bool writes
+        = !TrimSetting(m_job.Settings.DestinationFolder).isEmpty() && OutputFormatAt(m_job.Settings.OutputFormat);
+    std::vector<std::optional<AtomicSave>> saves(sizes.size());
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        handover.Outputs.push_back(HandedOutput{failed[i].OutputPath, -1, {}});
+        if (!writes)
+            continue;
+        saves[i].emplace(failed[i].OutputPath);
+        if (saves[i]->Begin(SaveTemporaryPrefix(QCoreApplication::applicationPid()), handover.Outputs[i].Error))
+            handover.Outputs[i].Fd = saves[i]->Descriptor();
     }
 
-    MadeImage made{Exchange(WorkerMessage::Image, name, handover, std::move(failed)), {}};
-    ImageResult& result = made.Result;
-    if (result.Written) {
+    std::vector<ImageResult> results = ExchangeImage(name, handover, std::move(failed));
+    std::vector<PendingRename> outputs(results.size());
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        ImageResult& result = results[i];
+        if (!result.Written)
+            continue;
         // The worker wrote the temporary file in full; putting it in place is
         // this side's, at the image's turn (CommitImage).
         QString why;
-        if (save)
-            made.Output = save->Keep(why);
-        if (!made.Output.IsSet()) {
+        if (saves[i])
+            outputs[i] = saves[i]->Keep(why);
+        if (!outputs[i].IsSet()) {
             result.Written = false;
-            result.Reason = save ? why : QStringLiteral("could not be written");
+            result.Reason = saves[i] ? why : QStringLiteral("could not be written");
             result.ThumbnailBytes = -1;
         } else {
-            result.ThumbnailBytes = QFileInfo(made.Output.Temporary()).size();
+            result.ThumbnailBytes = QFileInfo(outputs[i].Temporary()).size();
         }
     }
-    return made; // a temporary file not kept is removed with save
+    return GatherSizes(std::move(results), std::move(outputs)); // temporary files not kept go with saves
+}
+
+std::vector<ImageResult> WorkerProcess::ExchangeImage(const QString& name, const Handover& handover,
+                                                      std::vector<ImageResult> failed)
+{
+    std::vector<ImageResult> results;
+    const ImageResult first
+        = Exchange(WorkerMessage::Image, name, handover, failed.front(), nullptr, {}, &results);
+    // Every box has its answer, in order, or every box shares the failure.
+    bool answered = results.size() == failed.size();
+    for (std::size_t i = 0; answered && i < results.size(); ++i)
+        answered = results[i].Name == name && results[i].OutputPath == failed[i].OutputPath;
+    if (answered)
+        return results;
+    if (!results.empty())
+        Bury(failed.front().OutputPath);
+    for (ImageResult& result : failed) {
+        result.Reason = first.Written || first.Reason.isEmpty() ? QString::fromLatin1(kDecoderCrashed) : first.Reason;
+        result.Interrupted = first.Interrupted;
+        result.Milliseconds = first.Milliseconds;
+    }
+    return failed;
 }
 
 LookedPicture WorkerProcess::Look(const QString& path, const GlanceHandler& onGlance)
@@ -220,7 +258,7 @@ ImageResult WorkerProcess::LoadRequest(WorkerMessage kind, const QString& path, 
                                        const GlanceHandler& onGlance)
 {
     // Only the source goes over: a file loaded to be looked at writes nothing.
-    Handover handover{path, -1, {}, QString(), -1, {}};
+    Handover handover{path, -1, {}, {}};
     std::int64_t size = 0;
     const OwnedFd source(OpenRegularDescriptor(QFile::encodeName(path), handover.SourceError, size));
     handover.SourceFd = source.Get();
@@ -248,7 +286,8 @@ void WorkerProcess::SendToRunning(const QByteArray& frame)
 }
 
 ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument, const Handover& handover,
-                                    ImageResult failed, QImage* picture, const GlanceHandler& onGlance)
+                                    ImageResult failed, QImage* picture, const GlanceHandler& onGlance,
+                                    std::vector<ImageResult>* results)
 {
     QElapsedTimer clock;
     clock.start();
@@ -332,9 +371,11 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
 
     const bool complete = status == FrameStatus::Complete;
     if (complete && !picture && frame.Kind == WorkerMessage::Result) {
-        std::optional<ImageResult> result = DecodeResult(frame.Payload);
-        if (result && result->Name == argument)
-            return std::move(*result);
+        std::optional<std::vector<ImageResult>> answer = DecodeResults(frame.Payload);
+        if (answer && results) {
+            *results = std::move(*answer);
+            return results->front();
+        }
     } else if (complete && picture && frame.Kind == WorkerMessage::Picture) {
         std::optional<LookedPicture> looked = DecodePicture(frame.Payload);
         frame.Payload.clear();

@@ -63,8 +63,8 @@ public:
     WorkerProcess(const WorkerProcess&) = delete;
     WorkerProcess& operator=(const WorkerProcess&) = delete;
 
-    // The worker's result for the image, exactly as ProcessImage in this
-    // process would give it, its file kept under its temporary name for
+    // The worker's results for the image (one per box), exactly as
+    // ProcessImageSizes in this process would give them, their files kept under its temporary name for
     // CommitImage; or, when the worker dies (or garbles its reply)
     // on it, an unwritten result with kDecoderCrashed; one that takes longer
     // than the command's timeout is stopped (DecoderHungReason). A worker that
@@ -118,11 +118,17 @@ private:
     // A Look of the file at path, its source handed over.
     ImageResult LoadRequest(WorkerMessage kind, const QString& path, QImage* picture,
                             const GlanceHandler& onGlance = {});
-    // Hands the files over, sends one request and waits for its Result (a
-    // Picture for a Look, put into *picture), whose Name must be the argument;
-    // failed is what to give when none comes.
+    // Hands the files over, sends one request and waits for its answer: an
+    // Image's Result (its results, one per box, put into *results and the
+    // first given), a Look's Picture (put into *picture, its Name the
+    // argument); failed is what to give when none comes.
     ImageResult Exchange(WorkerMessage kind, const QString& argument, const Handover& handover,
-                         ImageResult failed, QImage* picture = nullptr, const GlanceHandler& onGlance = {});
+                         ImageResult failed, QImage* picture = nullptr, const GlanceHandler& onGlance = {},
+                         std::vector<ImageResult>* results = nullptr);
+    // An Image's results, one per box of failed (what to give when there is
+    // no trustworthy answer: every box then fails with the same reason).
+    std::vector<ImageResult> ExchangeImage(const QString& name, const Handover& handover,
+                                           std::vector<ImageResult> failed);
     // The picture of a SharedPicture answer to the Look of path, mapped from
     // the memory file that came with it, or why it cannot be shown.
     Outcome<LookedPicture> TakeSharedPicture(const QByteArray& payload, const QString& path);

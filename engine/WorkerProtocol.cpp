@@ -159,7 +159,7 @@ QDataStream& WriteResult(QDataStream& out, const ImageResult& result)
     return out << result.Name << result.OutputPath << result.Written << result.Reason << result.UpToDate
                << result.Interrupted << result.SourceBytes << qint32(result.SourceWidth)
                << qint32(result.SourceHeight) << qint32(result.ThumbnailWidth) << qint32(result.ThumbnailHeight)
-               << result.ThumbnailBytes << result.Milliseconds << result.Warning;
+               << result.ThumbnailBytes << result.Milliseconds << result.Warning << result.Size;
 }
 
 QDataStream& ReadResult(QDataStream& in, ImageResult& result)
@@ -170,7 +170,7 @@ QDataStream& ReadResult(QDataStream& in, ImageResult& result)
     qint32 thumbnailHeight = 0;
     in >> result.Name >> result.OutputPath >> result.Written >> result.Reason >> result.UpToDate
         >> result.Interrupted >> result.SourceBytes >> sourceWidth >> sourceHeight >> thumbnailWidth
-        >> thumbnailHeight >> result.ThumbnailBytes >> result.Milliseconds >> result.Warning;
+        >> thumbnailHeight >> result.ThumbnailBytes >> result.Milliseconds >> result.Warning >> result.Size;
     result.SourceWidth = sourceWidth;
     result.SourceHeight = sourceHeight;
     result.ThumbnailWidth = thumbnailWidth;
@@ -193,14 +193,29 @@ std::optional<int> DecodeChannel(const QByteArray& payload)
     return *fd;
 }
 
-QByteArray EncodeResult(const ImageResult& result)
+QByteArray EncodeResults(const std::vector<ImageResult>& results)
 {
-    return Encode([&result](QDataStream& out) { WriteResult(out, result); });
+    return Encode([&results](QDataStream& out) {
+        out << quint32(results.size());
+        for (const ImageResult& result : results)
+            WriteResult(out, result);
+    });
 }
 
-std::optional<ImageResult> DecodeResult(const QByteArray& payload)
+std::optional<std::vector<ImageResult>> DecodeResults(const QByteArray& payload)
 {
-    return Decode<ImageResult>(payload, [](QDataStream& in, ImageResult& result) { ReadResult(in, result); });
+    return Decode<std::vector<ImageResult>>(payload, [&payload](QDataStream& in, std::vector<ImageResult>& results) {
+        quint32 count = 0;
+        in >> count;
+        // Each result takes more than a byte: a count beyond the payload is garbage.
+        if (in.status() != QDataStream::Ok || count == 0 || count > quint32(payload.size())) {
+            in.setStatus(QDataStream::ReadCorruptData);
+            return;
+        }
+        results.resize(count);
+        for (ImageResult& result : results)
+            ReadResult(in, result);
+    });
 }
 
 QByteArray EncodePicture(const LookedPicture& looked)

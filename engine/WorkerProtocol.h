@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include <QByteArray>
 #include <QImage>
@@ -26,7 +27,7 @@ namespace pixquill {
 enum class WorkerMessage : std::uint8_t {
     Job = 1,    // settings and listed names, at the start of a run
     Image = 2,  // one file name (without folder)
-    Result = 3, // the ImageResult for the last Image
+    Result = 3, // the ImageResults for the last Image, one per box
     Settings = 4, // new settings for the images that follow, without the names
     Look = 5,     // a full path, to be loaded and shown: a window's preview
     Picture = 6,  // the answer to a Look: a Result's fields, then the pixels
@@ -78,8 +79,9 @@ std::optional<QString> DecodeImageName(const QByteArray& payload);
 QByteArray EncodeChannel(int fd);
 std::optional<int> DecodeChannel(const QByteArray& payload); // nullopt unless fd > 2
 
-QByteArray EncodeResult(const ImageResult& result);
-std::optional<ImageResult> DecodeResult(const QByteArray& payload);
+// An Image's answer: one result per box the image is made for.
+QByteArray EncodeResults(const std::vector<ImageResult>& results);
+std::optional<std::vector<ImageResult>> DecodeResults(const QByteArray& payload);
 
 // A decoded picture with its result; the picture is null when the load
 // failed. Pixels travel raw (32 bits, row after row): packing them costs

@@ -107,7 +107,7 @@ TEST_P(SandboxedWorker, WritesTheSameBytesOrGivesTheSameReasonAsInProcess)
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString());
         const ImageResult inProcess = ProcessImage(name, here, picLoad, picThumb, listed);
-        const ImageResult inWorker = CommitImage(worker.Make(name));
+        const ImageResult inWorker = CommitImage(worker.Make(name)).front();
         ASSERT_EQ(inWorker.Written, inProcess.Written) << inWorker.Reason.toStdString();
         if (GetParam().CameraRaw) {
             EXPECT_TRUE(inWorker.Written) << inWorker.Reason.toStdString();

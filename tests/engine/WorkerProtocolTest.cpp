@@ -46,10 +46,13 @@ ImageResult SampleResult()
 
 TEST(WorkerProtocolTest, FramesSurviveAnySplit)
 {
-    const ImageResult sent = SampleResult();
-    const QByteArray bytes = PackFrame(WorkerMessage::Result, EncodeResult(sent))
+    // An image made in two sizes answers with both results.
+    std::vector<ImageResult> sent{SampleResult(), SampleResult()};
+    sent[1].OutputPath = QStringLiteral("/out/_THb-640.jpg");
+    sent[1].Size = QStringLiteral("640x480");
+    const QByteArray bytes = PackFrame(WorkerMessage::Result, EncodeResults(sent))
         + PackFrame(WorkerMessage::Image, EncodeImageName(QStringLiteral("next.png")));
-    const qsizetype firstEnd = PackFrame(WorkerMessage::Result, EncodeResult(sent)).size();
+    const qsizetype firstEnd = PackFrame(WorkerMessage::Result, EncodeResults(sent)).size();
     for (qsizetype cut = 0; cut < firstEnd; ++cut) {
         QByteArray buffer = bytes.left(cut);
         WorkerFrame frame;
@@ -58,7 +61,7 @@ TEST(WorkerProtocolTest, FramesSurviveAnySplit)
         buffer += bytes.mid(cut);
         ASSERT_EQ(FrameStatus::Complete, TakeFrame(buffer, frame)) << cut;
         EXPECT_EQ(WorkerMessage::Result, frame.Kind);
-        const std::optional<ImageResult> got = DecodeResult(frame.Payload);
+        const std::optional<std::vector<ImageResult>> got = DecodeResults(frame.Payload);
         ASSERT_TRUE(got);
         EXPECT_TRUE(sent == *got);
         ASSERT_EQ(FrameStatus::Complete, TakeFrame(buffer, frame));
@@ -150,9 +153,10 @@ INSTANTIATE_TEST_SUITE_P(, PictureFrameTest,
 
 TEST(WorkerProtocolTest, PayloadsWithTrailingOrMissingBytesAreRefused)
 {
-    const QByteArray result = EncodeResult({QStringLiteral("a"), QStringLiteral("b"), true, {}});
-    EXPECT_FALSE(DecodeResult(result + '\0'));
-    EXPECT_FALSE(DecodeResult(result.left(result.size() - 1)));
+    const QByteArray result = EncodeResults({{QStringLiteral("a"), QStringLiteral("b"), true, {}}});
+    EXPECT_FALSE(DecodeResults(result + '\0'));
+    EXPECT_FALSE(DecodeResults(result.left(result.size() - 1)));
+    EXPECT_FALSE(DecodeResults(EncodeResults({})));
     EXPECT_FALSE(DecodeJob(EncodeJob(SampleJob()).left(20)));
     // Settings alone are no job, and a job is no settings.
     EXPECT_FALSE(DecodeJob(EncodeSettings(SampleJob().Settings)));
@@ -177,7 +181,7 @@ TEST_P(BrokenWorkerTest, EveryImageIsReportedAndTriedAfresh)
     const BrokenWorkerCase& c = GetParam();
     WorkerProcess worker(c.command, SampleJob());
     for (const QString& name : {QStringLiteral("one.png"), QStringLiteral("two.png")}) {
-        const ImageResult result = CommitImage(worker.Make(name));
+        const ImageResult result = CommitImage(worker.Make(name)).front();
         EXPECT_EQ(name, result.Name);
         EXPECT_EQ(QStringLiteral("/photos/Thumbs/") + name.section('.', 0, 0), result.OutputPath);
         EXPECT_FALSE(result.Written);
