@@ -216,7 +216,10 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--files-from", "SRC/no-list", "SRC", "DST"}, "no-list"},
                       UsageCase{{"--share", "0/3", "SRC", "DST"}, "--share"},
                       UsageCase{{"--share", "4/3", "SRC", "DST"}, "--share"},
-                      UsageCase{{"--share", "half", "SRC", "DST"}, "--share"}));
+                      UsageCase{{"--share", "half", "SRC", "DST"}, "--share"},
+                      UsageCase{{"--size", "320", "SRC", "DST"}, "\"320\" is not WIDTHxHEIGHT"},
+                      UsageCase{{"--size", "320x200", "--size", "320x400", "SRC", "DST"}, "would share their file names"},
+                      UsageCase{{"--size", "32x20", "--width", "40", "SRC", "DST"}, "not with --width"}));
 
 TEST(BatchCli, JobCountDoesNotChangeABit)
 {
@@ -950,5 +953,73 @@ TEST(BatchCli, SharesOfATreeMatchOneRun)
     for (const QString& name : FilesBelow(one))
         EXPECT_EQ(ReadFileBytes(f.Destination + "/" + name), ReadFileBytes(one + "/" + name)) << name.toStdString();
 }
+
+} // namespace
+
+namespace {
+
+struct SizesCase {
+    const char* Name;
+    QStringList Arguments; // besides the boxes, SOURCE and DEST
+};
+
+void PrintTo(const SizesCase& c, std::ostream* os) { *os << c.Name; }
+
+class SeveralSizes : public ::testing::TestWithParam<SizesCase> {};
+
+// Three boxes in one run: each thumbnail byte for byte what a run of its box
+// alone writes (under the box's name), a report line each; then with
+// --newer, only the box whose thumbnail went missing is made again.
+TEST_P(SeveralSizes, EachBoxAsItsRunAlone)
+{
+    const SizesCase& c = GetParam();
+    Folders f;
+    ASSERT_TRUE(QDir(f.Source).mkpath("2024"));
+    f.Draw("wide.png", pixquill::test::GradientImage(300, 140));
+    f.Draw("2024/tall.jpg", pixquill::test::GradientImage(90, 210), "JPG");
+    const QStringList names{"2024/tall.jpg", "wide.png"};
+    const QStringList boxes{"48x48", "20x30", "96x64"};
+    QStringList arguments = c.Arguments + QStringList{"--recursive", "--files-from", "-"};
+    QStringList several = arguments;
+    for (const QString& box : boxes)
+        several << "--size" << box;
+    const QString report = f.Root.filePath("report.jsonl");
+    const QByteArray list = names.join('\n').toUtf8();
+    const Outcome run = RunTool(several + QStringList{"--report", report, f.Source, f.Destination}, {}, {}, list);
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out, QString("Completed 6 of 6 images\n"));
+    const QString extension = c.Arguments.contains("webp") ? ".webp" : ".jpg";
+    QStringList reported;
+    for (const QByteArray& line : ReadFileBytes(report).trimmed().split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        reported << object.value("name").toString() + " " + object.value("size").toString();
+    }
+    EXPECT_EQ(reported, QStringList({"2024/tall.jpg 48x48", "2024/tall.jpg 20x30", "2024/tall.jpg 96x64",
+                                     "wide.png 48x48", "wide.png 20x30", "wide.png 96x64"}));
+    for (const QString& box : boxes) {
+        const QString alone = f.Root.filePath("alone-" + box);
+        ASSERT_EQ(RunTool(arguments + QStringList{"--size", box, "--quiet", f.Source, alone}, {}, {}, list).Exit, 0);
+        const QString width = box.section('x', 0, 0);
+        for (const QString& name : {QString("2024/_THtall"), QString("_THwide")}) {
+            const QByteArray bytes = ReadFileBytes(alone + "/" + name + extension);
+            ASSERT_FALSE(bytes.isEmpty()) << name.toStdString();
+            EXPECT_EQ(ReadFileBytes(f.Destination + "/" + name + "-" + width + extension), bytes)
+                << name.toStdString() << " " << box.toStdString();
+        }
+    }
+
+    const QString gone = f.Destination + "/_THwide-20" + extension;
+    ASSERT_TRUE(QFile::remove(gone));
+    const Outcome again = RunTool(several + QStringList{"--newer", f.Source, f.Destination}, {}, {}, list);
+    EXPECT_EQ(again.Out, QString("Completed 1 of 6 images (5 up to date)\n")) << again.Err.toStdString();
+    EXPECT_TRUE(QFileInfo(gone).isFile());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SeveralSizes,
+                         ::testing::Values(SizesCase{"Workers", {}}, SizesCase{"InProcess", {"--in-process"}},
+                                           SizesCase{"FillAsWebP", {"--resize", "fill", "--format", "webp"}},
+                                           SizesCase{"AttentionOneJob",
+                                                     {"--resize", "fill", "--crop", "attention", "--jobs", "1"}}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace
