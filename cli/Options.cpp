@@ -311,6 +311,7 @@ FolderTree ListSource(const QCommandLineParser& parser, const JobSettings& setti
 {
     FolderTreeOptions options;
     options.SubFolders = parser.isSet("recursive");
+    options.SpecialEntries = true;
     if (options.SubFolders)
         options.LeaveOut = TrimSetting(settings.DestinationFolder);
     return ReadFolderTree(TrimSetting(settings.SourceFolder), parser.value("mask"), options);

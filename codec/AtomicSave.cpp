@@ -4,9 +4,16 @@
 #include <cstdio>
 #include <utility>
 
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include "codec/HandedFiles.h"
 #include "codec/SystemError.h"
@@ -49,6 +56,8 @@ bool AtomicSave::Begin(const QString& prefix, QString& why)
             + QString::number(QRandomGenerator::global()->generate64(), 36) + QStringLiteral(".tmp");
         m_temporary.setFileName(name);
         if (m_temporary.open(QIODevice::ReadWrite | QIODevice::NewOnly)) {
+            // Held until the rename: a later run's clean-up leaves the file be.
+            ::flock(m_temporary.handle(), LOCK_EX | LOCK_NB);
             if (m_target.exists())
                 m_temporary.setPermissions(m_target.permissions());
             return true;
@@ -64,13 +73,16 @@ bool AtomicSave::Begin(const QString& prefix, QString& why)
 
 PendingRename AtomicSave::Keep(QString& why)
 {
+    const int lockFd = m_handed || !m_temporary.isOpen() ? -1 : ::fcntl(m_temporary.handle(), F_DUPFD_CLOEXEC, 0);
     m_temporary.close();
     if (m_temporary.error() != QFileDevice::NoError || m_handed || m_temporary.fileName().isEmpty()) {
         why = QStringLiteral("cannot write the file (") + m_temporary.errorString() + QLatin1Char(')');
         Discard();
+        if (lockFd >= 0)
+            ::close(lockFd);
         return {};
     }
-    PendingRename pending(m_temporary.fileName(), m_target.absoluteFilePath());
+    PendingRename pending(m_temporary.fileName(), m_target.absoluteFilePath(), lockFd);
     m_temporary.setFileName(QString()); // the pending rename owns it now
     return pending;
 }
@@ -89,8 +101,8 @@ bool AtomicSave::Commit(QString& why)
     return pending.IsSet() && pending.Commit(why);
 }
 
-PendingRename::PendingRename(QString temporary, QString target)
-    : m_temporary(std::move(temporary)), m_target(std::move(target))
+PendingRename::PendingRename(QString temporary, QString target, int lockFd)
+    : m_temporary(std::move(temporary)), m_target(std::move(target)), m_lockFd(lockFd)
 {
 }
 
@@ -100,7 +112,9 @@ PendingRename::~PendingRename()
 }
 
 PendingRename::PendingRename(PendingRename&& other) noexcept
-    : m_temporary(std::exchange(other.m_temporary, QString())), m_target(std::move(other.m_target))
+    : m_temporary(std::exchange(other.m_temporary, QString()))
+    , m_target(std::move(other.m_target))
+    , m_lockFd(std::exchange(other.m_lockFd, -1))
 {
 }
 
@@ -110,6 +124,7 @@ PendingRename& PendingRename::operator=(PendingRename&& other) noexcept
         Discard();
         m_temporary = std::exchange(other.m_temporary, QString());
         m_target = std::move(other.m_target);
+        m_lockFd = std::exchange(other.m_lockFd, -1);
     }
     return *this;
 }
@@ -130,7 +145,15 @@ bool PendingRename::Commit(QString& why)
         return false;
     }
     m_temporary.clear(); // in place: nothing left to remove
+    Unlock();
     return true;
+}
+
+void PendingRename::Unlock()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
 }
 
 void PendingRename::Discard()
@@ -139,6 +162,7 @@ void PendingRename::Discard()
         return;
     QFile::remove(m_temporary);
     m_temporary.clear();
+    Unlock();
 }
 
 void AtomicSave::Discard()
@@ -153,6 +177,31 @@ void AtomicSave::Discard()
     m_temporary.close();
     m_temporary.remove();
     m_temporary.setFileName(QString());
+}
+
+int RemoveStaleTemporaries(const QString& folder)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\.pixquill-(\\d{1,9})-[0-9a-z]+\\.tmp$"));
+    const QDir dir(folder);
+    int removed = 0;
+    for (const QString& name :
+         dir.entryList({QStringLiteral(".pixquill-*.tmp")}, QDir::Files | QDir::Hidden | QDir::System)) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (!match.hasMatch())
+            continue;
+        const pid_t pid = match.captured(1).toInt();
+        if (pid == QCoreApplication::applicationPid() || pid <= 0 || ::kill(pid, 0) == 0 || errno == EPERM)
+            continue; // its process is still here
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        const int fd = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // A lock held means a save under way, by a process of another machine.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(path.constData()) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 } // namespace pixquill

@@ -19,10 +19,12 @@ namespace pixquill {
 // A temporary file written in full and closed, waiting to be renamed over its
 // target: a batch that makes images ahead puts each in place only at its turn.
 // Removed unless committed. Movable, and usable from any one thread at a time.
+// It keeps the lock its save took on the file (see RemoveStaleTemporaries)
+// until the file is renamed or removed.
 class PendingRename {
 public:
     PendingRename() = default;
-    PendingRename(QString temporary, QString target);
+    PendingRename(QString temporary, QString target, int lockFd = -1);
     ~PendingRename();
     PendingRename(PendingRename&& other) noexcept;
     PendingRename& operator=(PendingRename&& other) noexcept;
@@ -39,9 +41,20 @@ public:
     void Discard();
 
 private:
+    void Unlock();
+
     QString m_temporary;
     QString m_target;
+    int m_lockFd = -1;
 };
+
+// Removes the temporary files that saves into folder left behind when their
+// process was killed (".pixquill-PID-….tmp"): only those whose process is
+// not running here and whose lock nobody holds, so that a run of another
+// machine writing into the same folder keeps its files. Every save locks its
+// temporary file (flock) from its creation to its rename. Gives how many
+// were removed.
+int RemoveStaleTemporaries(const QString& folder);
 
 class AtomicSave {
 public:

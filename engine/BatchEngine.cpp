@@ -16,6 +16,7 @@
 #include <QHash>
 #include <QSet>
 
+#include "codec/AtomicSave.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "engine/ImageStep.h"
@@ -179,6 +180,10 @@ public:
         }
         m_groupStarted.assign(m_groups.size(), false);
         m_head = first;
+        // What a killed run left in the destination goes before this one
+        // writes there (the folders of a tree as they are met).
+        if (!m_plan.Names.isEmpty())
+            RemoveStaleTemporaries(TrimSetting(first.Settings.DestinationFolder));
     }
 
     BatchReport Run(std::vector<std::thread>& threads)
@@ -347,6 +352,7 @@ private:
         if (const Outcome<> made = PrepareOutputFolder(name, settings); !made)
             return made;
         m_madeFolders.insert(key);
+        RemoveStaleTemporaries(FolderWithSeparator(settings.DestinationFolder) + folder);
         return {};
     }
 

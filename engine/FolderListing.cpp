@@ -295,7 +295,12 @@ FolderTree ReadFolderTree(const QString& root, const QString& mask, const Folder
             if (entry->d_name[0] == '.')
                 continue; // hidden, and "." and ".."
             const EntryKind kind = KindOf(fd, *entry);
-            if (kind == EntryKind::File) {
+            // An entry that matches the mask but is no ordinary file (a FIFO,
+            // a device, a dangling or looping link, a folder not walked) is
+            // listed on demand, so that the run can say why it was not made.
+            const bool special = options.SpecialEntries
+                && (kind == EntryKind::Other || (kind == EntryKind::Folder && !options.SubFolders));
+            if (kind == EntryKind::File || special) {
                 QString name = QFile::decodeName(entry->d_name);
                 if (compiled.Matches(name))
                     files.append(std::move(name));

@@ -58,6 +58,11 @@ struct FolderTreeOptions {
     // destination of a run, when it lies inside the source), recognised as
     // the same folder on disk whatever the path's spelling. Empty: none.
     QString LeaveOut;
+    // Also list the entries whose names match the mask but that are no
+    // ordinary files: FIFOs, sockets, devices, dangling or looping links,
+    // links to folders, and folders where SubFolders is false. A run given
+    // them reports each as not made, with why, instead of passing over them.
+    bool SpecialEntries = false;
 };
 
 // The ordinary files below root whose names match the mask, by the rules of
