@@ -360,7 +360,9 @@ void DescribeOptions(QCommandLineParser& parser)
                    "finish: name (relative to SOURCE), source, output, written, up_to_date, reason (null when written), "
                    "source_bytes, source_width, source_height, thumbnail_width, thumbnail_height, "
                    "thumbnail_bytes, milliseconds (null where not known), warning (a note on an image written all "
-                   "the same, such as a library's warning on damaged data; null when none).",
+                   "the same, such as a library's warning on damaged data; null when none). Where the decode "
+                   "workers' sandbox falls short, a line of its own comes first: sandbox (what is missing, "
+                   "as said on standard error).",
          "REPORT"},
         {"share", "Make only share K of N of the list, for splitting one run over several machines: "
                   "images that share a thumbnail name stay in one share, in list order, so the shares "

@@ -100,6 +100,7 @@ bool WorkerProcess::Start()
 {
     ++m_starts;
     m_buffer.clear();
+    m_sandboxTold = false;
     int channel[2] = {-1, -1};
     if (!MakeHandoverChannel(channel))
         return false;
@@ -305,6 +306,8 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
                 m_buffer.reserve(qsizetype(length) + 5);
         }
         status = TakeFrame(m_buffer, frame);
+        if (status == FrameStatus::Complete && frame.Kind == WorkerMessage::Sandbox && TakeSandbox(frame))
+            continue;
         // A glance comes before the answer to a Look, at most once.
         if (status == FrameStatus::Complete && picture && frame.Kind == WorkerMessage::Glance && !glanced) {
             std::optional<LookedPicture> glance = DecodePicture(frame.Payload);
@@ -355,6 +358,37 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
     }
     Bury(failed.OutputPath);
     return fail(QString::fromLatin1(kDecoderCrashed));
+}
+
+bool WorkerProcess::TakeSandbox(const WorkerFrame& frame)
+{
+    // Once, first thing: another one is a worker gone astray.
+    if (m_sandboxTold)
+        return false;
+    m_sandboxTold = true;
+    m_sandbox = DecodeSandbox(frame.Payload);
+    return m_sandbox.has_value();
+}
+
+std::optional<SandboxState> WorkerProcess::AskSandbox(int timeoutMs)
+{
+    if (m_sandbox || (!m_process && !Start()))
+        return m_sandbox;
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_sandboxTold && m_process->state() == QProcess::Running) {
+        WorkerFrame frame;
+        m_buffer += m_process->readAllStandardOutput();
+        if (const FrameStatus status = TakeFrame(m_buffer, frame); status == FrameStatus::Complete) {
+            if (frame.Kind != WorkerMessage::Sandbox || !TakeSandbox(frame))
+                break;
+        } else if (status == FrameStatus::Malformed || clock.hasExpired(timeoutMs)) {
+            break;
+        } else {
+            m_process->waitForReadyRead(static_cast<int>(std::max<qint64>(1, timeoutMs - clock.elapsed())));
+        }
+    }
+    return m_sandbox;
 }
 
 Outcome<LookedPicture> WorkerProcess::TakeSharedPicture(const QByteArray& payload, const QString& path)
