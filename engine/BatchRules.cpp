@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "codec/HandedFiles.h"
 #include "engine/FolderListing.h"
 #include "engine/ProcessImage.h"
 
@@ -38,9 +39,39 @@ Outcome<> PrepareOutputFolder(const QString& name, const JobSettings& settings)
     return {};
 }
 
+namespace {
+
+// The batch's answer for the request in hand, in a decode worker (whose one
+// thread asks).
+struct HandedReplacesCheck {
+    QString OutputPath;
+    QString Refusal;
+};
+
+HandedReplacesCheck& HandedCheck()
+{
+    static HandedReplacesCheck check;
+    return check;
+}
+
+} // namespace
+
+void HandOverReplacesCheck(const QString& outputPath, const QString& refusal)
+{
+    HandedCheck() = {outputPath, refusal};
+}
+
 Outcome<> CheckReplacesNoSource(const ImageNames& names, const JobSettings& settings,
                                 const QSet<QString>& listedNames)
 {
+    if (FilesAreHandedOver()) {
+        // An output the batch was not asked about is not written here anyway:
+        // no temporary file was handed over for it.
+        const HandedReplacesCheck& handed = HandedCheck();
+        if (handed.OutputPath == names.OutputPath && !handed.Refusal.isEmpty())
+            return Failure{handed.Refusal};
+        return {};
+    }
     const QFileInfo output(names.OutputPath);
     if (!output.exists())
         return {};

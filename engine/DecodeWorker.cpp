@@ -21,6 +21,7 @@
 #include "codec/HandedFiles.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
+#include "engine/BatchRules.h"
 #include "engine/Handover.h"
 #include "engine/ImageNames.h"
 #include "engine/ProcessImage.h"
@@ -147,6 +148,7 @@ bool TakeHandover(int channel, const QString& sourcePath, const QString& outputP
     }
     HandOverSource(QFile::encodeName(handover->SourcePath), handover->SourceFd, handover->SourceError);
     HandOverOutput(handover->OutputPath, handover->OutputFd, handover->OutputError);
+    HandOverReplacesCheck(handover->OutputPath, handover->ReplacesSource);
     return true;
 }
 

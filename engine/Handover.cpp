@@ -50,7 +50,7 @@ bool SendHandover(int socket, const Handover& handover)
         QDataStream out(&bytes, QIODevice::WriteOnly);
         out.setVersion(QDataStream::Qt_6_0);
         out << handover.SourcePath << (handover.SourceFd >= 0) << handover.SourceError << handover.OutputPath
-            << (handover.OutputFd >= 0) << handover.OutputError;
+            << (handover.OutputFd >= 0) << handover.OutputError << handover.ReplacesSource;
     }
     std::vector<int> fds;
     for (const int fd : {handover.SourceFd, handover.OutputFd})
@@ -112,7 +112,7 @@ std::optional<Handover> ReceiveHandover(int socket)
     bool hasSource = false;
     bool hasOutput = false;
     in >> handover.SourcePath >> hasSource >> handover.SourceError >> handover.OutputPath >> hasOutput
-        >> handover.OutputError;
+        >> handover.OutputError >> handover.ReplacesSource;
     if (in.status() != QDataStream::Ok || !in.atEnd()
         || fds.size() != static_cast<size_t>(hasSource) + static_cast<size_t>(hasOutput))
         return refuse();

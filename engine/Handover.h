@@ -21,6 +21,10 @@ struct Handover {
     QString OutputPath; // empty for a look, which writes nothing
     int OutputFd = -1;
     QString OutputError;
+    // Why the output must not be written because it would replace a source
+    // image (CheckReplacesNoSource, which needs to look at names, so the
+    // batch makes it); empty when it replaces none.
+    QString ReplacesSource;
 };
 
 // A connected pair (SOCK_SEQPACKET, close-on-exec): the batch's end first.

@@ -24,6 +24,7 @@
 #include "codec/AtomicSave.h"
 #include "codec/InputSource.h"
 #include "codec/MFreeImage_2.h"
+#include "engine/BatchRules.h"
 #include "engine/ImageNames.h"
 #include "engine/OptionTables.h"
 #include "engine/SharedPicture.h"
@@ -180,19 +181,28 @@ MadeImage WorkerProcess::Make(const QString& name)
 
     // What the worker would have opened: it meets the same refusals, with the
     // same reasons, where it would have met them.
-    Handover handover{names.SourcePath, -1, {}, names.OutputPath, -1, {}};
+    Handover handover{names.SourcePath, -1, {}, names.OutputPath, -1, {}, {}};
     std::int64_t size = 0;
     const OwnedFd source(OpenRegularDescriptor(QFile::encodeName(names.SourcePath), handover.SourceError, size));
     handover.SourceFd = source.Get();
+    // The worker may not look at names: whether the output would replace a
+    // source is decided here, and no temporary file is made for one that
+    // would.
+    if (const Outcome<> spared = CheckReplacesNoSource(names, m_job.Settings, m_job.ListedNames); !spared)
+        handover.ReplacesSource = spared.Reason();
     std::optional<AtomicSave> save;
-    if (!TrimSetting(m_job.Settings.DestinationFolder).isEmpty() && OutputFormatAt(m_job.Settings.OutputFormat)) {
+    if (!TrimSetting(m_job.Settings.DestinationFolder).isEmpty() && OutputFormatAt(m_job.Settings.OutputFormat)
+        && handover.ReplacesSource.isEmpty()) {
         save.emplace(names.OutputPath);
         if (save->Begin(SaveTemporaryPrefix(QCoreApplication::applicationPid()), handover.OutputError))
             handover.OutputFd = save->Descriptor();
     }
 
+    const qint64 sourceBytes = failed.SourceBytes;
     MadeImage made{Exchange(WorkerMessage::Image, name, handover, std::move(failed)), {}};
     ImageResult& result = made.Result;
+    // The worker cannot look at the source by its name to give its size.
+    result.SourceBytes = sourceBytes;
     if (result.Written) {
         // The worker wrote the temporary file in full; putting it in place is
         // this side's, at the image's turn (CommitImage).
@@ -221,7 +231,7 @@ ImageResult WorkerProcess::LoadRequest(WorkerMessage kind, const QString& path, 
                                        const GlanceHandler& onGlance)
 {
     // Only the source goes over: a file loaded to be looked at writes nothing.
-    Handover handover{path, -1, {}, QString(), -1, {}};
+    Handover handover{path, -1, {}, QString(), -1, {}, {}};
     std::int64_t size = 0;
     const OwnedFd source(OpenRegularDescriptor(QFile::encodeName(path), handover.SourceError, size));
     handover.SourceFd = source.Get();

@@ -76,7 +76,14 @@ INSTANTIATE_TEST_SUITE_P(
                       TakeOverCase{"socket", "socket: Operation not permitted"},
                       TakeOverCase{"exec", "exec /bin/sh: Operation not permitted"},
                       TakeOverCase{"fork", "fork: Operation not permitted"},
-                      TakeOverCase{"signal", "signal the batch: Operation not permitted"}),
+                      TakeOverCase{"signal", "signal the batch: Operation not permitted"},
+                      // Names are not even looked at; what the worker holds is.
+                      TakeOverCase{"stat", "stat /etc/passwd: Operation not permitted"},
+                      TakeOverCase{"access", "access /etc/passwd: Operation not permitted"},
+                      TakeOverCase{"statx", "statx /etc/passwd: Operation not permitted"},
+                      TakeOverCase{"readlink", "readlink /etc/mtab: Operation not permitted"},
+                      TakeOverCase{"emptypath", "newfstatat /etc/passwd with AT_EMPTY_PATH: Operation not permitted"},
+                      TakeOverCase{"fstat", "fstat of a descriptor held: done"}),
     [](const auto& testInfo) { return std::string(testInfo.param.What); });
 
 class ShippedWorker : public ::testing::TestWithParam<const char*> {};
