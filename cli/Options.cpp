@@ -361,7 +361,8 @@ void DescribeOptions(QCommandLineParser& parser)
                    "source_bytes, source_width, source_height, thumbnail_width, thumbnail_height, "
                    "thumbnail_bytes, milliseconds (null where not known), warning (a note on an image written all "
                    "the same, such as a library's warning on damaged data; null when none). Where the decode "
-                   "workers' sandbox falls short, a line of its own comes first: sandbox (what is missing, "
+                   "workers' sandbox falls short, a line of its own says so before the first image a worker "
+                   "made (the first line, unless --newer skipped images before it): sandbox (what is missing, "
                    "as said on standard error).",
          "REPORT"},
         {"share", "Make only share K of N of the list, for splitting one run over several machines: "
