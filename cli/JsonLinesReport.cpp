@@ -112,9 +112,21 @@ QByteArray JsonLinesReport::Line(const ImageResult& result, const QString& sourc
 
 void JsonLinesReport::Add(const ImageResult& result, const QString& sourcePath)
 {
+    Write(Line(result, sourcePath) + '\n');
+}
+
+void JsonLinesReport::AddSandbox(const QString& note)
+{
+    QByteArray line = "{";
+    AppendKey(line, "sandbox");
+    AppendString(line, note);
+    Write(line + "}\n");
+}
+
+void JsonLinesReport::Write(const QByteArray& line)
+{
     if (m_fd < 0 || !m_problem.isEmpty())
         return;
-    const QByteArray line = Line(result, sourcePath) + '\n';
     const char* data = line.constData();
     qsizetype left = line.size();
     while (left > 0) {

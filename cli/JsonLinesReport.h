@@ -28,12 +28,19 @@ public:
     // is written and Problem() says why.
     void Add(const ImageResult& result, const QString& sourcePath);
 
+    // The line of its own that says what of the decode workers' lock-down
+    // did not hold: {"sandbox":"decoding is not sandboxed here: ..."}, before
+    // the first image's line.
+    void AddSandbox(const QString& note);
+
     const QString& Problem() const { return m_problem; }
 
     // The line written for an image, without its newline.
     static QByteArray Line(const ImageResult& result, const QString& sourcePath);
 
 private:
+    void Write(const QByteArray& line);
+
     int m_fd = -1;
     bool m_ownsFd = false;
     QString m_problem;

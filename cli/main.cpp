@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include <unistd.h>
 
@@ -82,6 +83,18 @@ int UsageError(const QString& message)
     return kExitUsage;
 }
 
+// How the decode workers are locked down here, as one of them tells it: what
+// the kernel offers is not enough, since whatever runs this program (a
+// container, a thumbnail service's bubblewrap) may refuse a layer.
+QString DescribeWorkersSandbox()
+{
+    constexpr int kAnswerMs = 10000;
+    WorkerProcess worker(DecodeWorkerProgram(), WorkerJob{});
+    const std::optional<SandboxState> state = worker.AskSandbox(kAnswerMs);
+    return state ? DescribeSandbox(*state)
+                 : QStringLiteral("decode workers: not known (%1)").arg(QLatin1String(kDecoderNotStarted));
+}
+
 // The command line read and checked; --help and --version end the program
 // here.
 Outcome<BatchOptions> ParseCommandLine()
@@ -97,11 +110,9 @@ Outcome<BatchOptions> ParseCommandLine()
     if (parser.isSet("help"))
         parser.showHelp(kExitAllWritten);
     if (parser.isSet("version")) {
-        // The one place that tells whether the decode workers run locked
-        // down on this system; a run never says it.
         PrintLine(stdout, QCoreApplication::applicationName() + QLatin1Char(' ')
                               + QCoreApplication::applicationVersion());
-        PrintLine(stdout, DescribeSandbox(AvailableSandbox()));
+        PrintLine(stdout, DescribeWorkersSandbox());
         std::exit(kExitAllWritten);
     }
     return ReadOptions(parser);
@@ -184,6 +195,13 @@ int RunAndReport(const BatchOptions& options, JsonLinesReport& report)
         plan.Workers.IgnoreInterrupts = true;
     }
     plan.SkipUpToDate = options.SkipUpToDate;
+    // Said once, and first in the report.
+    ProgressPrinter printer(options.Quiet);
+    plan.SandboxNoted = [&](const QString& note) {
+        printer.EndLine();
+        PrintLine(stderr, QStringLiteral("pixquill-batch: ") + note);
+        report.AddSandbox(note);
+    };
     // Ctrl+C finishes the images in hand, as documented; a second one ends
     // the run at once.
     plan.Stop = &g_stop;
@@ -193,7 +211,6 @@ int RunAndReport(const BatchOptions& options, JsonLinesReport& report)
 
     // A thumbnail per box of every image.
     const int total = static_cast<int>(options.Names.size() * OutputSizesOf(options.Settings).size());
-    ProgressPrinter printer(options.Quiet);
     const SettingsSnapshot settings(options.Settings);
     const BatchReport batch = RunBatch(plan, settings, [&](const ImageResult& result, int done, int all) {
         report.Add(result, BuildImageNames(result.Name, options.Settings).SourcePath);

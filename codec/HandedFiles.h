@@ -35,6 +35,10 @@ struct HandedOutput {
     QString Target;
     int Fd = -1; // -1: Error says why it could not be made
     QString Error;
+    // Why the output must not be written because it would replace a source
+    // image (the batch decides, as it needs to look at names); empty when it
+    // replaces none. No temporary file is made for such an output.
+    QString ReplacesSource = {};
 };
 void HandOverOutputs(const std::vector<HandedOutput>& outputs);
 

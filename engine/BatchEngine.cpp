@@ -122,6 +122,8 @@ struct Shared {
     // their temporary files removed.
     std::atomic<bool> DropInFlight{false};
     std::atomic<int> EndedBadly{0};
+    // The first shortfall of a lock-down a worker told (SandboxNote).
+    QString SandboxNoteOf;
 
     void MakingThread()
     {
@@ -150,7 +152,10 @@ struct Shared {
                 Tasks.pop_front();
             }
             MadeImage image = maker(Plan.Names[task.Index], task.Settings.Settings);
+            const std::optional<SandboxState> sandbox = step.WorkerSandbox();
             const std::lock_guard lock(Mutex);
+            if (sandbox && SandboxNoteOf.isEmpty())
+                SandboxNoteOf = SandboxNote(*sandbox);
             Done[task.Index] = Made{std::move(image), task.Settings.Version};
             Changed.notify_all();
         }
@@ -229,6 +234,7 @@ public:
             if (StopAsked())
                 m_stopping = true;
             const bool stopping = m_stopping;
+            TellSandbox();
             if (m_committed) {
                 for (std::size_t i = firstNew; i < m_report.Results.size(); ++i)
                     m_committed(m_report.Results[i], static_cast<int>(i + 1), m_totalOutputs);
@@ -254,6 +260,19 @@ public:
 
 private:
     bool StopAsked() const { return m_plan.Stop && m_plan.Stop->load(); }
+
+    // A worker's word on its lock-down, passed on once.
+    void TellSandbox()
+    {
+        if (!m_report.SandboxNote.isEmpty())
+            return;
+        {
+            const std::lock_guard lock(m_shared->Mutex);
+            m_report.SandboxNote = m_shared->SandboxNoteOf;
+        }
+        if (!m_report.SandboxNote.isEmpty() && m_plan.SandboxNoted)
+            m_plan.SandboxNoted(m_report.SandboxNote);
+    }
     bool StopNowAsked() const { return m_plan.StopNow && m_plan.StopNow->load(); }
 
     // Started images not yet handed back.
@@ -392,6 +411,7 @@ private:
         for (std::thread& thread : threads)
             thread.join();
         m_report.WorkersEndedBadly = m_shared->EndedBadly;
+        TellSandbox();
         // Their temporary files go with them.
         const std::lock_guard lock(m_shared->Mutex);
         m_shared->Done.clear();

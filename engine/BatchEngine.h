@@ -55,6 +55,11 @@ struct BatchPlan {
     // their temporary files removed, nothing more is committed. Without
     // decode workers see BatchReport::Abandoned.
     const std::atomic<bool>* StopNow = nullptr;
+    // Told once, on the run's thread before the first commit after a decode
+    // worker said so, what of its lock-down did not hold, as a line to show
+    // (SandboxNote). Not called when all of it held, without workers, or
+    // where it is left out on purpose.
+    std::function<void(const QString& note)> SandboxNoted;
     // Wraps each making thread's own maker (tests watch or hold images here).
     std::function<ImageMaker(ImageMaker)> WrapMaker;
 };
@@ -69,6 +74,9 @@ struct BatchReport {
     // Decode worker processes that did not end cleanly when the run let them
     // go (a nonzero status: in a sanitizer build, a leak report).
     int WorkersEndedBadly = 0;
+    // What the workers said of their lock-down where it fell short (the line
+    // SandboxNoted was given), empty otherwise.
+    QString SandboxNote;
     // StopNow without decode workers: threads still busy in the image
     // library were left running with every further save refused
     // (RefuseFurtherSaves); the caller must end the process without

@@ -1,8 +1,10 @@
 #include "engine/BatchRules.h"
 
 #include <QDir>
+#include <QHash>
 #include <QFileInfo>
 
+#include "codec/HandedFiles.h"
 #include "engine/FolderListing.h"
 #include "engine/ProcessImage.h"
 
@@ -38,9 +40,38 @@ Outcome<> PrepareOutputFolder(const QString& name, const JobSettings& settings)
     return {};
 }
 
+namespace {
+
+// The batch's answers for the request in hand, in a decode worker (whose one
+// thread asks): the refusal of each output that would replace a source.
+QHash<QString, QString>& HandedChecks()
+{
+    static QHash<QString, QString> refusals;
+    return refusals;
+}
+
+} // namespace
+
+void HandOverReplacesChecks(const std::vector<HandedOutput>& outputs)
+{
+    QHash<QString, QString>& refusals = HandedChecks();
+    refusals.clear();
+    for (const HandedOutput& output : outputs) {
+        if (!output.ReplacesSource.isEmpty())
+            refusals.insert(output.Target, output.ReplacesSource);
+    }
+}
+
 Outcome<> CheckReplacesNoSource(const ImageNames& names, const JobSettings& settings,
                                 const QSet<QString>& listedNames)
 {
+    if (FilesAreHandedOver()) {
+        // An output the batch was not asked about is not written here anyway:
+        // no temporary file was handed over for it.
+        if (const QString refusal = HandedChecks().value(names.OutputPath); !refusal.isEmpty())
+            return Failure{refusal};
+        return {};
+    }
     const QFileInfo output(names.OutputPath);
     if (!output.exists())
         return {};

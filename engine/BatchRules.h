@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QString>
 
+#include "codec/HandedFiles.h"
 #include "codec/Outcome.h"
 #include "engine/ImageNames.h"
 #include "engine/JobSettings.h"
@@ -43,9 +44,15 @@ Outcome<> PrepareOutputFolder(const QString& name, const JobSettings& settings);
 // listedNames (paths relative to the source folder; a tree's included)
 // ("would overwrite the source image NAME").
 // Only an existing output can be one, so the usual case costs one look at the
-// file system.
+// file system. A decode worker may not look at names: once its files are
+// handed over (FilesAreHandedOver) it gives the answer the batch made for
+// the output in hand (HandOverReplacesCheck) instead.
 Outcome<> CheckReplacesNoSource(const ImageNames& names, const JobSettings& settings,
                                 const QSet<QString>& listedNames);
+
+// In a decode worker: the batch's answers of CheckReplacesNoSource for the
+// outputs of the request in hand (HandedOutput::ReplacesSource).
+void HandOverReplacesChecks(const std::vector<HandedOutput>& outputs);
 
 // How many images of a batch were written, failed or skipped as up to date.
 struct BatchTally {

@@ -21,6 +21,7 @@
 #include "codec/HandedFiles.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
+#include "engine/BatchRules.h"
 #include "engine/Handover.h"
 #include "engine/ImageNames.h"
 #include "engine/OutputSizes.h"
@@ -151,6 +152,7 @@ bool TakeHandover(int channel, const QString& sourcePath, const QStringList& out
     }
     HandOverSource(QFile::encodeName(handover->SourcePath), handover->SourceFd, handover->SourceError);
     HandOverOutputs(handover->Outputs);
+    HandOverReplacesChecks(handover->Outputs);
     return true;
 }
 
@@ -267,10 +269,18 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
     // Locked down before the first request, and so before any image: what
     // the libraries load on first use is loaded now, and from here on the
     // files come from the batch (HandedFiles).
+    // What did not hold goes to the batch before anything else, which says
+    // it: a worker never runs unconfined without a word.
+    SandboxState sandbox;
     if (hooks.LockDown) {
         PrepareLibrariesForSandbox();
-        LockDownWorker();
+        sandbox = LockDownWorker();
+    } else {
+        sandbox.Missing = QStringLiteral("not asked for");
+        sandbox.Deliberate = true;
     }
+    if (!WriteAll(replyFd, PackFrame(WorkerMessage::Sandbox, EncodeSandbox(sandbox))))
+        return kWorkerBroken;
     HandFilesOver();
     int channel = -1;
 
@@ -390,6 +400,7 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
             break;
         }
         case WorkerMessage::Result:
+        case WorkerMessage::Sandbox:
         case WorkerMessage::Picture:
         case WorkerMessage::SharedPicture:
         case WorkerMessage::Glance:

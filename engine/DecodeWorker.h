@@ -31,8 +31,8 @@ inline constexpr int kWorkerBroken = 3; // unreadable request or a lost channel
 // A worker started with SIGINT blocked (by a batch that handles Ctrl+C
 // itself) is killed when the thread that started it ends, on Linux.
 //
-// Before the first request the worker locks itself down (LockDownWorker):
-// from then on it opens no file by name and uses the files the batch hands
+// Before the first request the worker locks itself down (LockDownWorker)
+// and sends what of that held as its first frame (Sandbox): from then on it opens no file by name and uses the files the batch hands
 // over with each request on the channel named by the first frame
 // (HandedFiles, Handover).
 //

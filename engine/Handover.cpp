@@ -61,7 +61,7 @@ bool SendHandover(int socket, const Handover& handover)
         out << handover.SourcePath << (handover.SourceFd >= 0) << handover.SourceError
             << quint32(handover.Outputs.size());
         for (const HandedOutput& output : handover.Outputs)
-            out << output.Target << (output.Fd >= 0) << output.Error;
+            out << output.Target << (output.Fd >= 0) << output.Error << output.ReplacesSource;
     }
     if (handover.Outputs.size() > std::size_t(kMaxHandedOutputs))
         return false;
@@ -134,7 +134,7 @@ std::optional<Handover> ReceiveHandover(int socket)
     handover.Outputs.resize(outputs);
     for (quint32 i = 0; i < outputs; ++i) {
         bool has = false;
-        in >> handover.Outputs[i].Target >> has >> handover.Outputs[i].Error;
+        in >> handover.Outputs[i].Target >> has >> handover.Outputs[i].Error >> handover.Outputs[i].ReplacesSource;
         hasOutput[i] = has;
         expected += has ? 1 : 0;
     }

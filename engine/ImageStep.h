@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QSet>
 #include <QString>
@@ -49,6 +50,11 @@ public:
     // The worker in use before, if any, leaves.
     void SetWorker(const WorkerCommand& command);
     bool HasWorker() const { return m_worker != nullptr; }
+    // What of its lock-down the worker said held (WorkerProcess::Sandbox).
+    std::optional<SandboxState> WorkerSandbox() const
+    {
+        return m_worker ? m_worker->Sandbox() : std::nullopt;
+    }
 
     // See WorkerProcess::SetStopNow; without a worker it is not looked at.
     void SetStopNow(const std::atomic<bool>* stopNow);

@@ -40,9 +40,8 @@ constexpr const char* kAllowed[] = {
     "fallocate", "recvmsg", "poll", "ppoll", "select", "pselect6", "epoll_create1", "epoll_ctl",
     "epoll_wait", "epoll_pwait", "pipe", "pipe2", "eventfd2", "memfd_create",
     "sendmsg", // a Look's picture goes back as a memory file over the handover channel
-    // looking at names, never opening them (file sizes, canonical names)
-    "fstat", "stat", "lstat", "newfstatat", "statx", "access", "faccessat", "faccessat2", "readlink",
-    "readlinkat", "getcwd",
+    // looking at what it holds; a name is never looked at (below)
+    "fstat", "getcwd",
     // memory
     "brk", "mmap", "munmap", "mremap", "mprotect", "madvise", "mincore", "membarrier", "get_mempolicy",
     // threads
@@ -83,6 +82,17 @@ scmp_filter_ctx BuildFilter()
     // Opens by name fail as the file system's own refusal does.
     for (const char* name : {"open", "openat", "openat2", "creat", "open_by_handle_at"})
         add(SCMP_ACT_ERRNO(EACCES), name);
+    // Names are not even looked at: stat, lstat, access, faccessat(2),
+    // readlink(at) fail with EPERM, so a worker cannot learn which files
+    // exist. statx answers "not implemented", and the C library and Qt fall
+    // back to fstat for a descriptor. The C library's fstat is
+    // newfstatat(fd, "", AT_EMPTY_PATH), but that flag does not stop a path
+    // from being looked up, and a filter cannot read the path: such a call
+    // traps, and the worker's handler does fstat where the path is empty and
+    // refuses it otherwise (WorkerSandbox.cpp).
+    add(SCMP_ACT_ERRNO(ENOSYS), "statx");
+    add(pixquill::kWorkerFilterTrapsFstatat ? SCMP_ACT_TRAP : SCMP_ACT_ALLOW, "newfstatat",
+        {SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH)});
     // Threads only, in no new namespace. clone3 passes its flags in memory a
     // filter cannot read: "not implemented" makes the C library fall back to
     // clone, whose flags can be checked.

@@ -24,6 +24,7 @@
 #include "codec/AtomicSave.h"
 #include "codec/InputSource.h"
 #include "codec/MFreeImage_2.h"
+#include "engine/BatchRules.h"
 #include "engine/ImageNames.h"
 #include "engine/OptionTables.h"
 #include "engine/OutputSizes.h"
@@ -101,6 +102,7 @@ bool WorkerProcess::Start()
 {
     ++m_starts;
     m_buffer.clear();
+    m_sandboxTold = false;
     int channel[2] = {-1, -1};
     if (!MakeHandoverChannel(channel))
         return false;
@@ -196,7 +198,14 @@ MadeImage WorkerProcess::Make(const QString& name)
     std::vector<std::optional<AtomicSave>> saves(sizes.size());
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         handover.Outputs.push_back(HandedOutput{failed[i].OutputPath, -1, {}});
-        if (!writes)
+        // The worker may not look at names: whether the output would replace
+        // a source is decided here, and no temporary file is made for one
+        // that would.
+        if (const Outcome<> spared = CheckReplacesNoSource(NamesForSize(names, sizes[i]), m_job.Settings,
+                                                           m_job.ListedNames);
+            !spared)
+            handover.Outputs[i].ReplacesSource = spared.Reason();
+        if (!writes || !handover.Outputs[i].ReplacesSource.isEmpty())
             continue;
         saves[i].emplace(failed[i].OutputPath);
         if (saves[i]->Begin(SaveTemporaryPrefix(QCoreApplication::applicationPid()), handover.Outputs[i].Error))
@@ -207,6 +216,8 @@ MadeImage WorkerProcess::Make(const QString& name)
     std::vector<PendingRename> outputs(results.size());
     for (std::size_t i = 0; i < results.size(); ++i) {
         ImageResult& result = results[i];
+        // The worker cannot look at the source by its name to give its size.
+        result.SourceBytes = sourceBytes;
         if (!result.Written)
             continue;
         // The worker wrote the temporary file in full; putting it in place is
@@ -344,6 +355,8 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
                 m_buffer.reserve(qsizetype(length) + 5);
         }
         status = TakeFrame(m_buffer, frame);
+        if (status == FrameStatus::Complete && frame.Kind == WorkerMessage::Sandbox && TakeSandbox(frame))
+            continue;
         // A glance comes before the answer to a Look, at most once.
         if (status == FrameStatus::Complete && picture && frame.Kind == WorkerMessage::Glance && !glanced) {
             std::optional<LookedPicture> glance = DecodePicture(frame.Payload);
@@ -396,6 +409,37 @@ ImageResult WorkerProcess::Exchange(WorkerMessage kind, const QString& argument,
     }
     Bury(failed.OutputPath);
     return fail(QString::fromLatin1(kDecoderCrashed));
+}
+
+bool WorkerProcess::TakeSandbox(const WorkerFrame& frame)
+{
+    // Once, first thing: another one is a worker gone astray.
+    if (m_sandboxTold)
+        return false;
+    m_sandboxTold = true;
+    m_sandbox = DecodeSandbox(frame.Payload);
+    return m_sandbox.has_value();
+}
+
+std::optional<SandboxState> WorkerProcess::AskSandbox(int timeoutMs)
+{
+    if (m_sandbox || (!m_process && !Start()))
+        return m_sandbox;
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_sandboxTold && m_process->state() == QProcess::Running) {
+        WorkerFrame frame;
+        m_buffer += m_process->readAllStandardOutput();
+        if (const FrameStatus status = TakeFrame(m_buffer, frame); status == FrameStatus::Complete) {
+            if (frame.Kind != WorkerMessage::Sandbox || !TakeSandbox(frame))
+                break;
+        } else if (status == FrameStatus::Malformed || clock.hasExpired(timeoutMs)) {
+            break;
+        } else {
+            m_process->waitForReadyRead(static_cast<int>(std::max<qint64>(1, timeoutMs - clock.elapsed())));
+        }
+    }
+    return m_sandbox;
 }
 
 Outcome<LookedPicture> WorkerProcess::TakeSharedPicture(const QByteArray& payload, const QString& path)

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QString>
 #include <QStringList>
@@ -107,6 +108,14 @@ public:
     // True when no worker is running. The destructor does the same.
     bool Finish();
 
+    // What of its lock-down held, as the worker in use told it first thing
+    // (each worker tells its own: the last one started); nothing before a
+    // worker has answered. With a timeout, a worker is started if none is
+    // running and its word waited for that long: for a front end that wants
+    // to know without making an image.
+    const std::optional<SandboxState>& Sandbox() const { return m_sandbox; }
+    std::optional<SandboxState> AskSandbox(int timeoutMs);
+
     // The running worker's process id (0 before the first start).
     qint64 ProcessId() const { return m_pid; }
 
@@ -132,6 +141,8 @@ private:
     // The picture of a SharedPicture answer to the Look of path, mapped from
     // the memory file that came with it, or why it cannot be shown.
     Outcome<LookedPicture> TakeSharedPicture(const QByteArray& payload, const QString& path);
+    // Takes a worker's Sandbox frame; false for a second one or a garbled one.
+    bool TakeSandbox(const WorkerFrame& frame);
     // Ends a dead or garbling worker and removes the temporary files it left
     // in the folder of outputPath.
     void Bury(const QString& outputPath);
@@ -148,6 +159,8 @@ private:
     QByteArray m_buffer;
     int m_starts = 0;
     const std::atomic<bool>* m_stopNow = nullptr;
+    std::optional<SandboxState> m_sandbox;
+    bool m_sandboxTold = false; // by the running worker
 };
 
 } // namespace pixquill

@@ -24,7 +24,7 @@ constexpr QDataStream::Version kStreamVersion = QDataStream::Qt_6_0;
 bool KnownKind(std::uint8_t kind)
 {
     return kind >= static_cast<std::uint8_t>(WorkerMessage::Job)
-        && kind <= static_cast<std::uint8_t>(WorkerMessage::Glance);
+        && kind <= static_cast<std::uint8_t>(WorkerMessage::Sandbox);
 }
 
 template <typename Write>
@@ -191,6 +191,24 @@ std::optional<int> DecodeChannel(const QByteArray& payload)
     if (!fd || *fd <= STDERR_FILENO)
         return std::nullopt;
     return *fd;
+}
+
+QByteArray EncodeSandbox(const SandboxState& state)
+{
+    return Encode([&state](QDataStream& out) {
+        out << state.NoNewPrivileges << state.Seccomp << qint32(state.LandlockAbi) << state.NoCapabilities
+            << state.Missing << state.Deliberate;
+    });
+}
+
+std::optional<SandboxState> DecodeSandbox(const QByteArray& payload)
+{
+    return Decode<SandboxState>(payload, [](QDataStream& in, SandboxState& state) {
+        qint32 abi = 0;
+        in >> state.NoNewPrivileges >> state.Seccomp >> abi >> state.NoCapabilities >> state.Missing
+            >> state.Deliberate;
+        state.LandlockAbi = abi;
+    });
 }
 
 QByteArray EncodeResults(const std::vector<ImageResult>& results)

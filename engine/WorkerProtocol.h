@@ -6,7 +6,8 @@
 // listed names), then one Image per file; between two images may come new
 // Settings (the listed names stay) or, for a new run, a new Job. Before all
 // of them comes the Channel over which the files of each request arrive. The
-// worker answers every Image with one Result, and every Look
+// worker first tells what of its lock-down held (Sandbox), before it reads
+// anything, then answers every Image with one Result, and every Look
 // with one Picture or SharedPicture (after a Glance, for a large picture),
 // in order.
 
@@ -21,6 +22,7 @@
 
 #include "engine/JobSettings.h"
 #include "engine/ProcessImage.h"
+#include "engine/WorkerSandbox.h"
 
 namespace pixquill {
 
@@ -39,6 +41,8 @@ enum class WorkerMessage : std::uint8_t {
     Glance = 9,  // before the answer to a Look of a large picture: the
                  // picture made small (see Glance), in a Picture's form, so
                  // that a preview can be drawn before the whole one has come
+    Sandbox = 10, // the worker's first frame, unasked: what of its lock-down
+                  // held (SandboxState)
 };
 
 struct WorkerFrame {
@@ -78,6 +82,9 @@ std::optional<QString> DecodeImageName(const QByteArray& payload);
 
 QByteArray EncodeChannel(int fd);
 std::optional<int> DecodeChannel(const QByteArray& payload); // nullopt unless fd > 2
+
+QByteArray EncodeSandbox(const SandboxState& state);
+std::optional<SandboxState> DecodeSandbox(const QByteArray& payload);
 
 // An Image's answer: one result per box the image is made for.
 QByteArray EncodeResults(const std::vector<ImageResult>& results);

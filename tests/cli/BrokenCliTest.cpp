@@ -97,18 +97,35 @@ TEST(BrokenCli, NamesEveryImageNotWrittenAndPrintsNothingElse)
         EXPECT_TRUE(name.startsWith(QLatin1String("_TH")) && name.endsWith(QLatin1String(".png"))) << name.toStdString();
 }
 
-// Listing the folder by mask never offers what is not an ordinary file.
-TEST(BrokenCli, MaskedListingSkipsWhatIsNotAFile)
+// Listing the folder by mask names what matches but is no ordinary file,
+// each with its reason, and counts it as not written.
+TEST(BrokenCli, MaskedListingNamesWhatIsNotAFile)
 {
     QTemporaryDir root;
     const QString source = root.filePath(QStringLiteral("in"));
     ASSERT_TRUE(QDir().mkdir(source));
-    test::MakeBrokenInputs(source, test::BrokenInputsOf(test::BrokenKind::NotAFile));
+    const std::vector<test::BrokenInput> special = test::BrokenInputsOf(test::BrokenKind::NotAFile);
+    test::MakeBrokenInputs(source, special);
     test::MakeBrokenInputs(source, test::BrokenInputsOf(test::BrokenKind::OddName));
+    // A folder and a link loop of an image's name as well.
+    ASSERT_TRUE(QDir(source).mkdir(QStringLiteral("folder.png")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("loop.png"), source + QStringLiteral("/loop.png")));
     const ToolRun run = RunTool({QStringLiteral("--mask"), QStringLiteral("*.*"), source, root.filePath(QStringLiteral("out"))});
-    EXPECT_EQ(run.Exit, 0) << run.ErrLines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(run.Exit, 1);
     const int odd = static_cast<int>(test::BrokenInputsOf(test::BrokenKind::OddName).size());
-    EXPECT_EQ(run.Out, QStringLiteral("Completed %1 of %1 images\n").arg(odd));
+    int made = 0;
+    for (const test::BrokenInput& input : special) {
+        if (!QFileInfo(source + QLatin1Char('/') + input.Name).isSymLink() && !QFileInfo::exists(source + QLatin1Char('/') + input.Name))
+            continue; // could not be made here
+        ++made;
+        const QStringList said = run.ErrLines.filter(input.Name + QStringLiteral(": "));
+        ASSERT_EQ(said.size(), 1) << input.Name.toStdString();
+        EXPECT_TRUE(input.ReasonMatches(said.front().section(QStringLiteral(": "), 1))) << said.front().toStdString();
+    }
+    for (const char* name : {"folder.png: is a folder", "loop.png: file cannot be read (Too many levels of symbolic links)"})
+        EXPECT_EQ(run.ErrLines.filter(QString::fromLatin1(name)).size(), 1) << name;
+    const int failed = made + 2;
+    EXPECT_EQ(run.Out, QStringLiteral("Completed %1 of %2 images (%3 failed)\n").arg(odd).arg(odd + failed).arg(failed));
 }
 
 // A disk that fills while pixquill-batch writes (a file-size limit on the

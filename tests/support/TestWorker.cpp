@@ -14,8 +14,10 @@
 //   over: instead of decoding it the worker tries WHAT (read: open the
 //   source by its name; write: create a file in the destination folder;
 //   socket: open a network socket; exec: start /bin/sh; fork: make a new
-//   process; signal: signal the batch) and fails the image with what came of
-//   it;
+//   process; signal: signal the batch; stat, access, statx, readlink: look
+//   at /etc/passwd by name; emptypath: the same through newfstatat with
+//   AT_EMPTY_PATH; fstat: look at a descriptor it holds) and fails the image
+//   with what came of it;
 // - a file named "lookover-WHAT.EXT", looked at, is decoded, and its picture
 //   sent back as a hostile worker might: WHAT is wider (the answer claims a
 //   column more than the memory file holds), huge (2^20 x 2^20), negative
@@ -34,6 +36,8 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,6 +119,24 @@ QString TakeOver(const QString& name, const JobSettings& settings)
     }
     if (what == QLatin1String("signal"))
         return Outcome("signal the batch", ::kill(::getppid(), 0) == 0);
+    struct stat info {};
+    if (what == QLatin1String("stat"))
+        return Outcome("stat /etc/passwd", ::stat("/etc/passwd", &info) == 0);
+    if (what == QLatin1String("access"))
+        return Outcome("access /etc/passwd", ::access("/etc/passwd", F_OK) == 0);
+    if (what == QLatin1String("statx")) {
+        struct statx extended {};
+        return Outcome("statx /etc/passwd", ::statx(AT_FDCWD, "/etc/passwd", 0, STATX_BASIC_STATS, &extended) == 0);
+    }
+    if (what == QLatin1String("readlink")) {
+        char target[256];
+        return Outcome("readlink /etc/mtab", ::readlink("/etc/mtab", target, sizeof target) >= 0);
+    }
+    if (what == QLatin1String("emptypath"))
+        return Outcome("newfstatat /etc/passwd with AT_EMPTY_PATH",
+                       ::syscall(SYS_newfstatat, AT_FDCWD, "/etc/passwd", &info, AT_EMPTY_PATH) == 0);
+    if (what == QLatin1String("fstat"))
+        return Outcome("fstat of a descriptor held", ::fstat(STDIN_FILENO, &info) == 0);
     return QStringLiteral("unknown take-over ") + what;
 }
 

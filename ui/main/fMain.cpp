@@ -632,6 +632,8 @@ void fMain::BatchFinished(const BatchReport& report)
 {
     const int total = m_thProg->Max();
     m_stopPressed = false;
+    if (!report.SandboxNote.isEmpty())
+        m_sandboxNote = report.SandboxNote;
     ShowCountCaption(report.Stopped ? m_tally.StoppedCaption(total) : m_tally.CompletionCaption(total));
     // The news of the last images may still be on their way when a nested
     // event loop delivers this: the bar goes back to empty all the same.
@@ -654,8 +656,14 @@ void fMain::ShowCountCaption(const QString& caption)
     m_lblCount->setText(fitted.Text);
     const bool verbatim = fitted.Text == caption && fitted.Font == DefaultFont();
     QString tip;
-    if (!verbatim || !m_failureReport.isEmpty())
-        tip = m_failureReport.isEmpty() ? caption : caption + QLatin1Char('\n') + m_failureReport;
+    if (!verbatim || !m_failureReport.isEmpty() || !m_sandboxNote.isEmpty()) {
+        QStringList lines{caption};
+        for (const QString& more : {m_sandboxNote, m_failureReport}) {
+            if (!more.isEmpty())
+                lines << more;
+        }
+        tip = lines.join(QLatin1Char('\n'));
+    }
     m_lblCount->setToolTip(tip);
 }
 

@@ -264,6 +264,9 @@ private:
     bool m_stopPressed = false;
     // The files of this run not written, with their reasons, one a line.
     QString m_failureReport;
+    // What of the decode workers' lock-down did not hold, as the last run's
+    // workers said (BatchReport::SandboxNote); kept for the caption's tooltip.
+    QString m_sandboxNote;
 
     double m_logoLeft = 0.0;
     double m_bannerLeft = 0.0;

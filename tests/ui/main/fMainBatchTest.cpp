@@ -24,6 +24,7 @@
 #include "engine/BatchRules.h"
 #include "engine/BatchThread.h"
 #include "engine/OptionTables.h"
+#include "engine/WorkerSandbox.h"
 #include "tests/support/BrokenInputs.h"
 #include "tests/support/HeldImages.h"
 #include "tests/support/QtPrinters.h"
@@ -146,6 +147,25 @@ TEST_F(fMainBatch, StartMakesAThumbnailOfEverySelectedImage)
     EXPECT_EQ(maxSeen, 5);
     EXPECT_EQ(m_window->thProg()->value(), 0);
     EXPECT_TRUE(m_window->fbImages()->SelectedNames().isEmpty());
+}
+
+// Workers whose host refuses Landlock: the run's caption says so in its
+// tooltip, and the images are made all the same.
+TEST_F(fMainBatch, AWorkerLockDownThatFellShortIsInTheTooltip)
+{
+    if (const SandboxState available = AvailableSandbox(); !available.Missing.isEmpty())
+        GTEST_SKIP() << DescribeSandbox(available).toStdString();
+    m_window->SetDecodeWorker({QStringLiteral(PIXQUILL_TEST_CONFINE_BINARY),
+                               {QStringLiteral("landlock"), QStringLiteral(PIXQUILL_GUI_BINARY),
+                                QStringLiteral("--decode-worker")},
+                               60});
+    SelectAll();
+    PressStart();
+    EXPECT_EQ(Written().size(), 5);
+    EXPECT_EQ(Caption(), QStringLiteral("Completed 5 of 5 images"));
+    EXPECT_EQ(m_window->lblCount()->toolTip(),
+              QStringLiteral("Completed 5 of 5 images\n"
+                             "decoding is not sandboxed here: Landlock refused (Operation not permitted)"));
 }
 
 // Stop pressed on seeing image 1 reported, while image 2 is in hand and image 3
