@@ -173,6 +173,9 @@ DecodedImage DecodeWithFreeImage(const ByteReader& fileRead, std::int64_t fileSi
     QuirksAfterDecode(format, read, bitmap.get());
 
     DecodedImage decoded;
+    // libjpeg goes on past data cut short or damaged and only warns; the
+    // picture is shown all the same, the warning said beside it.
+    decoded.Warning = messages.Warning();
     decoded.IccProfile = IccProfileOf(bitmap.get());
     // FreeImage reads PNG files' pixels but not their profile.
     if (decoded.IccProfile.isEmpty() && format == FIF_PNG)

@@ -17,6 +17,7 @@
 #include "codec/ByteOrder.h"
 #include "codec/HeifOwners.h"
 #include "codec/InputSource.h"
+#include "codec/LibraryMessages.h"
 
 namespace pixquill {
 namespace {
@@ -26,7 +27,8 @@ using ImagePtr = HeifImagePtr;
 
 QString Explain(const heif_error& error)
 {
-    return QStringLiteral("cannot decode the image (") + QString::fromUtf8(error.message) + QLatin1Char(')');
+    // libheif's messages end in a line break, some hold more than one line.
+    return QStringLiteral("cannot decode the image (") + LibraryMessages::OneLine(error.message) + QLatin1Char(')');
 }
 
 // The table's guard, for libheif's signed sides.

@@ -87,6 +87,7 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     const ThumbnailLoad loaded = LoadImageForThumbnail(names.SourcePath, picLoad, request);
     if (!loaded.ok)
         return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
+    result.Warning = loaded.Warning;
     // Filling the box: the middle (or with --crop attention the busiest
     // part) of the picture in the box's shape, then drawn at exactly the
     // box's size like "Specify Width & Height". A smaller picture from the
