@@ -192,6 +192,15 @@ std::optional<JxlColorEncoding> HdrEncoding(const JxlDecoder* decoder)
     return original;
 }
 
+bool SamplesEncodedAs(const JxlDecoder* decoder, const JxlColorEncoding& wanted)
+{
+    JxlColorEncoding data{};
+    return JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &data)
+               == JXL_DEC_SUCCESS
+           && data.color_space == wanted.color_space && data.transfer_function == wanted.transfer_function
+           && H273Primaries(data) == H273Primaries(wanted);
+}
+
 DecodedImage Refused(QString error)
 {
     DecodedImage result;
@@ -259,6 +268,9 @@ DecodedImage DecodeJxl(const ByteReader& read, std::int64_t size)
                 JxlDecoderSetPreferredColorProfile(dec, &preferred);
             }
             result.IccProfile = DataProfile(dec);
+            // Tone-mapped only when the samples do come in that encoding.
+            if (hdr && !SamplesEncodedAs(dec, *hdr))
+                hdr.reset();
             break;
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
             if (!result.Image) {
