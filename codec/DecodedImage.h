@@ -16,6 +16,10 @@ struct DecodedImage {
     Bitmap Image;          // null when nothing was decoded
     QByteArray IccProfile; // the embedded ICC profile; empty when the file has none (taken as sRGB)
     QString Error;         // why nothing was decoded; empty on success
+    // What the decoder's library warned of while the picture was decoded all
+    // the same (data cut short, a damaged part shown as grey), one line;
+    // empty when it said nothing.
+    QString Warning;
 };
 
 } // namespace pixquill

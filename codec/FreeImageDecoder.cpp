@@ -27,6 +27,14 @@ DecodedImage Refused(QString error)
     return refused;
 }
 
+// FreeImage marks a bitmap (or a header) read as CMYK samples in its profile
+// record, even when the file carries no profile.
+bool IsCmykSamples(FIBITMAP* bitmap)
+{
+    const FIICCPROFILE* marked = FreeImage_GetICCProfile(bitmap);
+    return marked && (marked->flags & FIICC_COLOR_IS_CMYK);
+}
+
 } // namespace
 
 bool RecognisedByFreeImage(const ByteReader& read, std::int64_t size)
@@ -96,8 +104,12 @@ DecodedImage DecodeWithFreeImage(const ByteReader& fileRead, std::int64_t fileSi
     if (!FreeImage_FIFSupportsReading(format))
         return Refused(QStringLiteral("image format cannot be read"));
 
-    // Slow, exact JPEG decoding, turned upright as the camera recorded.
-    const int flags = format == FIF_JPEG ? (JPEG_ACCURATE | JPEG_EXIFROTATE) : 0;
+    // Slow, exact JPEG decoding, turned upright as the camera recorded. A
+    // TIFF's header is read with its CMYK samples asked for: FreeImage hands
+    // a CMYK TIFF's profile over only with them, never with the RGB it makes
+    // of them by formula.
+    int flags = format == FIF_JPEG ? (JPEG_ACCURATE | JPEG_EXIFROTATE) : 0;
+    const int headerFlags = format == FIF_TIFF ? TIFF_CMYK : flags;
 
     if (HasHeaderReader(format)) {
         const auto size = ReadDeclaredSize(format, read);
@@ -129,11 +141,16 @@ DecodedImage DecodeWithFreeImage(const ByteReader& fileRead, std::int64_t fileSi
         // before anything the size of the image is allocated. A header it
         // cannot read alone, it would not decode either.
         source->Rewind();
-        Bitmap header(FreeImage_LoadFromHandle(format, source->Io(), source->Handle(), flags | FIF_LOAD_NOPIXELS));
+        Bitmap header(FreeImage_LoadFromHandle(format, source->Io(), source->Handle(), headerFlags | FIF_LOAD_NOPIXELS));
         if (!header)
             return Refused(messages.Explain(QStringLiteral("cannot decode the image")));
         if (TooLarge(FreeImage_GetWidth(header.get()), FreeImage_GetHeight(header.get())))
             return Refused(QStringLiteral("image too large"));
+        // FreeImage turns CMYK into RGB by a formula that knows no inks; a
+        // CMYK TIFF with a CMYK profile is decoded as its samples, which go
+        // through the profile. Without one, the formula stands.
+        if (format == FIF_TIFF && IsCmykSamples(header.get()) && IsCmykProfile(IccProfileOf(header.get())))
+            flags |= TIFF_CMYK;
         // A reader that ignores the request has decoded everything already.
         if (FreeImage_HasPixels(header.get()))
             bitmap = std::move(header);
@@ -156,18 +173,20 @@ DecodedImage DecodeWithFreeImage(const ByteReader& fileRead, std::int64_t fileSi
     QuirksAfterDecode(format, read, bitmap.get());
 
     DecodedImage decoded;
+    // libjpeg goes on past data cut short or damaged and only warns; the
+    // picture is shown all the same, the warning said beside it.
+    decoded.Warning = messages.Warning();
     decoded.IccProfile = IccProfileOf(bitmap.get());
     // FreeImage reads PNG files' pixels but not their profile.
     if (decoded.IccProfile.isEmpty() && format == FIF_PNG)
         decoded.IccProfile = ReadPngIccProfile(read, fileSize);
-    // FreeImage turns CMYK into RGB by a formula that knows no inks; with a
-    // CMYK profile the samples themselves go to the colour conversion.
-    if ((format == FIF_JPEG || format == FIF_TIFF) && IsCmykProfile(decoded.IccProfile)) {
+    // A JPEG's profile shows only once it is decoded: with a CMYK one, the
+    // file is decoded again as its CMYK samples (a TIFF's were asked for from
+    // its header).
+    if (format == FIF_JPEG && IsCmykProfile(decoded.IccProfile)) {
         source->Rewind();
-        Bitmap cmyk(FreeImage_LoadFromHandle(format, source->Io(), source->Handle(),
-                                             flags | (format == FIF_JPEG ? JPEG_CMYK : TIFF_CMYK)));
-        const FIICCPROFILE* marked = cmyk ? FreeImage_GetICCProfile(cmyk.get()) : nullptr;
-        if (cmyk && FreeImage_HasPixels(cmyk.get()) && marked && (marked->flags & FIICC_COLOR_IS_CMYK))
+        Bitmap cmyk(FreeImage_LoadFromHandle(format, source->Io(), source->Handle(), flags | JPEG_CMYK));
+        if (cmyk && FreeImage_HasPixels(cmyk.get()) && IsCmykSamples(cmyk.get()))
             bitmap = std::move(cmyk);
     }
     decoded.Image = std::move(bitmap);

@@ -15,8 +15,10 @@
 #include <libheif/heif.h>
 
 #include "codec/ByteOrder.h"
+#include "codec/HdrToSdr.h"
 #include "codec/HeifOwners.h"
 #include "codec/InputSource.h"
+#include "codec/LibraryMessages.h"
 
 namespace pixquill {
 namespace {
@@ -26,7 +28,8 @@ using ImagePtr = HeifImagePtr;
 
 QString Explain(const heif_error& error)
 {
-    return QStringLiteral("cannot decode the image (") + QString::fromUtf8(error.message) + QLatin1Char(')');
+    // libheif's messages end in a line break, some hold more than one line.
+    return QStringLiteral("cannot decode the image (") + LibraryMessages::OneLine(error.message) + QLatin1Char(')');
 }
 
 // The table's guard, for libheif's signed sides.
@@ -170,15 +173,21 @@ bool IsDescribed(heif_color_profile_type type)
     return type != heif_color_profile_type_not_present;
 }
 
-QByteArray IccFromNclx(const heif_color_profile_nclx* nclx)
+// An HDR picture's tone mapping starts from its brightest light, which only
+// its decoded pixels tell.
+QByteArray IccFromNclx(const heif_color_profile_nclx* nclx, FIBITMAP* decoded)
 {
-    return nclx ? IccProfileFromNclx(nclx->color_primaries, nclx->transfer_characteristics) : QByteArray();
+    if (!nclx)
+        return {};
+    const int transfer = nclx->transfer_characteristics;
+    return IccProfileFromNclx(nclx->color_primaries, transfer,
+                              IsHdrTransfer(transfer) ? BrightestSample(decoded) : 1.0);
 }
 
 // The colours of a handle or a decoded image: its embedded ICC profile, or
 // its nclx description made into one.
 template <typename T, typename Size, typename Raw, typename Nclx>
-QByteArray ColourProfile(const T* of, Size rawSize, Raw raw, Nclx nclxOf)
+QByteArray ColourProfile(const T* of, FIBITMAP* decoded, Size rawSize, Raw raw, Nclx nclxOf)
 {
     if (const std::size_t size = rawSize(of); size > 0) {
         QByteArray icc(qsizetype(size), Qt::Uninitialized);
@@ -189,18 +198,18 @@ QByteArray ColourProfile(const T* of, Size rawSize, Raw raw, Nclx nclxOf)
     if (nclxOf(of, &nclx).code != heif_error_Ok)
         return {};
     const HeifNclxPtr owned(nclx);
-    return IccFromNclx(nclx);
+    return IccFromNclx(nclx, decoded);
 }
 
-QByteArray ColourProfileOf(const heif_image* image)
+QByteArray ColourProfileOf(const heif_image* image, FIBITMAP* decoded)
 {
-    return ColourProfile(image, heif_image_get_raw_color_profile_size, heif_image_get_raw_color_profile,
+    return ColourProfile(image, decoded, heif_image_get_raw_color_profile_size, heif_image_get_raw_color_profile,
                          heif_image_get_nclx_color_profile);
 }
 
-QByteArray ColourProfileOf(const heif_image_handle* handle)
+QByteArray ColourProfileOf(const heif_image_handle* handle, FIBITMAP* decoded)
 {
-    return ColourProfile(handle, heif_image_handle_get_raw_color_profile_size,
+    return ColourProfile(handle, decoded, heif_image_handle_get_raw_color_profile_size,
                          heif_image_handle_get_raw_color_profile, heif_image_handle_get_nclx_color_profile);
 }
 
@@ -280,8 +289,9 @@ DecodedImage Decode(const heif_image_handle* handle)
     }
     // libheif keeps the file's colour boxes with the handle; the converted
     // RGB picture carries none of them.
-    result.IccProfile = IsDescribed(heif_image_handle_get_color_profile_type(handle)) ? ColourProfileOf(handle)
-                                                                                      : ColourProfileOf(image.get());
+    result.IccProfile = IsDescribed(heif_image_handle_get_color_profile_type(handle))
+                            ? ColourProfileOf(handle, result.Image.get())
+                            : ColourProfileOf(image.get(), result.Image.get());
     return result;
 }
 
@@ -373,14 +383,14 @@ DecodedImage DecodeHeif(const ByteReader& read, std::int64_t size, int wantedWid
             // The picture's colours are the primary image's; a thumbnail
             // that describes none of its own shows them as well.
             if (IsDescribed(heif_image_handle_get_color_profile_type(primary)))
-                small.IccProfile = ColourProfileOf(primary);
+                small.IccProfile = ColourProfileOf(primary, small.Image.get());
             return small;
         }
     }
     return Decode(primary);
 }
 
-QByteArray IccProfileFromNclx(int primaries, int transfer)
+QByteArray IccProfileFromNclx(int primaries, int transfer, double peakSignal)
 {
     // Chromaticities x, y of red, green, blue and white (ITU-T H.273 table 2).
     struct Primaries {
@@ -431,10 +441,12 @@ QByteArray IccProfileFromNclx(int primaries, int transfer)
         curveType = 1;
         params[0] = transfer == 4 ? 2.2 : transfer == 5 ? 2.8 : 1.0;
         break;
+    case kTransferPq:
+    case kTransferHlg:
+        curveType = 0; // tone-mapped into SDR (HdrToSdr), as a table
+        break;
     default:
-        // PQ (16) and HLG (18) map to absolute or scene light beyond what an
-        // ICC tone curve for a display says; those and the log curves are
-        // left unconverted, as sRGB.
+        // The log curves are left unconverted, as sRGB.
         return {};
     }
 
@@ -444,7 +456,13 @@ QByteArray IccProfileFromNclx(int primaries, int transfer)
     // LittleCMS says nothing unless asked; keep it that way for this context.
     cmsSetLogErrorHandlerTHR(context, [](cmsContext, cmsUInt32Number, const char*) {});
     QByteArray icc;
-    cmsToneCurve* curve = cmsBuildParametricToneCurve(context, curveType, params.data());
+    cmsToneCurve* curve = nullptr;
+    if (curveType == 0) {
+        const std::vector<std::uint16_t> table = HdrToSdrTable(transfer, peakSignal);
+        curve = cmsBuildTabulatedToneCurve16(context, cmsUInt32Number(table.size()), table.data());
+    } else {
+        curve = cmsBuildParametricToneCurve(context, curveType, params.data());
+    }
     const cmsCIExyY white{p->Wx, p->Wy, 1.0};
     const cmsCIExyYTRIPLE rgb{{p->Rx, p->Ry, 1.0}, {p->Gx, p->Gy, 1.0}, {p->Bx, p->By, 1.0}};
     cmsToneCurve* curves[3] = {curve, curve, curve};

@@ -65,10 +65,12 @@ DecodedImage DecodeHeifRow(const ByteReader& read, std::int64_t size, const Deco
 HeifInfo ReadHeifInfo(const QString& path);
 
 // An ICC profile for colours described by ITU-T H.273 code points (HEIF's
-// and AV1's nclx description): the primaries with their white point and the
-// transfer as a tone curve. Empty for sRGB (primaries 1 with transfer 13; an
-// unspecified side, 2, counts as sRGB's) and for what a tone curve cannot
-// describe or we do not know: those pictures are taken as sRGB.
-QByteArray IccProfileFromNclx(int primaries, int transfer);
+// and AV1's nclx description, JPEG XL's colour encoding): the primaries with
+// their white point and the transfer as a tone curve. PQ and HLG pictures are
+// tone-mapped into SDR from their brightest encoded component, peakSignal
+// (HdrToSdr). Empty for sRGB (primaries 1 with transfer 13; an unspecified
+// side, 2, counts as sRGB's) and for what we do not know (the log curves,
+// unlisted primaries): those pictures are taken as sRGB.
+QByteArray IccProfileFromNclx(int primaries, int transfer, double peakSignal = 1.0);
 
 } // namespace pixquill

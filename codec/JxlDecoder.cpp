@@ -5,10 +5,14 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <FreeImage.h>
 #include <jxl/decode.h>
+
+#include "codec/HdrToSdr.h"
+#include "codec/HeifDecoder.h"
 
 namespace pixquill {
 namespace {
@@ -159,6 +163,44 @@ QByteArray DataProfile(const JxlDecoder* decoder)
     return icc;
 }
 
+// The ITU-T H.273 primaries of an RGB colour encoding; 0 for custom ones.
+int H273Primaries(const JxlColorEncoding& encoding)
+{
+    const bool d65 = encoding.white_point == JXL_WHITE_POINT_D65;
+    switch (encoding.primaries) {
+    case JXL_PRIMARIES_SRGB:
+        return d65 ? 1 : 0;
+    case JXL_PRIMARIES_2100:
+        return d65 ? 9 : 0;
+    case JXL_PRIMARIES_P3:
+        return d65 ? 12 : encoding.white_point == JXL_WHITE_POINT_DCI ? 11 : 0;
+    default:
+        return 0;
+    }
+}
+
+// A PQ or HLG picture's colour encoding, for the tone mapping into SDR that
+// HEIF's pictures get too; nothing for any other.
+std::optional<JxlColorEncoding> HdrEncoding(const JxlDecoder* decoder)
+{
+    JxlColorEncoding original{};
+    if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL, &original)
+            != JXL_DEC_SUCCESS
+        || original.color_space != JXL_COLOR_SPACE_RGB || !IsHdrTransfer(int(original.transfer_function))
+        || H273Primaries(original) == 0)
+        return std::nullopt;
+    return original;
+}
+
+bool SamplesEncodedAs(const JxlDecoder* decoder, const JxlColorEncoding& wanted)
+{
+    JxlColorEncoding data{};
+    return JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &data)
+               == JXL_DEC_SUCCESS
+           && data.color_space == wanted.color_space && data.transfer_function == wanted.transfer_function
+           && H273Primaries(data) == H273Primaries(wanted);
+}
+
 DecodedImage Refused(QString error)
 {
     DecodedImage result;
@@ -196,6 +238,7 @@ DecodedImage DecodeJxl(const ByteReader& read, std::int64_t size)
     JxlBasicInfo info{};
     Output out;
     JxlPixelFormat format{};
+    std::optional<JxlColorEncoding> hdr;
     DecodedImage result;
     for (;;) {
         switch (JxlDecoderProcessInput(dec)) {
@@ -217,11 +260,17 @@ DecodedImage DecodeJxl(const ByteReader& read, std::int64_t size)
                       JXL_NATIVE_ENDIAN, 0};
             break;
         case JXL_DEC_COLOR_ENCODING:
+            hdr = HdrEncoding(dec);
             if (!info.uses_original_profile) {
-                const JxlColorEncoding srgb = Srgb(info.num_color_channels == 1);
-                JxlDecoderSetPreferredColorProfile(dec, &srgb);
+                // An HDR picture comes out in its own encoding, tone-mapped
+                // below; libjxl would clip it into sRGB.
+                const JxlColorEncoding preferred = hdr ? *hdr : Srgb(info.num_color_channels == 1);
+                JxlDecoderSetPreferredColorProfile(dec, &preferred);
             }
             result.IccProfile = DataProfile(dec);
+            // Tone-mapped only when the samples do come in that encoding.
+            if (hdr && !SamplesEncodedAs(dec, *hdr))
+                hdr.reset();
             break;
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
             if (!result.Image) {
@@ -235,6 +284,12 @@ DecodedImage DecodeJxl(const ByteReader& read, std::int64_t size)
             break;
         case JXL_DEC_FULL_IMAGE:
             // The first frame as shown is the picture; animations stop here.
+            if (hdr) {
+                QByteArray mapped = IccProfileFromNclx(H273Primaries(*hdr), int(hdr->transfer_function),
+                                                       BrightestSample(result.Image.get()));
+                if (!mapped.isEmpty())
+                    result.IccProfile = std::move(mapped);
+            }
             return result;
         case JXL_DEC_SUCCESS:
             return Refused(QStringLiteral("cannot decode the image (no image in the file)"));

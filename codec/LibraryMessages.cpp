@@ -83,8 +83,7 @@ void LibraryMessages::Add(std::string message)
     LibraryMessages* current = t_current;
     if (!current)
         return;
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
+    message = OneLine(message);
     if (message.empty())
         return;
     if (message.size() > kMaxLength)
@@ -106,6 +105,36 @@ QString LibraryMessages::Summary() const
         parts.append(QString::fromLocal8Bit(message.c_str()));
     }
     return parts.join(QStringLiteral("; "));
+}
+
+std::string LibraryMessages::OneLine(std::string_view text)
+{
+    std::string line;
+    line.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool blank = byte < 0x20 || byte == 0x7F || byte == ' ';
+        if (!blank)
+            line.push_back(c);
+        else if (!line.empty() && line.back() != ' ')
+            line.push_back(' ');
+    }
+    if (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
+QString LibraryMessages::OneLine(const char* text)
+{
+    return QString::fromUtf8(OneLine(std::string_view(text ? text : "")));
+}
+
+QString LibraryMessages::Warning() const
+{
+    const QString summary = Summary();
+    if (summary.isEmpty())
+        return {};
+    return QStringLiteral("the decoder warned (") + summary + QLatin1Char(')');
 }
 
 QString LibraryMessages::Explain(const QString& what) const

@@ -8,6 +8,7 @@
 // dropped. Nothing is ever printed.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QString>
@@ -36,6 +37,18 @@ public:
 
     // what + " (" + Summary() + ")", or what alone when there is nothing to add.
     QString Explain(const QString& what) const;
+
+    // For a picture decoded all the same: "the decoder warned (...)" with
+    // the Summary, or empty when nothing was said.
+    QString Warning() const;
+
+    // A library's words as one line of a reason: line breaks, tabs and other
+    // control characters become spaces (a reason is one line on stderr and
+    // in the report, and a file's bytes quoted by a library must not steer
+    // the terminal), runs of spaces one, both ends trimmed. Every library
+    // text that goes into a reason or a warning passes through here.
+    static std::string OneLine(std::string_view text);
+    static QString OneLine(const char* text);
 
     // For the callbacks: keeps a message on the calling thread's collection.
     static void Add(std::string message);

@@ -118,6 +118,7 @@ ThumbnailLoad LoadImageForThumbnail(const QString& path, Surface& picLoad, const
         return result;
     }
 
+    result.Warning = std::move(decoded.Warning);
     FIBITMAP* bitmap = decoded.Image.get();
 
     const unsigned w = FreeImage_GetWidth(bitmap);

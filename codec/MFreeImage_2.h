@@ -51,6 +51,9 @@ struct ThumbnailLoad : LoadResult {
     // own numbers, and the caller converts the thumbnail drawn from them
     // (ConvertPictureToSrgb). Empty when the surface is sRGB already.
     QByteArray ColourProfile;
+    // One line on what the decoder's library warned of while it decoded the
+    // picture all the same (a file cut short, damaged data); empty when none.
+    QString Warning;
 };
 
 // What a thumbnail needs of a file.

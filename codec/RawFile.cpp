@@ -12,6 +12,8 @@
 
 #include <libraw/libraw.h>
 
+#include "codec/LibraryMessages.h"
+
 namespace pixquill {
 namespace {
 
@@ -197,7 +199,7 @@ void OnDataError(void* data, const char*, const int offset)
 
 void OnMemoryError(void* data, const char*, const char* where)
 {
-    static_cast<Complaints*>(data)->Add(QStringLiteral("Out of memory in %1").arg(QString::fromUtf8(where)));
+    static_cast<Complaints*>(data)->Add(QStringLiteral("Out of memory in %1").arg(LibraryMessages::OneLine(where)));
 }
 
 // LibRaw with a look at what it keeps to itself.
@@ -256,7 +258,7 @@ bool RawFile::Check(int status)
     const bool cut = status == LIBRAW_IO_ERROR && m_state->Stream.ReadPastEnd();
     const QString words = !m_state->Said.First.isEmpty() ? m_state->Said.First
                           : cut ? QStringLiteral("the file ends before its data do")
-                                : QString::fromUtf8(libraw_strerror(status));
+                                : LibraryMessages::OneLine(libraw_strerror(status));
     m_error = QStringLiteral("cannot decode the image (") + words + QLatin1Char(')');
     return false;
 }

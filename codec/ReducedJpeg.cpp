@@ -14,6 +14,7 @@
 #include "codec/ColourProfile.h"
 #include "codec/FreeImageDecoder.h"
 #include "codec/InputSource.h"
+#include "codec/LibraryMessages.h"
 #include "codec/SequentialReader.h"
 
 namespace pixquill {
@@ -192,6 +193,7 @@ DecodedImage DecodeJpegAtScale(const ByteReader& read, std::int64_t size, const 
     const int longer = std::max(header.StoredWidth, header.StoredHeight);
     const int hint = scale == 1 ? 0 : std::min(longer / scale, 0x7FFF);
     InputSource source(read, size);
+    const LibraryMessages messages;
     Bitmap bitmap(FreeImage_LoadFromHandle(FIF_JPEG, source.Io(), source.Handle(),
                                            JPEG_ACCURATE | JPEG_EXIFROTATE | (hint << 16)));
     if (!bitmap || !FreeImage_HasPixels(bitmap.get())) {
@@ -224,6 +226,7 @@ DecodedImage DecodeJpegAtScale(const ByteReader& read, std::int64_t size, const 
         return decoded;
     }
     decoded.Image = std::move(bitmap);
+    decoded.Warning = messages.Warning();
     return decoded;
 }
 

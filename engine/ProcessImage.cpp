@@ -190,6 +190,7 @@ std::vector<ImageResult> ProcessImageSizes(const QString& name, const JobSetting
         if (rendered.Drawn)
             ConvertPictureToSrgb(picThumb.Image(), loaded.ColourProfile);
         ImageResult& result = size.Result;
+        result.Warning = loaded.Warning;
         result.SourceWidth = rendered.SourceWidth;
         result.SourceHeight = rendered.SourceHeight;
         if (rendered.Size.Width < 1 || rendered.Size.Height < 1) {

@@ -85,6 +85,12 @@ TEST(BrokenCli, NamesEveryImageNotWrittenAndPrintsNothingElse)
             ADD_FAILURE() << "not one of ours: " << line.toStdString();
             continue;
         }
+        // A file cut late decodes with the library's warning beside it.
+        if (reason.startsWith(QLatin1String("written, but "))) {
+            EXPECT_NE(input->Expected, Expect::Fails) << line.toStdString();
+            EXPECT_EQ(input->Kind, test::BrokenKind::Cut) << line.toStdString();
+            continue;
+        }
         ++failed;
         EXPECT_NE(input->Expected, Expect::Loads) << line.toStdString();
         EXPECT_TRUE(input->ReasonMatches(reason)) << line.toStdString();

@@ -18,6 +18,8 @@
 
 #include "codec/ColourProfile.h"
 #include "codec/LibraryMessages.h"
+#include "codec/MFreeImage_2.h"
+#include "codec/Surface.h"
 #include "tests/support/StderrCapture.h"
 #include "tests/support/TestImages.h"
 
@@ -106,23 +108,31 @@ QByteArray LinearGreyIcc()
 
 // Inks that take their share of white away, black taking all three: cyan ink
 // leaves sRGB's cyan. Sampled into a CMYK-to-Lab table, as printer profiles are.
-QByteArray CmykIcc()
+// With swappedInks the first two inks trade places (the first leaves magenta),
+// which no formula that knows no profile would guess.
+QByteArray InkIcc(bool swappedInks)
 {
     cmsHPROFILE srgb = cmsCreate_sRGBProfile();
     cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
-    cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0);
+    struct Cargo {
+        cmsHTRANSFORM ToLab;
+        bool Swapped;
+    } cargo {cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0), swappedInks};
     cmsCloseProfile(srgb);
     cmsCloseProfile(lab);
     cmsStage* table = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
-    cmsStageSampleCLut16bit(table, [](const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) -> cmsInt32Number {
+    cmsStageSampleCLut16bit(table, [](const cmsUInt16Number in[], cmsUInt16Number out[], void* data) -> cmsInt32Number {
+        const auto& inks = *static_cast<const Cargo*>(data);
         const double white = 1.0 - in[3] / 65535.0;
-        const double rgb[3] = {(1.0 - in[0] / 65535.0) * white, (1.0 - in[1] / 65535.0) * white, (1.0 - in[2] / 65535.0) * white};
+        const int first = inks.Swapped ? 1 : 0;
+        const double rgb[3] = {(1.0 - in[first] / 65535.0) * white, (1.0 - in[1 - first] / 65535.0) * white,
+                               (1.0 - in[2] / 65535.0) * white};
         cmsCIELab colour;
-        cmsDoTransform(cargo, rgb, &colour, 1);
+        cmsDoTransform(inks.ToLab, rgb, &colour, 1);
         cmsFloat2LabEncoded(out, &colour);
         return TRUE;
-    }, toLab, 0);
-    cmsDeleteTransform(toLab);
+    }, &cargo, 0);
+    cmsDeleteTransform(cargo.ToLab);
     // An A-to-B table needs its curves on both sides; identities here.
     cmsPipeline* pipeline = cmsPipelineAlloc(nullptr, 4, 3);
     cmsPipelineInsertStage(pipeline, cmsAT_END, cmsStageAllocToneCurves(nullptr, 4, nullptr));
@@ -137,6 +147,11 @@ QByteArray CmykIcc()
     cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
     cmsPipelineFree(pipeline);
     return Saved(profile);
+}
+
+QByteArray CmykIcc()
+{
+    return InkIcc(false);
 }
 
 QByteArray WithDeclaredSize(QByteArray icc, quint32 size)
@@ -410,6 +425,7 @@ void WriteCmykJpeg(const QString& path, const QByteArray& icc)
     std::fclose(file);
 }
 
+// Without a profile (an empty one) the file carries no ICC tag at all.
 void WriteCmykTiff(const QString& path, const QByteArray& icc)
 {
     TIFF* tiff = TIFFOpen(path.toLocal8Bit().constData(), "w");
@@ -420,7 +436,8 @@ void WriteCmykTiff(const QString& path, const QByteArray& icc)
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
     TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.constData());
+    if (!icc.isEmpty())
+        TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(icc.size()), icc.constData());
     std::vector<BYTE> row = InkRow(false);
     for (int y = 0; y < kBlock; ++y)
         TIFFWriteScanline(tiff, row.data(), static_cast<uint32_t>(y), 0);
@@ -456,6 +473,49 @@ TEST_P(CmykFileTest, InksComeOutAsTheProfileSays)
 
 INSTANTIATE_TEST_SUITE_P(Formats, CmykFileTest, ::testing::Values(true, false),
                          [](const auto& testInfo) { return testInfo.param ? "AdobeJpeg" : "Tiff"; });
+
+// The same inks through the whole loader, as a thumbnail run reads them, with
+// a profile whose first two inks trade places. Without a profile there is
+// nothing to say what the inks look like: the plain formula (white less each
+// ink and black) stands.
+enum class CmykProfile { None, Swapped };
+
+struct CmykLoadCase {
+    const char* Name;
+    void (*Write)(const QString& path, const QByteArray& icc);
+    CmykProfile Profile;
+};
+
+std::ostream& operator<<(std::ostream& os, const CmykLoadCase& c) { return os << c.Name; }
+
+class CmykLoadTest : public ::testing::TestWithParam<CmykLoadCase> {};
+
+TEST_P(CmykLoadTest, InksShowAsTheFileDescribesThem)
+{
+    const CmykLoadCase& c = GetParam();
+    const bool swapped = c.Profile == CmykProfile::Swapped;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("inks.bin"));
+    c.Write(path, swapped ? InkIcc(true) : QByteArray());
+    Surface surface;
+    test::StderrCapture stderrCapture;
+    const LoadResult loaded = LoadImageToSurface(path, surface);
+    ASSERT_TRUE(loaded.ok) << loaded.error.toStdString();
+    EXPECT_TRUE(stderrCapture.Take().isEmpty());
+    for (std::size_t i = 0; i < kInks.size(); ++i) {
+        const Ink& ink = kInks[i];
+        const auto left = [&ink](BYTE amount) { return (255 - amount) * (255 - ink.K) / 255; };
+        const QRgb want = swapped ? qRgb(left(ink.M), left(ink.C), left(ink.Y)) : qRgb(left(ink.C), left(ink.M), left(ink.Y));
+        const QRgb got = surface.Image().pixel(static_cast<int>(i) * kBlock + kBlock / 2, kBlock / 2);
+        EXPECT_LE(test::ColourDistance(got, want), 4) << "ink " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CmykLoadTest,
+                         ::testing::Values(CmykLoadCase{"JpegWithProfile", WriteCmykJpeg, CmykProfile::Swapped},
+                                           CmykLoadCase{"TiffWithProfile", WriteCmykTiff, CmykProfile::Swapped},
+                                           CmykLoadCase{"TiffWithoutProfile", WriteCmykTiff, CmykProfile::None}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace
 } // namespace pixquill

@@ -396,7 +396,10 @@ TEST_P(NclxProfileTest, DescribesThePrimariesAndTransfer)
 
 INSTANTIATE_TEST_SUITE_P(CodePoints, NclxProfileTest, ::testing::Values(
     Nclx{1, 13, 0, 0}, Nclx{2, 2, 0, 0}, Nclx{1, 2, 0, 0}, Nclx{2, 13, 0, 0},
-    Nclx{9, 16, 0, 0}, Nclx{9, 18, 0, 0}, Nclx{99, 13, 0, 0}, Nclx{12, 99, 0, 0},
+    Nclx{99, 13, 0, 0}, Nclx{12, 99, 0, 0},
+    // PQ and HLG are tone-mapped: the top of their range, the brightest a
+    // picture can hold, is SDR white.
+    Nclx{9, 16, qRgb(255, 255, 255), qRgb(255, 255, 255)}, Nclx{9, 18, qRgb(255, 255, 255), qRgb(255, 255, 255)},
     Nclx{1, 8, qRgb(128, 128, 128), qRgb(188, 188, 188)},  // linear
     Nclx{1, 4, qRgb(128, 128, 128), qRgb(129, 129, 129)},  // gamma 2.2
     Nclx{1, 1, qRgb(128, 128, 128), qRgb(140, 140, 140)},  // BT.709

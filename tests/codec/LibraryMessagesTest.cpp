@@ -1,6 +1,7 @@
 // The collector of library messages: per thread, per scope, never printed.
 
 #include <atomic>
+#include <ostream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -70,6 +71,37 @@ TEST(LibraryMessages, ParallelLoadsKeepTheirMessagesApart)
     EXPECT_TRUE(capture.Take().isEmpty());
     EXPECT_EQ(mixed, 0);
 }
+
+// A library's words become one line of a reason, however they were laid out.
+struct OneLineCase {
+    const char* Name;
+    const char* Said;
+    const char* Kept; // "" for nothing at all
+};
+
+std::ostream& operator<<(std::ostream& os, const OneLineCase& c) { return os << c.Name; }
+
+class OneLine : public ::testing::TestWithParam<OneLineCase> {};
+
+TEST_P(OneLine, KeepsTheWordsOnOneLine)
+{
+    const OneLineCase& c = GetParam();
+    EXPECT_EQ(LibraryMessages::OneLine(c.Said).toStdString(), c.Kept);
+    LibraryMessages collected;
+    LibraryMessages::Add(c.Said);
+    EXPECT_EQ(collected.Summary().toStdString(), c.Kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, OneLine,
+    ::testing::Values(OneLineCase{"TrailingBreak", "File does not include any supported brands.\n",
+                                  "File does not include any supported brands."},
+                      OneLineCase{"Lines", "first line\r\n  second line\n", "first line second line"},
+                      OneLineCase{"TerminalEscape", "tag \x1b[2J\x1b]0;title\x07 read", "tag [2J ]0;title read"},
+                      OneLineCase{"Tabs", "\tcolumn\tafter", "column after"},
+                      OneLineCase{"OnlyBreaks", "\n\r\n", ""},
+                      OneLineCase{"Unicode", "caf\xc3\xa9 \xe2\x80\x94 ok", "caf\xc3\xa9 \xe2\x80\x94 ok"}),
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace
 } // namespace pixquill
