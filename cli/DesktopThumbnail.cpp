@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,6 +99,10 @@ bool LockDownHeld(const SandboxState& offered, const SandboxState& held)
         ::dup2(quiet, STDERR_FILENO);
         ::close(quiet);
     }
+    // A decoder that crashes on a hostile file leaves no core file behind
+    // in whatever folder the file manager runs this in.
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
     const QByteArray sourceName = QFile::encodeName(call.Input);
     HandFilesOver();
     HandOverSource(sourceName, sourceFd, {});
@@ -288,9 +293,9 @@ Outcome<QSize> DrawDesktopThumbnail(const QString& input, const QString& output,
 
 int DesktopThumbnailMilliseconds(std::int64_t fileBytes)
 {
-    constexpr std::int64_t kBase = 900;
-    constexpr std::int64_t kBytesPerMillisecond = 8 * 1024; // 8 MiB a second
-    constexpr std::int64_t kMost = 30000;
+    constexpr std::int64_t kBase = 10000;
+    constexpr std::int64_t kBytesPerMillisecond = 4 * 1024; // 4 MiB a second
+    constexpr std::int64_t kMost = 60000;
     return static_cast<int>(std::min(kMost, kBase + std::max<std::int64_t>(fileBytes, 0) / kBytesPerMillisecond));
 }
 
