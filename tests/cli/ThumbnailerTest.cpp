@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/DesktopThumbnail.h"
+#include "engine/WorkerSandbox.h"
 #include "tests/support/BrokenInputs.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestDng.h"
@@ -296,26 +297,32 @@ INSTANTIATE_TEST_SUITE_P(
 
 // What a sandbox around a thumbnailer does before starting it (GNOME's
 // bubblewrap does the same): no new privileges, and a filter of its own
-// that refuses a few calls and allows the rest.
-void OuterSandbox()
+// that refuses a few calls (and `refused`, where given) and allows the rest.
+std::function<void()> OuterSandbox(long refused)
 {
-    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
-        ::_exit(120);
-    sock_filter program[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ptrace, 2, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_personality, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+    return [refused] {
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+            ::_exit(120);
+        const auto number = static_cast<std::uint32_t>(refused);
+        sock_filter program[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ptrace, 3, 0),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_personality, 2, 0),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, number, 1, 0),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        };
+        sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+        if (::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) != 0)
+            ::_exit(121);
     };
-    sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
-    if (::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &filter) != 0)
-        ::_exit(121);
 }
 
 struct NestedCase {
     const char* Name;
     bool Bubblewrap;
+    long Refused; // a call the outer filter refuses besides its own few
+    bool Written;
 };
 
 void PrintTo(const NestedCase& c, std::ostream* os) { *os << c.Name; }
@@ -324,6 +331,9 @@ class ThumbnailerNested : public ::testing::TestWithParam<NestedCase> {};
 
 TEST_P(ThumbnailerNested, LocksItselfDownInsideAnotherSandbox)
 {
+    const NestedCase& c = GetParam();
+    if (const SandboxState offered = AvailableSandbox(); !c.Written && (!offered.Missing.isEmpty() || offered.LandlockAbi == 0))
+        GTEST_SKIP() << "no Landlock to refuse here";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString input = dir.filePath(QStringLiteral("in.psd"));
@@ -334,7 +344,7 @@ TEST_P(ThumbnailerNested, LocksItselfDownInsideAnotherSandbox)
     const QString output = dir.filePath(QStringLiteral("out.png"));
     const QStringList arguments{QStringLiteral("-s"), QStringLiteral("128"), input, output};
     ProgramRun run;
-    if (GetParam().Bubblewrap) {
+    if (c.Bubblewrap) {
         const QString bwrap = QStandardPaths::findExecutable(QStringLiteral("bwrap"));
         if (bwrap.isEmpty())
             GTEST_SKIP() << "bubblewrap is not installed (scripts/install-deps.sh installs it)";
@@ -344,20 +354,31 @@ TEST_P(ThumbnailerNested, LocksItselfDownInsideAnotherSandbox)
                             QStringLiteral("--proc"), QStringLiteral("/proc"),
                             QStringLiteral("--unshare-all"), QStringLiteral("--die-with-parent"),
                             QStringLiteral(PIXQUILL_THUMBNAILER_BINARY)};
-        run = RunThumbnailer(wrapped + arguments, OuterSandbox, bwrap);
+        run = RunThumbnailer(wrapped + arguments, OuterSandbox(c.Refused), bwrap);
         if (run.Exit != kThumbnailerWritten && run.ErrLines.join(' ').startsWith(QLatin1String("bwrap:")))
             GTEST_SKIP() << "bubblewrap cannot make its sandbox here: " << run.ErrLines.join(' ').toStdString();
     } else {
-        run = RunThumbnailer(arguments, OuterSandbox);
+        run = RunThumbnailer(arguments, OuterSandbox(c.Refused));
     }
-    ASSERT_EQ(run.Exit, kThumbnailerWritten) << Describe(run).toStdString();
-    ExpectThumbnail(output, QSize(128, 96), kQuadrants, 0);
+    if (c.Written) {
+        ASSERT_EQ(run.Exit, kThumbnailerWritten) << Describe(run).toStdString();
+        ExpectThumbnail(output, QSize(128, 96), kQuadrants, 0);
+        return;
+    }
+    // Landlock offered but refused to this process: it is not sandboxed as
+    // the kernel allows, and decodes nothing.
+    EXPECT_EQ(run.Exit, kThumbnailerFailed) << Describe(run).toStdString();
+    ASSERT_EQ(run.ErrLines.size(), 1) << Describe(run).toStdString();
+    EXPECT_TRUE(run.ErrLines[0].contains(QLatin1String("could not be locked down"))) << run.ErrLines[0].toStdString();
+    EXPECT_FALSE(QFileInfo::exists(output));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ThumbnailerNested,
-                         ::testing::Values(NestedCase{"NoNewPrivilegesAndAFilter", false},
-                                           NestedCase{"BubblewrapWithAFilter", true}),
-                         [](const auto& row) { return std::string(row.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, ThumbnailerNested,
+    ::testing::Values(NestedCase{"NoNewPrivilegesAndAFilter", false, SYS_kexec_load, true},
+                      NestedCase{"BubblewrapWithAFilter", true, SYS_kexec_load, true},
+                      NestedCase{"LandlockRefusedByTheOuterFilter", false, SYS_landlock_restrict_self, false}),
+    [](const auto& row) { return std::string(row.param.Name); });
 
 // ---- broken and hostile files ----------------------------------------------
 
