@@ -9,7 +9,6 @@
 // Needs heif-enc (libheif-examples) for the HEIC.
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -24,47 +23,16 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QPainter>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include "bench/DrawnPhoto.h"
 #include "tests/support/BrokenInputs.h"
 #include "tests/support/TestDng.h"
 
 extern char** environ;
 
 namespace {
-
-// A photograph's worth of detail: smooth light, edges and fine noise, so
-// that the encoders spend on it what they spend on a photo.
-QImage Scene(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, width, height);
-    sky.setColorAt(0, QColor(40, 90, 160));
-    sky.setColorAt(1, QColor(230, 190, 120));
-    painter.fillRect(image.rect(), sky);
-    QRandomGenerator random(7);
-    for (int i = 0; i < 400; ++i) {
-        painter.setBrush(QColor::fromHsv(random.bounded(360), 120 + random.bounded(120), 80 + random.bounded(170)));
-        painter.setPen(Qt::NoPen);
-        const int r = 20 + random.bounded(width / 10);
-        painter.drawEllipse(QPoint(random.bounded(width), random.bounded(height)), r, r);
-    }
-    painter.end();
-    for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const int n = random.bounded(17) - 8;
-            const QRgb p = line[x];
-            line[x] = qRgb(std::clamp(qRed(p) + n, 0, 255), std::clamp(qGreen(p) + n, 0, 255),
-                           std::clamp(qBlue(p) + n, 0, 255));
-        }
-    }
-    return image;
-}
 
 // Wall time of one run of the program, from before its start to its end;
 // -1 when it failed.
@@ -125,7 +93,7 @@ int main(int argc, char** argv)
         sizes = {128, 256};
 
     QTemporaryDir dir;
-    const QImage phone = Scene(4032, 3024);
+    const QImage phone = pixquill::bench::DrawnPhoto(4032, 3024);
     const QString png = dir.filePath(QStringLiteral("phone.png"));
     const QString heic = dir.filePath(QStringLiteral("phone.heic"));
     phone.save(png);
@@ -139,7 +107,7 @@ int main(int argc, char** argv)
     // A camera's DNG: the sensor's 16-bit mosaic and a 1600 x 1200 JPEG
     // preview, as bodies of the last decade store.
     pixquill::test::DngRecipe recipe;
-    recipe.Picture = Scene(4000, 3000);
+    recipe.Picture = pixquill::bench::DrawnPhoto(4000, 3000);
     recipe.PreviewSize = QSize(1600, 1200);
     const QString dng = dir.filePath(QStringLiteral("camera.dng"));
     if (!Write(dng, pixquill::test::MakeDng(recipe))) {

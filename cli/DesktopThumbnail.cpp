@@ -264,10 +264,17 @@ Outcome<QSize> DrawDesktopThumbnail(const QString& input, const QString& output,
     Surface picLoad;
     Surface picThumb;
     ThumbnailRequest request;
+    // The decoders hand out a smaller picture the file holds when it is at
+    // least twice the size they are told, so that a batch's thumbnails lose
+    // nothing to it. An icon in a file manager is served by any picture at
+    // least its own size, and the cheapest one matters most there (a phone's
+    // 320 x 240 HEIC thumbnail for 256 pixels, rather than 12 megapixels of
+    // HEVC): they are told half, rounded up, never less than one pixel.
     request.SizeFor = [size](int fullWidth, int fullHeight) {
-        return DesktopThumbnailSize(QSize(fullWidth, fullHeight), size);
+        const QSize wanted = DesktopThumbnailSize(QSize(fullWidth, fullHeight), size);
+        return QSize(std::max(1, (wanted.width() + 1) / 2), std::max(1, (wanted.height() + 1) / 2));
     };
-    // A JPEG at 1/2 to 1/8 serves a thumbnail at most half its size as well.
+    // So does a JPEG decoded at 1/2 to 1/8, on the same rule.
     request.ReducedScale = true;
     request.ColourAfterReduction = true;
     const ThumbnailLoad loaded = LoadImageForThumbnail(input, picLoad, request);
@@ -275,8 +282,7 @@ Outcome<QSize> DrawDesktopThumbnail(const QString& input, const QString& output,
         return Failure{loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error};
 
     const QSize picture = picLoad.Image().size();
-    const QSize target = loaded.Reduced ? request.SizeFor(loaded.FullWidth, loaded.FullHeight)
-                                        : DesktopThumbnailSize(picture, size);
+    const QSize target = DesktopThumbnailSize(loaded.Reduced ? QSize(loaded.FullWidth, loaded.FullHeight) : picture, size);
     const RenderResult rendered
         = DrawThumbnail(picLoad, picThumb, {target.width(), target.height()}, JobSettings{}.ResampleFilter);
     if (!rendered.Drawn)
