@@ -12,6 +12,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QDir>
 #include <QDirIterator>
@@ -275,6 +276,23 @@ QByteArray Dng(QSize picture, int orientation, QSize preview, bool adobeRgb = fa
     return test::MakeDng(recipe);
 }
 
+// A DNG whose preview shows something else than its raw data (one flat
+// colour), so that the thumbnail tells which of the two it came from.
+QByteArray DngWithFlatPreview(QSize picture, QSize preview, QColor colour)
+{
+    test::DngRecipe recipe;
+    recipe.Picture = test::QuadrantImage(picture.width(), picture.height());
+    recipe.PreviewSize = preview;
+    QImage flat(preview, QImage::Format_RGB32);
+    flat.fill(colour);
+    QBuffer buffer(&recipe.PreviewJpeg);
+    buffer.open(QIODevice::WriteOnly);
+    flat.save(&buffer, "JPEG", 95);
+    return test::MakeDng(recipe);
+}
+
+const QColor kTeal(0, 128, 128);
+
 INSTANTIATE_TEST_SUITE_P(
     Table, ThumbnailerProgram,
     ::testing::Values(
@@ -293,6 +311,12 @@ INSTANTIATE_TEST_SUITE_P(
                     QSize(256, 192), kQuadrants, 64},
         ProgramCase{"DngAdobeRgbPreviewInSrgb", "adobe.dng", [] { return Dng({600, 400}, 1, {600, 400}, true); },
                     256, QSize(256, 171), {{0.5, 0.5, AdobeRgbShownInSrgb(qRgb(60, 160, 90))}}, 6},
+        ProgramCase{"PreviewOfTheIconsOwnSizeServes", "preview.dng",
+                    [] { return DngWithFlatPreview({600, 400}, {300, 200}, kTeal); }, 256, QSize(256, 171),
+                    {{0.25, 0.25, kTeal.rgb()}, {0.75, 0.75, kTeal.rgb()}}, 8},
+        ProgramCase{"PreviewSmallerThanTheIconPassedOver", "small-preview.dng",
+                    [] { return DngWithFlatPreview({600, 400}, {200, 133}, kTeal); }, 256, QSize(256, 171),
+                    kQuadrants, 64},
         ProgramCase{"JpegExifUpright", "turned.jpg",
                     [] { return test::JpegWithOrientation(test::StoredAs(test::QuadrantImage(400, 300), 6), 6); },
                     256, QSize(256, 192), kQuadrants, 24},
