@@ -78,15 +78,21 @@ void WriteAll(int fd, const QByteArray& bytes)
     }
 }
 
-// A lock-down holds when every layer this kernel offers took hold; where
-// the kernel (or an outer sandbox) offers none, the child decodes as a
-// decode worker would, behind the guards alone.
-bool LockDownHeld(const SandboxState& offered, const SandboxState& held)
+// The layers this kernel offers that did not take hold, empty when the
+// lock-down holds; where the kernel (or an outer sandbox) offers none, the
+// child decodes as a decode worker would, behind the guards alone.
+QStringList LayersNotHeld(const SandboxState& offered, const SandboxState& held)
 {
+    QStringList missing;
     if (!offered.Missing.isEmpty())
-        return true;
-    return held.NoNewPrivileges && held.Seccomp == offered.Seccomp
-        && (held.LandlockAbi > 0) == (offered.LandlockAbi > 0);
+        return missing;
+    if (!held.NoNewPrivileges)
+        missing << QStringLiteral("no new privileges");
+    if (offered.Seccomp && !held.Seccomp)
+        missing << QStringLiteral("seccomp");
+    if (offered.LandlockAbi > 0 && held.LandlockAbi == 0)
+        missing << QStringLiteral("Landlock");
+    return missing;
 }
 
 [[noreturn]] void RunChild(const ThumbnailerCall& call, int sourceFd, int outputFd, int reply)
@@ -112,9 +118,9 @@ bool LockDownHeld(const SandboxState& offered, const SandboxState& held)
     PrepareLibrariesForSandbox();
     const SandboxState held = LockDownWorker();
     QByteArray message;
-    if (!LockDownHeld(offered, held)) {
+    if (const QStringList missing = LayersNotHeld(offered, held); !missing.isEmpty()) {
         message = kChildFailed + QByteArrayLiteral("the decoder could not be locked down (")
-            + DescribeSandbox(held).toUtf8() + ')';
+            + missing.join(QStringLiteral(", ")).toUtf8() + QByteArrayLiteral(" refused)");
     } else if (const Outcome<QSize> drawn = DrawDesktopThumbnail(call.Input, call.Output, call.Size); drawn) {
         message = kChildWritten + QByteArray::number(drawn->width()) + ' ' + QByteArray::number(drawn->height());
     } else {
