@@ -153,7 +153,7 @@ struct ProgramRun {
 
 // modifier, when given, runs in the child before the program starts.
 ProgramRun RunThumbnailer(const QStringList& arguments, const std::function<void()>& modifier = {},
-                   const QString& program = QStringLiteral(PIXQUILL_THUMBNAILER_BINARY))
+                          const QString& program = QStringLiteral(PIXQUILL_THUMBNAILER_BINARY))
 {
     QProcess process;
     if (modifier)
@@ -170,9 +170,16 @@ ProgramRun RunThumbnailer(const QStringList& arguments, const std::function<void
     run.Milliseconds = clock.elapsed();
     if (process.exitStatus() == QProcess::NormalExit)
         run.Exit = process.exitCode();
-    const QString err = QString::fromUtf8(process.readAllStandardError());
-    run.ErrLines = err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    if (!err.isEmpty() && !err.endsWith(QLatin1Char('\n')))
+    // Every line as written, empty ones included; a last line without its
+    // end is marked.
+    QString err = QString::fromUtf8(process.readAllStandardError());
+    if (err.isEmpty())
+        return run;
+    const bool ended = err.endsWith(QLatin1Char('\n'));
+    if (ended)
+        err.chop(1);
+    run.ErrLines = err.split(QLatin1Char('\n'));
+    if (!ended)
         run.ErrLines << QStringLiteral("(no end of line)");
     return run;
 }
