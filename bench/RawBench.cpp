@@ -32,13 +32,12 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QLinearGradient>
-#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <FreeImage.h>
 
+#include "bench/DrawnPhoto.h"
 #include "bench/ThreadClock.h"
 #include "codec/InputSource.h"
 #include "codec/RawDecoder.h"
@@ -52,24 +51,6 @@ using namespace pixquill;
 using pixquill::bench::ThreadMilliseconds;
 
 namespace {
-
-// A photo stand-in: smooth gradients under a scatter of hard-edged shapes.
-QImage Drawn(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, width, height);
-    sky.setColorAt(0, QColor(30, 90, 200));
-    sky.setColorAt(0.5, QColor(240, 200, 120));
-    sky.setColorAt(1, QColor(20, 120, 40));
-    painter.fillRect(image.rect(), sky);
-    painter.setPen(Qt::NoPen);
-    for (int i = 0; i < 400; ++i) {
-        painter.setBrush(QColor::fromHsv((i * 37) % 360, 80 + i % 170, 60 + i % 190));
-        painter.drawEllipse(QPoint((i * 7919) % width, (i * 104729) % height), 30 + i % 150, 20 + (i * 3) % 110);
-    }
-    return image;
-}
 
 QByteArray Jpeg(const QImage& image)
 {
@@ -120,7 +101,7 @@ int main(int argc, char* argv[])
     QTemporaryDir dir;
     if (!dir.isValid())
         return 1;
-    const QImage scene = Drawn(4000, 3000);
+    const QImage scene = bench::DrawnPhoto(4000, 3000);
     const QImage half = scene.scaled(2000, 1500, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     for (int orientation = 1; orientation <= 8; ++orientation) {
         const QByteArray preview = Jpeg(test::StoredAs(half, orientation));

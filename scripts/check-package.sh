@@ -49,6 +49,11 @@ status=0
 in_root timeout 3 env QT_QPA_PLATFORM=offscreen pixquill >>"$log" 2>&1 || status=$?
 [ "$status" -eq 124 ] || { echo "   pixquill ended with status $status"; exit 1; }
 
+echo "== pixquill-thumbnailer, as pixquill.thumbnailer names it"
+in_root grep -qx 'Exec=/usr/bin/pixquill-thumbnailer -s %s %u %o' /usr/share/thumbnailers/pixquill.thumbnailer
+in_root pixquill-thumbnailer -s 128 file:///tmp/in/phone.heic /tmp/thumbnail.png
+in_root sh -c 'test -s /tmp/thumbnail.png'
+
 echo "== apt-get remove pixquill"
 in_root apt-get remove -y -qq pixquill >>"$log" 2>&1
 left=0

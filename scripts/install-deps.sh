@@ -28,6 +28,10 @@ packages+=(libheif-examples libavif-bin libjxl-tools webp)
 packages+=(libraw-bin)
 # setpriv (util-linux) runs the read-only save cases as nobody under root.
 packages+=(util-linux)
+# GNOME's own thumbnail factory (through python3-gi), sandboxing with
+# bubblewrap as on a desktop, runs the installed pixquill-thumbnailer in the
+# thumbnailer's tests.
+packages+=(python3-gi gir1.2-gnomedesktop-3.0 bubblewrap)
 # GNU parallel runs shares of one folder side by side in the command line's
 # tests, as docs/SCALING.md does over several machines.
 packages+=(parallel)

@@ -815,6 +815,50 @@ QByteArray PsdOf(const QImage& source, bool runLength)
     return out;
 }
 
+QByteArray PcxOf(const QImage& source)
+{
+    const QImage image = source.convertToFormat(QImage::Format_RGB888);
+    const int width = image.width();
+    const int height = image.height();
+    const int bytesPerLine = (width + 1) & ~1; // even, as readers expect
+    QByteArray out(128, '\0');
+    out[0] = 0x0A; // ZSoft
+    out[1] = 5;    // version 3.0
+    out[2] = 1;    // run-length coded
+    out[3] = 8;    // bits per sample in a plane
+    const auto put16 = [&out](int at, int v) {
+        out[at] = static_cast<char>(v & 0xFF);
+        out[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+    };
+    put16(8, width - 1);
+    put16(10, height - 1);
+    put16(12, 72);
+    put16(14, 72);
+    out[65] = 3; // planes: red, green, blue
+    put16(66, bytesPerLine);
+    put16(68, 1);
+    for (int y = 0; y < height; ++y) {
+        const uchar* line = image.constScanLine(y);
+        for (int channel = 0; channel < 3; ++channel) {
+            // A run is at most 63 bytes and never crosses a plane's end; a
+            // lone byte of 0xC0 or more needs a run of one.
+            int x = 0;
+            while (x < bytesPerLine) {
+                const auto at = [&](int i) { return i < width ? line[3 * i + channel] : uchar{0}; };
+                const uchar value = at(x);
+                int run = 1;
+                while (x + run < bytesPerLine && run < 63 && at(x + run) == value)
+                    ++run;
+                if (run > 1 || value >= 0xC0)
+                    out.append(static_cast<char>(0xC0 | run));
+                out.append(static_cast<char>(value));
+                x += run;
+            }
+        }
+    }
+    return out;
+}
+
 const OutputFormatEntry& OutputFormatNamed(const char* name)
 {
     for (const OutputFormatEntry& entry : OutputFormats()) {

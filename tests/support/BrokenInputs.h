@@ -73,6 +73,9 @@ std::vector<ImageBomb> ImageBombs();
 // An 8-bit RGB PSD file of the image, raw or run-length coded.
 QByteArray PsdOf(const QImage& image, bool runLength);
 
+// A 24-bit PCX file of the image (three planes, run-length coded).
+QByteArray PcxOf(const QImage& image);
+
 // The output format row of a command-line name ("png"); the test aborts on a
 // name no row has.
 const OutputFormatEntry& OutputFormatNamed(const char* name);
