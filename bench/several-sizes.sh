@@ -38,7 +38,7 @@ if [ ! -d "$set2560" ]; then
 fi
 count=$(find "$set2560" -type f | wc -l)
 out=$scratch/sizes
-seconds() { local start end; start=$(date +%s.%N); "$@" >/dev/null 2>&1; end=$(date +%s.%N); echo "$end - $start" | bc; }
+seconds() { local start end; start=$(date +%s.%N); "$@" >/dev/null 2>&1 || echo "several-sizes: $* failed" >&2; end=$(date +%s.%N); echo "$end - $start" | bc; }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 : >"$out.alone" ; : >"$out.one" ; : >"$out.three"
 for ((i = 0; i < runs; i++)); do

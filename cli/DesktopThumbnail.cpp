@@ -84,7 +84,7 @@ void WriteAll(int fd, const QByteArray& bytes)
 QStringList LayersNotHeld(const SandboxState& offered, const SandboxState& held)
 {
     QStringList missing;
-    if (!offered.Missing.isEmpty())
+    if (offered.Deliberate)
         return missing;
     if (!held.NoNewPrivileges)
         missing << QStringLiteral("no new privileges");
@@ -92,6 +92,8 @@ QStringList LayersNotHeld(const SandboxState& offered, const SandboxState& held)
         missing << QStringLiteral("seccomp");
     if (offered.LandlockAbi > 0 && held.LandlockAbi == 0)
         missing << QStringLiteral("Landlock");
+    if (offered.NoCapabilities && !held.NoCapabilities)
+        missing << QStringLiteral("dropping capabilities");
     return missing;
 }
 

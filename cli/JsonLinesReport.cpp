@@ -106,6 +106,11 @@ QByteArray JsonLinesReport::Line(const ImageResult& result, const QString& sourc
         line += "null";
     else
         AppendString(line, result.Size);
+    AppendKey(line, "shown_by");
+    if (result.ShownBy.isEmpty())
+        line += "null";
+    else
+        AppendString(line, result.ShownBy);
     line += '}';
     return line;
 }

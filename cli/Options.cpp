@@ -393,7 +393,9 @@ void DescribeOptions(QCommandLineParser& parser)
                    "thumbnail_bytes, milliseconds (null where not known), warning (a note on an image written all "
                    "the same, such as a library's warning on damaged data; null when none), size (the "
                    "--size box of the line's thumbnail when several are given, null otherwise). With several "
-                   "--size boxes there is a line per thumbnail. Where the decode "
+                   "--size boxes there is a line per thumbnail. shown_by: where images share a thumbnail name "
+                   "(a.heic, a.jpg), the one whose picture the file shows, on the line of each that wrote it; "
+                   "the others are written: false, with that reason. Where the decode "
                    "workers' sandbox falls short, a line of its own says so before the first image a worker "
                    "made (the first line, unless --newer skipped images before it): sandbox (what is missing, "
                    "as said on standard error).",

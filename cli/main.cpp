@@ -143,6 +143,12 @@ public:
         PrintLine(stderr, result.Name + QStringLiteral(": ") + result.Reason);
     }
 
+    void Line(const QString& line)
+    {
+        EndLine();
+        PrintLine(stderr, line);
+    }
+
     void Warning(const ImageResult& result)
     {
         EndLine();
@@ -214,7 +220,9 @@ int RunAndReport(const BatchOptions& options, JsonLinesReport& report)
     const SettingsSnapshot settings(options.Settings);
     const BatchReport batch = RunBatch(plan, settings, [&](const ImageResult& result, int done, int all) {
         report.Add(result, BuildImageNames(result.Name, options.Settings).SourcePath);
-        if (!result.Written && !result.UpToDate)
+        if (const QString shared = SharedNameLine(result); !shared.isEmpty())
+            printer.Line(shared);
+        if (!result.Written && !result.UpToDate && !IsShadowed(result))
             printer.Failure(result);
         else if (!result.Warning.isEmpty())
             printer.Warning(result);

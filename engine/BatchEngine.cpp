@@ -221,11 +221,19 @@ public:
                     return BoxOrder(sizes, a) < BoxOrder(sizes, b);
                 });
             }
-            const std::size_t firstNew = m_report.Results.size();
-            for (ImageResult& result : results) {
-                m_report.Tally.Count(result);
-                m_report.Results.push_back(std::move(result));
+            // Images sharing an output name are reported together once the
+            // last of them is in place, each saying which one the file shows.
+            const std::size_t group = m_groupOf[static_cast<std::size_t>(m_nextCommit)];
+            if (m_groups[group].size() > 1) {
+                std::vector<ImageResult>& held = m_heldGroups[group];
+                held.insert(held.end(), std::make_move_iterator(results.begin()),
+                            std::make_move_iterator(results.end()));
+                results.clear();
+                if (m_nextCommit == m_groups[group].back())
+                    results = ReleaseGroup(group);
             }
+            const std::size_t firstNew = m_report.Results.size();
+            Report(std::move(results));
             ++m_nextCommit;
             // The next image is in hand from here: its settings are those of
             // now, and a Stop from now on (one pressed on seeing this image
@@ -235,15 +243,18 @@ public:
                 m_stopping = true;
             const bool stopping = m_stopping;
             TellSandbox();
-            if (m_committed) {
-                for (std::size_t i = firstNew; i < m_report.Results.size(); ++i)
-                    m_committed(m_report.Results[i], static_cast<int>(i + 1), m_totalOutputs);
-            }
+            Tell(firstNew);
             if (stopping && m_nextCommit < m_total
                 && (!m_plan.StopFinishesStarted || (m_nextCommit == m_nextStart && !MayStart()))) {
                 m_report.Stopped = true;
                 break;
             }
+        }
+        // A run stopped within a group reports what of it was committed.
+        while (!m_heldGroups.empty()) {
+            const std::size_t firstNew = m_report.Results.size();
+            Report(ReleaseGroup(m_heldGroups.begin()->first));
+            Tell(firstNew);
         }
         if (StopNowAsked() && !m_plan.Workers.IsSet() && m_nextCommit < m_total && InFlight()) {
             // A thread inside the image library cannot be reached: no further
@@ -259,6 +270,31 @@ public:
     }
 
 private:
+    std::vector<ImageResult> ReleaseGroup(std::size_t group)
+    {
+        std::vector<ImageResult> results = std::move(m_heldGroups[group]);
+        m_heldGroups.erase(group);
+        MarkSharedNames(results);
+        return results;
+    }
+
+    void Report(std::vector<ImageResult> results)
+    {
+        for (ImageResult& result : results) {
+            m_report.Tally.Count(result);
+            m_report.Results.push_back(std::move(result));
+        }
+    }
+
+    // The commit handler, for the results reported from firstNew on.
+    void Tell(std::size_t firstNew)
+    {
+        if (!m_committed)
+            return;
+        for (std::size_t i = firstNew; i < m_report.Results.size(); ++i)
+            m_committed(m_report.Results[i], static_cast<int>(i + 1), m_totalOutputs);
+    }
+
     bool StopAsked() const { return m_plan.Stop && m_plan.Stop->load(); }
 
     // A worker's word on its lock-down, passed on once.
@@ -428,6 +464,8 @@ private:
     std::vector<bool> m_groupStarted;
     // Per group and box, the group's results when that box's output is up to date.
     std::map<std::pair<std::size_t, std::size_t>, std::optional<std::vector<ImageResult>>> m_upToDate;
+    // The results of groups sharing an output name, until the last is in place.
+    std::map<std::size_t, std::vector<ImageResult>> m_heldGroups;
     // The up-to-date boxes' results of images whose other boxes are being made.
     std::map<int, std::vector<ImageResult>> m_upToDateBoxes;
     QSet<QString> m_madeFolders;

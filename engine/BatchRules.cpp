@@ -1,8 +1,8 @@
 #include "engine/BatchRules.h"
 
 #include <QDir>
-#include <QHash>
 #include <QFileInfo>
+#include <QHash>
 
 #include "codec/HandedFiles.h"
 #include "engine/FolderListing.h"
@@ -137,10 +137,59 @@ QString FailureReport(const std::vector<ImageResult>& results)
 {
     QStringList lines;
     for (const ImageResult& result : results) {
-        if (!result.Written)
+        if (const QString shared = SharedNameLine(result); !shared.isEmpty())
+            lines.append(shared);
+        else if (!result.Written && !IsShadowed(result))
             lines.append(result.Name + QStringLiteral(": ") + result.Reason);
     }
     return lines.join(QLatin1Char('\n'));
+}
+
+void MarkSharedNames(std::vector<ImageResult>& results)
+{
+    QHash<QString, std::vector<ImageResult*>> byOutput;
+    QStringList outputs;
+    for (ImageResult& result : results) {
+        if (!result.Written)
+            continue; // failed on its own, or up to date: not in the file
+        if (!byOutput.contains(result.OutputPath))
+            outputs.append(result.OutputPath);
+        byOutput[result.OutputPath].push_back(&result);
+    }
+    for (const QString& output : outputs) {
+        const std::vector<ImageResult*>& written = byOutput[output];
+        if (written.size() < 2)
+            continue;
+        ImageResult& shown = *written.back();
+        const QString file = QFileInfo(output).fileName();
+        for (ImageResult* result : written) {
+            result->ShownBy = shown.Name;
+            shown.SharedBy.append(result->Name);
+            if (result == &shown)
+                continue;
+            result->Written = false;
+            result->Reason = QStringLiteral("its thumbnail %1 shows %2, whose thumbnail has the same name")
+                                 .arg(file, shown.Name);
+            result->ThumbnailBytes = -1;
+            result->ThumbnailWidth = 0;
+            result->ThumbnailHeight = 0;
+        }
+    }
+}
+
+QString SharedNameLine(const ImageResult& result)
+{
+    if (result.SharedBy.size() < 2)
+        return {};
+    QStringList names = result.SharedBy;
+    const QString last = names.takeLast();
+    return QStringLiteral("%1 and %2 share the thumbnail %3; it shows %4")
+        .arg(names.join(QStringLiteral(", ")), last, QFileInfo(result.OutputPath).fileName(), result.ShownBy);
+}
+
+bool IsShadowed(const ImageResult& result)
+{
+    return !result.Written && !result.ShownBy.isEmpty() && result.ShownBy != result.Name;
 }
 
 } // namespace pixquill

@@ -68,8 +68,23 @@ struct BatchTally {
     QString StoppedCaption(int total) const;
 };
 
-// "NAME: reason" for every image of results not written, one per line.
+// "NAME: reason" for every image of results not written, one per line; for
+// images sharing a thumbnail name, the one line of SharedNameLine instead.
 QString FailureReport(const std::vector<ImageResult>& results);
+
+// Marks the results of a group of images with one output name (one box's,
+// or several boxes' mixed, in list order): per output, the last written one
+// shows, the others written before it are turned into not written, with a
+// reason naming the one shown (see ImageResult::ShownBy).
+void MarkSharedNames(std::vector<ImageResult>& results);
+
+// "a.heic, a.JPG and a.jpg share the thumbnail _THa.jpg; it shows a.jpg" for
+// the result shown of such a group; empty for any other.
+QString SharedNameLine(const ImageResult& result);
+
+// A result not written only because another image's thumbnail of the same
+// name replaced it.
+bool IsShadowed(const ImageResult& result);
 
 // "Completed W of N images", with " (F failed)" when some were not written.
 // Images skipped as up to date are neither: " (U up to date)", or

@@ -8,6 +8,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include "codec/AtomicSave.h"
 #include "engine/ImageNames.h"
@@ -48,6 +49,13 @@ struct ImageResult {
     // The box of this thumbnail ("320x320") when the job makes several
     // (JobSettings::Sizes); empty when it makes one.
     QString Size = {};
+    // Images of a run whose thumbnails have the same name (a.heic, a.JPG and
+    // a.jpg give _THa.jpg), made one after the other, leave one file: the
+    // last written. The run (not the image's maker) marks each of them with
+    // the image it shows; those it does not show are then not written, and
+    // the shown one lists every image that wrote it, itself included.
+    QString ShownBy = {};
+    QStringList SharedBy = {};
 
     friend bool operator==(const ImageResult&, const ImageResult&) = default;
 };

@@ -1,6 +1,7 @@
 // pixquill-batch end to end, on images drawn by the test.
 
 #include <csignal>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <tuple>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -232,12 +234,13 @@ TEST(BatchCli, JobCountDoesNotChangeABit)
         const QString one = f.Root.filePath(QStringLiteral("one-%1").arg(filter));
         const QString four = f.Root.filePath(QStringLiteral("four-%1").arg(filter));
         const QString inProcess = f.Root.filePath(QStringLiteral("in-process-%1").arg(filter));
-        ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "1", f.Source, one}).Exit, 0);
-        ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "4", f.Source, four}).Exit, 0);
+        // same.jpg and same.png share a thumbnail: not every image is written.
+        ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "1", f.Source, one}).Exit, 1);
+        ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "4", f.Source, four}).Exit, 1);
         ASSERT_EQ(RunTool({"--filter", filter, "--format", "png", "--jobs", "3", "--in-process", f.Source,
                            inProcess})
                       .Exit,
-                  0);
+                  1);
         ASSERT_EQ(f.Written(one).size(), 9);
         EXPECT_EQ(f.Written(one), f.Written(four));
         EXPECT_EQ(f.Written(one), f.Written(inProcess));
@@ -370,7 +373,8 @@ TEST(BatchCli, NamedFilesRunInTheGivenOrder)
     f.Draw("other.png", Solid(Qt::green));
     const Outcome run =
         RunTool({"--format", "png", "--jobs", "4", f.Source, f.Destination, "same.png", "same.jpg"});
-    EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Exit, 1) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains("same.png and same.jpg share the thumbnail _THsame.png; it shows same.jpg"));
     EXPECT_EQ(f.Written(), QStringList({"_THsame.png"}));
     EXPECT_LE(pixquill::test::ColourDistance(QImage(f.Destination + "/_THsame.png").pixel(5, 5),
                                              qRgb(255, 0, 0)),
@@ -617,7 +621,7 @@ TEST(BatchCli, NewerRedoesOnlyWhatChanged)
     for (const char* name : {"a.jpg", "a.png", "b.png"})
         SetModified(f.Source + "/" + name, -60);
     Outcome run = RunTool({"--newer", f.Source, f.Destination});
-    EXPECT_EQ(run.Out, QString("Completed 3 of 3 images\n"));
+    EXPECT_EQ(run.Out, QString("Completed 2 of 3 images (1 failed)\n"));
     const QString a = f.Destination + "/_THa.jpg";
     const QString b = f.Destination + "/_THb.jpg";
     const auto aBefore = StampOf(a);
@@ -632,8 +636,8 @@ TEST(BatchCli, NewerRedoesOnlyWhatChanged)
 
     SetModified(f.Source + "/a.jpg", 60);
     run = RunTool({"--newer", f.Source, f.Destination});
-    EXPECT_EQ(run.Exit, 0);
-    EXPECT_EQ(run.Out, QString("Completed 2 of 3 images (1 up to date)\n"));
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_EQ(run.Out, QString("Completed 1 of 3 images (1 failed, 1 up to date)\n"));
     EXPECT_NE(StampOf(a), aBefore);
     EXPECT_EQ(StampOf(b), bBefore);
     EXPECT_LE(pixquill::test::ColourDistance(QImage(a).pixel(5, 5), qRgb(0, 0, 255)), 12);
@@ -786,13 +790,14 @@ TEST(BatchCli, SharesThroughGnuParallelMatchOneRun)
     f.Draw("a.png", Solid(Qt::blue));
     f.Draw("with space.png", Solid(Qt::yellow));
     const QString one = f.Root.filePath("one");
-    ASSERT_EQ(RunTool({"--format", "png", "--quiet", f.Source, one}).Exit, 0);
+    // a.b.png, a.jpg and a.png share a thumbnail: status 1, from the share that has them.
+    ASSERT_EQ(RunTool({"--format", "png", "--quiet", f.Source, one}).Exit, 1);
 
     QProcess jobs;
     jobs.start(parallel, {"--will-cite", "-S", ":", "-q", PIXQUILL_BATCH_BINARY, "--format", "png", "--quiet",
                           "--share", "{}/3", f.Source, f.Destination, ":::", "1", "2", "3"});
     ASSERT_TRUE(jobs.waitForFinished(120000));
-    EXPECT_EQ(jobs.exitCode(), 0) << jobs.readAllStandardError().toStdString();
+    EXPECT_EQ(jobs.exitCode(), 1) << jobs.readAllStandardError().toStdString();
     ASSERT_EQ(f.Written(one).size(), 12);
     EXPECT_EQ(f.Written(), f.Written(one));
     for (const QString& name : f.Written(one))
@@ -905,11 +910,11 @@ INSTANTIATE_TEST_SUITE_P(
     Table, RecursiveRun,
     ::testing::Values(
         TreeCase{"Plain", {"--recursive", "--format", "png", "--jobs", "2", "SRC", "DST"}, TreeSetup::Plain, {},
-                 "out", kTree, "Completed 5 of 5 images\n", 0, ""},
+                 "out", kTree, "Completed 4 of 5 images (1 failed)\n", 1, ""},
         TreeCase{"DestinationInsideSource", {"--recursive", "--format", "png", "SRC", "DST"}, TreeSetup::Plain, {},
-                 "in/2024/../Thumbs", kTree, "Completed 5 of 5 images\n", 0, "lies inside SOURCE: its folder is left out\n"},
+                 "in/2024/../Thumbs", kTree, "Completed 4 of 5 images (1 failed)\n", 1, "lies inside SOURCE: its folder is left out\n"},
         TreeCase{"UnreadableFolder", {"--recursive", "--format", "png", "SRC", "DST"}, TreeSetup::TooDeepFolder, {},
-                 "out", kTree, "Completed 5 of 5 images\n", 1, "(File name too long)\n"},
+                 "out", kTree, "Completed 4 of 5 images (1 failed)\n", 1, "(File name too long)\n"},
         TreeCase{"OutputFolderIsAFile", {"--recursive", "--format", "png", "SRC", "DST"}, TreeSetup::OutputFolderIsAFile,
                  {}, "out", {"2024", "_THa.png"}, "Completed 1 of 5 images (4 failed)\n", 1,
                  "2024/9/a.png: cannot create the folder "},
@@ -940,14 +945,14 @@ TEST(BatchCli, SharesOfATreeMatchOneRun)
     names << "2024/10/a.jpg" << "2024/10/a.png";
     const QString one = f.Root.filePath("one");
     const QString report = f.Root.filePath("report.jsonl");
-    ASSERT_EQ(RunTool({"--recursive", "--quiet", "--jobs", "1", "--report", report, f.Source, one}).Exit, 0);
+    ASSERT_EQ(RunTool({"--recursive", "--quiet", "--jobs", "1", "--report", report, f.Source, one}).Exit, 1);
     QStringList reported;
     for (const QByteArray& line : ReadFileBytes(report).trimmed().split('\n'))
         reported << QJsonDocument::fromJson(line).object().value("name").toString();
     EXPECT_EQ(reported, names);
     EXPECT_EQ(RunTool({"--recursive", "--newer", f.Source, one}).Out, QString("Completed 0 of 11 images (11 up to date)\n"));
     for (const char* share : {"1/3", "2/3", "3/3"})
-        ASSERT_EQ(RunTool({"--recursive", "--quiet", "--share", share, f.Source, f.Destination}).Exit, 0);
+        ASSERT_LE(RunTool({"--recursive", "--quiet", "--share", share, f.Source, f.Destination}).Exit, 1);
     ASSERT_EQ(FilesBelow(one).size(), 10);
     EXPECT_EQ(FilesBelow(f.Destination), FilesBelow(one));
     for (const QString& name : FilesBelow(one))
@@ -1021,5 +1026,105 @@ INSTANTIATE_TEST_SUITE_P(Table, SeveralSizes,
                                            SizesCase{"AttentionOneJob",
                                                      {"--resize", "fill", "--crop", "attention", "--jobs", "1"}}),
                          [](const auto& testInfo) { return std::string(testInfo.param.Name); });
+
+} // namespace
+
+namespace {
+
+// A temporary file as a run killed with SIGKILL leaves it: named after a
+// process that is gone.
+QString DeadRunsTemporary(const QString& folder, const char* tail)
+{
+    QProcess gone;
+    gone.start(QStringLiteral("true"));
+    const qint64 pid = gone.processId();
+    gone.waitForFinished();
+    const QString path = folder + QStringLiteral("/.pixquill-%1-%2.tmp").arg(pid).arg(tail);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    return path;
+}
+
+struct LoudCase {
+    const char* Name;
+    std::function<void(const Folders&)> Setup;
+    const char* Said;    // a line on standard error
+    const char* Caption;
+    QMap<QString, QString> ShownBy; // name -> shown_by in the report ("" for null)
+    std::function<void(const Folders&)> Check;
+};
+
+void PrintTo(const LoudCase& c, std::ostream* os) { *os << c.Name; }
+
+class SaidOutLoud : public ::testing::TestWithParam<LoudCase> {};
+
+// What a run used to pass over in silence is said, and nothing is lost to it.
+TEST_P(SaidOutLoud, OnStderrAndInTheReport)
+{
+    const LoudCase& c = GetParam();
+    Folders f;
+    ASSERT_TRUE(QDir().mkpath(f.Destination));
+    c.Setup(f);
+    const QString report = f.Root.filePath("report.jsonl");
+    const Outcome run = RunTool({"--format", "png", "--report", report, f.Source, f.Destination});
+    if (*c.Said) {
+        EXPECT_EQ(run.Err.count(QString::fromUtf8(c.Said)), 1) << run.Err.toStdString();
+    }
+    EXPECT_EQ(run.Out, QString::fromUtf8(c.Caption));
+    QMap<QString, QString> shownBy;
+    for (const QByteArray& line : ReadFileBytes(report).trimmed().split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        shownBy.insert(object.value("name").toString(), object.value("shown_by").toString());
+    }
+    EXPECT_EQ(shownBy, c.ShownBy);
+    if (c.Check)
+        c.Check(f);
+}
+
+const QRgb kGreen = qRgb(0, 255, 0);
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SaidOutLoud,
+    ::testing::Values(
+        // The file shows the last of them, in list order; the others say so.
+        LoudCase{"SharedName",
+                 [](const Folders& f) {
+                     f.Draw("a.JPG", Solid(Qt::red), "JPG");
+                     f.Draw("a.jpg", Solid(Qt::blue), "JPG");
+                     f.Draw("a.png", Solid(Qt::green));
+                     f.Draw("b.png", Solid(Qt::green));
+                 },
+                 "a.JPG, a.jpg and a.png share the thumbnail _THa.png; it shows a.png\n",
+                 "Completed 2 of 4 images (2 failed)\n",
+                 {{"a.JPG", "a.png"}, {"a.jpg", "a.png"}, {"a.png", "a.png"}, {"b.png", ""}},
+                 [](const Folders& f) {
+                     EXPECT_EQ(QImage(f.Destination + "/_THa.png").pixel(3, 3), kGreen);
+                 }},
+        // One that cannot be read writes nothing: the file shows the other.
+        LoudCase{"SharedNameLastUnreadable",
+                 [](const Folders& f) {
+                     f.Draw("a.jpg", Solid(Qt::green), "JPG");
+                     f.Garbage("a.png");
+                 },
+                 "a.png: ", "Completed 1 of 2 images (1 failed)\n", {{"a.jpg", ""}, {"a.png", ""}},
+                 [](const Folders& f) {
+                     EXPECT_LE(pixquill::test::ColourDistance(QImage(f.Destination + "/_THa.png").pixel(3, 3), kGreen),
+                               12);
+                 }},
+        // What a killed run left goes; a file another run holds stays.
+        LoudCase{"StaleTemporaries",
+                 [](const Folders& f) {
+                     f.Draw("b.png", Solid(Qt::green));
+                     DeadRunsTemporary(f.Destination, "stale");
+                     QFile(f.Destination + QStringLiteral("/.pixquill-%1-live.tmp").arg(QCoreApplication::applicationPid()))
+                         .open(QIODevice::WriteOnly);
+                 },
+                 "", "Completed 1 of 1 images\n", {{"b.png", ""}},
+                 [](const Folders& f) {
+                     EXPECT_EQ(f.Written(), QStringList({"_THb.png"}));
+                     const QStringList hidden = QDir(f.Destination).entryList({".pixquill-*"}, QDir::Files | QDir::Hidden);
+                     EXPECT_EQ(hidden, QStringList({QStringLiteral(".pixquill-%1-live.tmp").arg(QCoreApplication::applicationPid())}));
+                 }}),
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace

@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AheadCase{"prefix changed: images made ahead are made again", false,
                                 {"A_p1.jpg", "A_p2.jpg", "B_p3.jpg", "B_p4.jpg", "B_p5.jpg"}}));
 
-TEST(BatchFiles, SameOutputNameTheSecondWins)
+TEST(BatchFiles, SameOutputNameTheSecondWinsAndTheFirstSaysSo)
 {
     Folders f;
     f.Draw("a.jpg", Solid(64, 48, Qt::red), "JPG");
@@ -167,7 +167,7 @@ TEST(BatchFiles, SameOutputNameTheSecondWins)
     Runner r(SettingsFor(f));
     r.Plan.Jobs = 2;
     r.Start({"a.jpg", "a.png"});
-    EXPECT_EQ(r.Caption(), QString("Completed 2 of 2 images"));
+    EXPECT_EQ(r.Caption(), QString("Completed 1 of 2 images (1 failed)"));
     EXPECT_EQ(f.Written(), QStringList({"_THa.jpg"}));
     const QImage thumb(f.Destination + "/_THa.jpg");
     EXPECT_LE(test::ColourDistance(thumb.pixel(10, 10), qRgb(0, 0, 255)), 12);

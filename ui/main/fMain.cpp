@@ -617,7 +617,7 @@ void fMain::BatchImageCommitted(const ImageResult& result, int done, int total)
 {
     m_results.push_back(result);
     m_tally.Count(result);
-    if (!result.Written)
+    if (!result.Written || !result.SharedBy.isEmpty())
         m_failureReport = FailureReport(m_results);
     m_shownDone = done;
     ShowCountCaption(QStringLiteral("Processing %1 of %2").arg(done).arg(total));
