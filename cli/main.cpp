@@ -184,6 +184,7 @@ int RunAndReport(const BatchOptions& options, JsonLinesReport& report)
         plan.Workers.IgnoreInterrupts = true;
     }
     plan.SkipUpToDate = options.SkipUpToDate;
+    plan.MemoryLimit = options.MemoryLimit;
     // Ctrl+C finishes the images in hand, as documented; a second one ends
     // the run at once.
     plan.Stop = &g_stop;

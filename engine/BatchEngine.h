@@ -14,6 +14,7 @@
 // image and costs nothing when nothing changes.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -55,6 +56,10 @@ struct BatchPlan {
     // their temporary files removed, nothing more is committed. Without
     // decode workers see BatchReport::Abandoned.
     const std::atomic<bool>* StopNow = nullptr;
+    // The memory the images in making may take together, in bytes (see
+    // MemoryBudget): 0 is half of the memory available as the run starts.
+    // Decode workers get it as their address-space limit too.
+    std::uint64_t MemoryLimit = 0;
     // Wraps each making thread's own maker (tests watch or hold images here).
     std::function<ImageMaker(ImageMaker)> WrapMaker;
 };

@@ -14,7 +14,7 @@
 //   over: instead of decoding it the worker tries WHAT (read: open the
 //   source by its name; write: create a file in the destination folder;
 //   socket: open a network socket; exec: start /bin/sh; fork: make a new
-//   process; signal: signal the batch) and fails the image with what came of
+//   process; signal: signal the batch; allocate: take 4 GB) and fails the image with what came of
 //   it;
 // - a file named "lookover-WHAT.EXT", looked at, is decoded, and its picture
 //   sent back as a hostile worker might: WHAT is wider (the answer claims a
@@ -30,6 +30,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -112,6 +113,16 @@ QString TakeOver(const QString& name, const JobSettings& settings)
         if (child > 0)
             ::waitpid(child, nullptr, 0);
         return Outcome("fork", child > 0);
+    }
+    if (what == QLatin1String("allocate")) {
+        // A decoder that needs far more than its header promised: 4 GB,
+        // never touched, so that without a limit it costs nothing.
+        // Kept in a volatile so that the compiler cannot leave the
+        // allocation out; throws std::bad_alloc as a C++ decoder would.
+        static void* volatile block = nullptr;
+        block = ::operator new(std::size_t{4} << 30);
+        ::operator delete(block);
+        return Outcome("allocate 4 GB", true);
     }
     if (what == QLatin1String("signal"))
         return Outcome("signal the batch", ::kill(::getppid(), 0) == 0);
