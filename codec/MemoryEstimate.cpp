@@ -170,21 +170,24 @@ Sized TiffSize(const ByteReader& read, std::int64_t size)
 
 std::uint64_t PeakBytesPerPixel(EstimateKind kind, bool deep)
 {
-    // The decoded picture at its depth, the library's own buffers, the
-    // loading surface (4 bytes) and the renderer's 24-bit copy (3 bytes).
+    // Measured with bench/memory-budget.sh: an 8-bit 48-megapixel JPEG, PNG
+    // or TIFF peaks at 7.1 bytes a pixel (FreeImage's 24-bit picture beside
+    // the 32-bit loading surface); a HEIC grid at 17.7 (libheif's planes and
+    // its RGB picture, our copy, the surface, the renderer's 24-bit copy).
+    // Deeper samples are kept at 16 bits: 3 bytes more a pixel for each copy
+    // at that depth (one for FreeImage's formats, two for libheif's).
     switch (kind) {
     case EstimateKind::Jpeg:
-        return 12;
+        return 8;
     case EstimateKind::Png:
-        return deep ? 24 : 12;
-    case EstimateKind::Heif:
-        return deep ? 26 : 18;
     case EstimateKind::Tiff:
-        return deep ? 24 : 12;
+        return deep ? 11 : 8;
+    case EstimateKind::Heif:
+        return deep ? 24 : 18;
     case EstimateKind::Unknown:
         break;
     }
-    return deep ? 24 : 14;
+    return deep ? 24 : 18;
 }
 
 MemoryEstimate EstimateFromHeader(const ByteReader& read, std::int64_t size)

@@ -35,10 +35,10 @@ struct MemoryEstimate {
 // A wrong guess is caught by the decode workers' own limit.
 inline constexpr std::uint64_t kUnknownImageBytes = std::uint64_t{512} << 20;
 
-// The bytes per pixel a decode of this kind holds at its peak (measured by
-// bench/memory-budget.sh), and what every decode holds besides.
+// The bytes per pixel a decode of this kind holds at its peak, and what
+// every decode holds besides (a worker's own memory, the library's state).
 std::uint64_t PeakBytesPerPixel(EstimateKind kind, bool deep);
-inline constexpr std::uint64_t kDecodeBaseBytes = std::uint64_t{48} << 20;
+inline constexpr std::uint64_t kDecodeBaseBytes = std::uint64_t{16} << 20;
 
 MemoryEstimate EstimateFromHeader(const ByteReader& read, std::int64_t size);
 // The same for a file by name; a file that cannot be opened gives an

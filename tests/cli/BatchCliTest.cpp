@@ -370,10 +370,10 @@ INSTANTIATE_TEST_SUITE_P(
     Table, MemoryLimit,
     ::testing::Values(
         MemoryCase{"Default", {}, false, "", ""},
-        MemoryCase{"LargeRefused", {"--memory-limit", "80M"}, false, "needs about 85 MB, the limit is 80 MB", ""},
-        MemoryCase{"LargeRefusedInProcess", {"--memory-limit", "80M", "--in-process", "--jobs", "2"}, false,
-                   "needs about 85 MB, the limit is 80 MB", ""},
-        MemoryCase{"LargeFits", {"--memory-limit", "90M"}, false, "", ""},
+        MemoryCase{"LargeRefused", {"--memory-limit", "30M"}, false, "needs about 41 MB, the limit is 30 MB", ""},
+        MemoryCase{"LargeRefusedInProcess", {"--memory-limit", "30M", "--in-process", "--jobs", "2"}, false,
+                   "needs about 41 MB, the limit is 30 MB", ""},
+        MemoryCase{"LargeFits", {"--memory-limit", "42M"}, false, "", ""},
         // The worker's address space is the limit and a gigabyte for what
         // it maps: 4 GB more fails that image alone.
         MemoryCase{"WorkerBeyondItsLimit", {"--memory-limit", "200M", "--jobs", "2"}, true, "",

@@ -64,6 +64,7 @@ TEST(MemoryText, RefusalSaysBothFigures)
 {
     EXPECT_EQ(MemoryRefusal(std::uint64_t(5.1 * double(kGiB)), 4 * kGiB), "needs about 5.1 GB, the limit is 4 GB");
     EXPECT_EQ(MemoryRefusal(156 * kMiB + 300, 100 * kMiB), "needs about 156 MB, the limit is 100 MB");
+    EXPECT_EQ(MemoryRefusal(9 * kGiB + 1, 8 * kGiB), "needs about 9 GB, the limit is 8 GB");
     EXPECT_EQ(MemoryText(1023), "1023 bytes");
     EXPECT_EQ(MemoryText(kGiB - kMiB), "1023 MB");
     EXPECT_EQ(MemAvailableOf("MemTotal: 100 kB\nMemAvailable:    2048 kB\n"), std::optional<std::uint64_t>(2 * kMiB));
@@ -245,7 +246,7 @@ std::ostream& operator<<(std::ostream& os, const TurnCase& c)
 class WaitTheirTurn : public ::testing::TestWithParam<TurnCase> {};
 
 // Three large images (2000 x 1500) among small ones: each large one needs
-// about 82 MB by its header.
+// about 39 MB by its header, a small one 16 MB.
 TEST_P(WaitTheirTurn, LargeImagesNeverMeetBeyondTheLimit)
 {
     const TurnCase& c = GetParam();
@@ -280,11 +281,11 @@ TEST_P(WaitTheirTurn, LargeImagesNeverMeetBeyondTheLimit)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, WaitTheirTurn,
-                         ::testing::Values(TurnCase{"OneLargeAtATime", 130 * kMiB, 3, 1, false},
-                                           TurnCase{"TwoFit", 200 * kMiB, 3, 2, false},
+                         ::testing::Values(TurnCase{"OneLargeAtATime", 60 * kMiB, 3, 1, false},
+                                           TurnCase{"TwoFit", 100 * kMiB, 3, 2, false},
                                            TurnCase{"AllFit", 4 * kGiB, 3, 3, false},
                                            TurnCase{"OneJob", 4 * kGiB, 1, 1, false},
-                                           TurnCase{"LargeTooLargeAlone", 60 * kMiB, 3, 0, true}),
+                                           TurnCase{"LargeTooLargeAlone", 30 * kMiB, 3, 0, true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 } // namespace
