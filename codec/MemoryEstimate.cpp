@@ -172,10 +172,10 @@ std::uint64_t PeakBytesPerPixel(EstimateKind kind, bool deep)
 {
     // Measured with bench/memory-budget.sh: an 8-bit 48-megapixel JPEG, PNG
     // or TIFF peaks at 7.1 bytes a pixel (FreeImage's 24-bit picture beside
-    // the 32-bit loading surface); a HEIC grid at 17.7 (libheif's planes and
-    // its RGB picture, our copy, the surface, the renderer's 24-bit copy).
-    // Deeper samples are kept at 16 bits: 3 bytes more a pixel for each copy
-    // at that depth (one for FreeImage's formats, two for libheif's).
+    // the 32-bit loading surface), and so does a 16,384 x 16,384 HEIC grid
+    // (libheif's 24-bit picture, then ours beside the surface). Deeper
+    // samples are kept at 16 bits: 3 bytes more a pixel for the decoded
+    // picture, 6 where libheif holds its own at that depth too.
     switch (kind) {
     case EstimateKind::Jpeg:
         return 8;
@@ -183,11 +183,11 @@ std::uint64_t PeakBytesPerPixel(EstimateKind kind, bool deep)
     case EstimateKind::Tiff:
         return deep ? 11 : 8;
     case EstimateKind::Heif:
-        return deep ? 24 : 18;
+        return deep ? 14 : 8;
     case EstimateKind::Unknown:
         break;
     }
-    return deep ? 24 : 18;
+    return deep ? 14 : 8;
 }
 
 MemoryEstimate EstimateFromHeader(const ByteReader& read, std::int64_t size)

@@ -174,6 +174,8 @@ struct Shared {
                 Budget.Take(task.Bytes);
             }
             MadeImage image = maker(Plan.Names[task.Index], task.Settings.Settings);
+            ReleaseLargePicture(picLoad);
+            ReleaseLargePicture(picThumb);
             const std::lock_guard lock(Mutex);
             Budget.Give(task.Bytes);
             Done[task.Index] = Made{std::move(image), task.Settings.Version};

@@ -359,6 +359,8 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
                 for (const QString& output : outputs)
                     results.push_back(ImageResult{*name, output, false, OutOfMemoryReason()});
             }
+            ReleaseLargePicture(picLoad);
+            ReleaseLargePicture(picThumb);
             const QString words = LibraryWords(libraryStderr);
             for (ImageResult& result : results) {
                 if (!result.Written && !result.UpToDate)

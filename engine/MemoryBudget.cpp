@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include "codec/Surface.h"
+
 namespace pixquill {
 
 namespace {
@@ -86,6 +88,14 @@ std::optional<std::uint64_t> DefaultMemoryLimit()
     if (!available || *available == 0)
         return std::nullopt;
     return *available / 2;
+}
+
+void ReleaseLargePicture(Surface& surface)
+{
+    if (surface.Image().sizeInBytes() <= kKeptPictureBytes && surface.Picture().sizeInBytes() <= kKeptPictureBytes)
+        return;
+    surface.SetPicture(QImage());
+    surface.ResizeForOverwrite(0, 0);
 }
 
 std::uint64_t WorkerAddressSpace(std::uint64_t budget)

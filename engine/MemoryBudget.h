@@ -16,6 +16,8 @@
 
 namespace pixquill {
 
+class Surface;
+
 // "4G", "6000M", "512K", "1T" (powers of 1024) or a number of bytes; a
 // decimal point is taken ("1.5G"). Refused: nothing, zero, a negative or
 // unknown unit, more than an exabyte.
@@ -41,6 +43,13 @@ std::optional<std::uint64_t> DefaultMemoryLimit();
 // without being memory in use. 0 (no limit) in a sanitizer build.
 std::uint64_t WorkerAddressSpace(std::uint64_t budget);
 inline constexpr std::uint64_t kWorkerMappedBytes = std::uint64_t{1} << 30;
+
+// A making thread's or a worker's surface that still holds a large picture
+// after its image gives it back, so that between images it holds no more
+// than the budget counts. Small pictures stay, to be drawn over by the next
+// image without a new allocation.
+void ReleaseLargePicture(Surface& surface);
+inline constexpr qsizetype kKeptPictureBytes = qsizetype{64} << 20;
 
 // The bookkeeping of a run's budget. Not synchronised: the run guards it
 // with its own lock.

@@ -15,6 +15,7 @@
 
 #include "codec/InputSource.h"
 #include "codec/MemoryEstimate.h"
+#include "codec/Surface.h"
 #include "engine/BatchEngine.h"
 #include "engine/MemoryBudget.h"
 #include "tests/support/Folders.h"
@@ -199,6 +200,38 @@ TEST(HeaderEstimates, PastThePixelLimitCostsOnlyTheDecodersBase)
     const InputSource file(HeifGrid(100000, 100000, 8));
     EXPECT_EQ(EstimateFromHeader(file.Reader(), file.Size()).Bytes, kDecodeBaseBytes);
 }
+
+struct SurfaceCase {
+    const char* Name;
+    int Width;
+    int Height;
+    bool Kept;
+};
+
+std::ostream& operator<<(std::ostream& os, const SurfaceCase& c)
+{
+    return os << c.Name;
+}
+
+class SurfaceBetweenImages : public ::testing::TestWithParam<SurfaceCase> {};
+
+// A surface keeps a photo's worth for the next image, never a giant's.
+TEST_P(SurfaceBetweenImages, GivesBackOnlyALargePicture)
+{
+    const SurfaceCase& c = GetParam();
+    Surface surface;
+    surface.ResizeForOverwrite(c.Width, c.Height);
+    surface.SetPictureFromImage();
+    ReleaseLargePicture(surface);
+    EXPECT_EQ(surface.Image().isNull(), !c.Kept);
+    EXPECT_EQ(surface.Picture().isNull(), !c.Kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SurfaceBetweenImages,
+                         ::testing::Values(SurfaceCase{"Photo", 4096, 4096, true},
+                                           SurfaceCase{"JustLarger", 4096, 4097, false},
+                                           SurfaceCase{"Grid", 8000, 9000, false}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // Watches the images in making: how many of the large ones at most at once.
 // Each large image stays in making until `wanted` of them are, or a while
