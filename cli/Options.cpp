@@ -13,6 +13,7 @@
 
 #include "codec/OutputFormats.h"
 #include "engine/JobSettingsTable.h"
+#include "engine/MemoryBudget.h"
 #include "engine/OptionTables.h"
 #include "engine/BatchEngine.h"
 #include "engine/Handover.h"
@@ -406,6 +407,11 @@ void DescribeOptions(QCommandLineParser& parser)
          "K/N"},
         {"jobs", "Parallel workers (default: the number of cores).", "N",
          QString::number(std::max(1, QThread::idealThreadCount()))},
+        {"memory-limit", "The memory the images in making may take together (default: half of the memory "
+                         "available as the run starts), such as 4G or 6000M: each image's need is estimated "
+                         "from its header, large images wait their turn, and an image that needs more than "
+                         "the limit alone is not made. Each decode worker's address space is bounded by it too.",
+         "SIZE"},
         {"quiet", "No progress and no completion caption; failures are still listed."},
         {"timeout", "Seconds one image may take in a worker process before the worker is stopped "
                     "and the file reported (default 300; 0: no limit).",
@@ -434,6 +440,12 @@ Outcome<BatchOptions> ReadOptions(const QCommandLineParser& parser)
     if (!timeout)
         return timeout.Error();
     options.TimeoutSeconds = *timeout;
+    if (parser.isSet(QStringLiteral("memory-limit"))) {
+        const Outcome<std::uint64_t> limit = ParseMemorySize(parser.value(QStringLiteral("memory-limit")));
+        if (!limit)
+            return UsageFailure(QStringLiteral("--memory-limit: ") + limit.Error().Reason);
+        options.MemoryLimit = *limit;
+    }
     const Outcome<Share> share = ReadShare(parser);
     if (!share)
         return share.Error();

@@ -4,6 +4,7 @@
 // for once read and checked. A usage error comes back as a Failure whose
 // reason is the line to print (after the program's name).
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -32,6 +33,7 @@ struct BatchOptions {
     bool DestinationLeftOut = false;
     int Jobs = 1;
     int TimeoutSeconds = 300;
+    std::uint64_t MemoryLimit = 0; // --memory-limit in bytes; 0: the run's default
     bool InProcess = false;
     bool SkipUpToDate = false; // --newer
     bool Quiet = false;

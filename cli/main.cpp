@@ -208,6 +208,7 @@ int RunAndReport(const BatchOptions& options, JsonLinesReport& report)
         PrintLine(stderr, QStringLiteral("pixquill-batch: ") + note);
         report.AddSandbox(note);
     };
+    plan.MemoryLimit = options.MemoryLimit;
     // Ctrl+C finishes the images in hand, as documented; a second one ends
     // the run at once.
     plan.Stop = &g_stop;

@@ -18,8 +18,10 @@
 
 #include "codec/AtomicSave.h"
 #include "codec/MFreeImage_2.h"
+#include "codec/MemoryEstimate.h"
 #include "codec/Surface.h"
 #include "engine/ImageStep.h"
+#include "engine/MemoryBudget.h"
 #include "engine/OutputSizes.h"
 
 namespace pixquill {
@@ -102,12 +104,27 @@ std::size_t BoxOrder(const std::vector<OutputSize>& sizes, const ImageResult& re
 struct Task {
     int Index = 0;
     SettingsSnapshot::Versioned Settings;
+    std::uint64_t Bytes = 0; // its estimated peak, held from its start to its making's end
 };
+
+// The plan as the run follows it: the memory limit settled, and the decode
+// workers bound by it.
+BatchPlan Settled(BatchPlan plan)
+{
+    if (plan.MemoryLimit == 0)
+        plan.MemoryLimit = DefaultMemoryLimit().value_or(0);
+    if (plan.MemoryLimit > 0 && plan.Workers.IsSet())
+        plan.Workers.AddressSpaceLimit = WorkerAddressSpace(plan.MemoryLimit);
+    return plan;
+}
 
 // What the run's thread and its making threads share. Held through a
 // shared_ptr so that threads left running by an abandoned run keep it alive.
 struct Shared {
-    Shared(const BatchPlan& plan) : Plan(plan), Listed(plan.Names.begin(), plan.Names.end()) {}
+    Shared(const BatchPlan& plan)
+        : Plan(Settled(plan)), Listed(plan.Names.begin(), plan.Names.end()), Budget(Plan.MemoryLimit)
+    {
+    }
 
     const BatchPlan Plan;
     const QSet<QString> Listed;
@@ -124,6 +141,8 @@ struct Shared {
     std::atomic<int> EndedBadly{0};
     // The first shortfall of a lock-down a worker told (SandboxNote).
     QString SandboxNoteOf;
+    // The estimates of the images in making (under Mutex).
+    MemoryBudget Budget;
 
     void MakingThread()
     {
@@ -150,10 +169,19 @@ struct Shared {
                     break;
                 task = std::move(Tasks.front());
                 Tasks.pop_front();
+                // A large image waits here until the images in making
+                // leave room for it.
+                Changed.wait(lock, [this, &task] { return Quit || Budget.Fits(task.Bytes); });
+                if (Quit)
+                    break;
+                Budget.Take(task.Bytes);
             }
             MadeImage image = maker(Plan.Names[task.Index], task.Settings.Settings);
+            ReleaseLargePicture(picLoad);
+            ReleaseLargePicture(picThumb);
             const std::optional<SandboxState> sandbox = step.WorkerSandbox();
             const std::lock_guard lock(Mutex);
+            Budget.Give(task.Bytes);
             if (sandbox && SandboxNoteOf.isEmpty())
                 SandboxNoteOf = SandboxNote(*sandbox);
             Done[task.Index] = Made{std::move(image), task.Settings.Version};
@@ -369,12 +397,19 @@ private:
                 m_upToDateBoxes.erase(index);
             }
         }
+        std::uint64_t bytes = 0;
         if (!results) {
-            if (const Outcome<> folder = MakeOutputFolder(name, settings.Settings); !folder) {
-                const ImageNames paths = BuildImageNames(name, settings.Settings);
+            const ImageNames paths = BuildImageNames(name, settings.Settings);
+            Outcome<> admitted = MakeOutputFolder(name, settings.Settings);
+            if (admitted) {
+                bytes = EstimateImageMemory(paths.SourcePath).Bytes;
+                if (m_shared->Budget.NeverFits(bytes))
+                    admitted = Failure{MemoryRefusal(bytes, m_shared->Budget.Limit())};
+            }
+            if (!admitted) {
                 results.emplace();
                 for (const OutputSize& size : OutputSizesOf(toMake.Settings)) {
-                    ImageResult result{name, NamesForSize(paths, size).OutputPath, false, folder.Reason()};
+                    ImageResult result{name, NamesForSize(paths, size).OutputPath, false, admitted.Reason()};
                     result.Size = size.Box;
                     result.SourceBytes = StampOf(paths.SourcePath).Bytes;
                     results->push_back(std::move(result));
@@ -385,9 +420,9 @@ private:
         if (results) {
             m_shared->Done[index] = Made{GatherSizes(std::move(*results), {}), settings.Version};
         } else if (first) {
-            m_shared->Tasks.push_front(Task{index, toMake});
+            m_shared->Tasks.push_front(Task{index, toMake, bytes});
         } else {
-            m_shared->Tasks.push_back(Task{index, toMake});
+            m_shared->Tasks.push_back(Task{index, toMake, bytes});
         }
         m_shared->Changed.notify_all();
     }

@@ -14,6 +14,7 @@
 // image and costs nothing when nothing changes.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -60,6 +61,10 @@ struct BatchPlan {
     // (SandboxNote). Not called when all of it held, without workers, or
     // where it is left out on purpose.
     std::function<void(const QString& note)> SandboxNoted;
+    // The memory the images in making may take together, in bytes (see
+    // MemoryBudget): 0 is half of the memory available as the run starts.
+    // Decode workers get it as their address-space limit too.
+    std::uint64_t MemoryLimit = 0;
     // Wraps each making thread's own maker (tests watch or hold images here).
     std::function<ImageMaker(ImageMaker)> WrapMaker;
 };

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <new>
 #include <optional>
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #endif
+#include <sys/resource.h>
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -24,6 +26,7 @@
 #include "engine/BatchRules.h"
 #include "engine/Handover.h"
 #include "engine/ImageNames.h"
+#include "engine/MemoryBudget.h"
 #include "engine/OutputSizes.h"
 #include "engine/ProcessImage.h"
 #include "engine/SharedPicture.h"
@@ -157,6 +160,15 @@ bool TakeHandover(int channel, const QString& sourcePath, const QStringList& out
 }
 
 // The libraries' words for a reason: " [their words]", or nothing.
+// "not enough memory for the decoder (its limit is 5 GB)"
+QString OutOfMemoryReason()
+{
+    QString reason = QStringLiteral("not enough memory for the decoder");
+    if (rlimit limit{}; ::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        reason += QStringLiteral(" (its limit is %1)").arg(MemoryText(limit.rlim_cur));
+    return reason;
+}
+
 QString LibraryWords(const LibraryStderr& captured)
 {
     const QString words = captured.Taken();
@@ -340,14 +352,25 @@ int RunDecodeWorker(const DecodeWorkerHooks& hooks)
                 hooks.BeforeFile(*name, &job->Settings);
             libraryStderr.Clear();
             std::vector<ImageResult> results;
-            if (QString intruded = hooks.TakeOver ? hooks.TakeOver(*name, job->Settings) : QString();
-                !intruded.isEmpty()) {
+            try {
+                if (QString intruded = hooks.TakeOver ? hooks.TakeOver(*name, job->Settings) : QString();
+                    !intruded.isEmpty()) {
+                    for (const QString& output : outputs)
+                        results.push_back(ImageResult{*name, output, false, intruded});
+                } else {
+                    results = ProcessImageSizes(*name, job->Settings, picLoad, picThumb, job->ListedNames,
+                                                RenderOps::Default(), nullptr);
+                }
+            } catch (const std::bad_alloc&) {
+                // An image larger than its estimate, stopped by the address-space
+                // limit the run gave this worker: that image fails, the worker
+                // goes on.
+                results.clear();
                 for (const QString& output : outputs)
-                    results.push_back(ImageResult{*name, output, false, intruded});
-            } else {
-                results = ProcessImageSizes(*name, job->Settings, picLoad, picThumb, job->ListedNames,
-                                            RenderOps::Default(), nullptr);
+                    results.push_back(ImageResult{*name, output, false, OutOfMemoryReason()});
             }
+            ReleaseLargePicture(picLoad);
+            ReleaseLargePicture(picThumb);
             const QString words = LibraryWords(libraryStderr);
             for (ImageResult& result : results) {
                 if (!result.Written && !result.UpToDate)

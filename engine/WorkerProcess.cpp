@@ -11,6 +11,7 @@
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -118,8 +119,15 @@ bool WorkerProcess::Start()
     // spinning with no one to end it. A parent gone before the request for
     // that signal took hold is seen by the changed parent.
     m_process->setChildProcessModifier(
-        [fd = workersEnd.Get(), goWithParent = m_command.IgnoreInterrupts, parent = ::getpid()] {
+        [fd = workersEnd.Get(), goWithParent = m_command.IgnoreInterrupts, parent = ::getpid(),
+         addressSpace = m_command.AddressSpaceLimit] {
             ::fcntl(fd, F_SETFD, 0);
+            // Never above a hard limit the batch was given itself, which
+            // could not be raised.
+            if (rlimit limit{}; addressSpace > 0 && ::getrlimit(RLIMIT_AS, &limit) == 0) {
+                limit.rlim_cur = limit.rlim_max = std::min<rlim_t>(limit.rlim_max, addressSpace);
+                ::setrlimit(RLIMIT_AS, &limit);
+            }
 #ifdef __linux__
             if (goWithParent && (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent))
                 ::_exit(127);

@@ -8,6 +8,7 @@
 // written it, or removes it.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -41,6 +42,10 @@ struct WorkerCommand {
     // started it, on Linux (see RunDecodeWorker), so that one stuck in a
     // decoder cannot outlive a batch killed outright.
     bool IgnoreInterrupts = false;
+    // The worker's address-space limit in bytes (RLIMIT_AS), set before it
+    // starts; 0 for none. An allocation beyond it fails in the worker, which
+    // then fails the image in hand ("not enough memory ...").
+    std::uint64_t AddressSpaceLimit = 0;
 
     bool IsSet() const { return !Program.isEmpty(); }
 };

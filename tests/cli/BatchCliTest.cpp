@@ -199,6 +199,9 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--height", "1e20", "SRC", "DST"}, "--height"},
                       UsageCase{{"--jobs", "0", "SRC", "DST"}, "--jobs"},
                       UsageCase{{"--timeout", "-1", "SRC", "DST"}, "--timeout"},
+                      UsageCase{{"--memory-limit", "0", "SRC", "DST"}, "--memory-limit: \"0\" is not a memory size"},
+                      UsageCase{{"--memory-limit", "lots", "SRC", "DST"}, "--memory-limit"},
+                      UsageCase{{"--memory-limit", "-4G", "SRC", "DST"}, "--memory-limit"},
                       UsageCase{{"--bogus", "SRC", "DST"}, "bogus"},
                       UsageCase{{"SRC"}, "DEST"},
                       UsageCase{{"SRC/missing", "DST"}, "SOURCE"},
@@ -321,6 +324,66 @@ INSTANTIATE_TEST_SUITE_P(Table, DecoderCrash,
                                            CrashCase{"HangsOneJob", "", "1", "b.png"},
                                            CrashCase{"HangAndCrashTwoJobs", "d.png", "2", "a.png"}),
                          [](const auto& testInfo) { return std::string(testInfo.param.Name); });
+
+struct MemoryCase {
+    const char* Name;
+    QStringList Options;
+    bool TestWorker; // the test-only worker, which takes 4 GB for "takeover-allocate.png"
+    const char* LargeReason; // for large.png (1800 x 1800); empty: written
+    const char* AllocateReason; // for takeover-allocate.png, when it is listed
+};
+
+std::ostream& operator<<(std::ostream& os, const MemoryCase& c)
+{
+    return os << c.Name;
+}
+
+class MemoryLimit : public ::testing::TestWithParam<MemoryCase> {};
+
+// An image that needs more than the limit alone is named with both figures
+// and the run goes on; a worker that takes more than its limit fails only
+// that image.
+TEST_P(MemoryLimit, WhatCannotFitFailsAloneAndTheRunGoesOn)
+{
+    const MemoryCase& c = GetParam();
+    Folders f;
+    f.Draw("large.png", pixquill::test::GradientImage(1800, 1800));
+    f.Draw("small.png", Solid(Qt::red));
+    if (c.TestWorker)
+        f.Draw("takeover-allocate.png", Solid(Qt::blue));
+    // The test build's workers crash on no file ("-" names none).
+    const Outcome run = RunTool(c.Options + QStringList{f.Source, f.Destination}, c.TestWorker ? "-" : "");
+    QStringList failed;
+    const auto expect = [&](const char* name, const char* reason) {
+        if (*reason == '\0')
+            return;
+        failed << QString::fromLatin1(name);
+        EXPECT_TRUE(run.Err.contains(QStringLiteral("%1: %2\n").arg(QLatin1String(name), QLatin1String(reason))))
+            << run.Err.toStdString();
+    };
+    expect("large.png", c.LargeReason);
+    if (c.TestWorker)
+        expect("takeover-allocate.png", c.AllocateReason);
+    EXPECT_EQ(run.Exit, failed.isEmpty() ? 0 : 1) << run.Err.toStdString();
+    EXPECT_TRUE(QFile::exists(f.Destination + "/_THsmall.jpg"));
+    EXPECT_EQ(QFile::exists(f.Destination + "/_THlarge.jpg"), !failed.contains("large.png"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MemoryLimit,
+    ::testing::Values(
+        MemoryCase{"Default", {}, false, "", ""},
+        MemoryCase{"LargeRefused", {"--memory-limit", "30M"}, false, "needs about 41 MB, the limit is 30 MB", ""},
+        MemoryCase{"LargeRefusedInProcess", {"--memory-limit", "30M", "--in-process", "--jobs", "2"}, false,
+                   "needs about 41 MB, the limit is 30 MB", ""},
+        MemoryCase{"LargeFits", {"--memory-limit", "42M"}, false, "", ""},
+        // The worker's address space is the limit and a gigabyte for what
+        // it maps: 4 GB more fails that image alone.
+        MemoryCase{"WorkerBeyondItsLimit", {"--memory-limit", "200M", "--jobs", "2"}, true, "",
+                   "not enough memory for the decoder (its limit is 1.2 GB)"},
+        // Without a small limit the same worker takes its 4 GB untouched.
+        MemoryCase{"WorkerWithinItsLimit", {"--memory-limit", "8G"}, true, "", "allocate 4 GB: done"}),
+    [](const auto& testInfo) { return std::string(testInfo.param.Name); });
 
 // Every file the fuzzer found, those that crash FreeImage or loop in it for
 // ever included, among good ones: the run ends, the good files are written,

@@ -14,7 +14,7 @@
 //   over: instead of decoding it the worker tries WHAT (read: open the
 //   source by its name; write: create a file in the destination folder;
 //   socket: open a network socket; exec: start /bin/sh; fork: make a new
-//   process; signal: signal the batch; stat, access, statx, readlink: look
+//   process; signal: signal the batch; allocate: take 4 GB; stat, access, statx, readlink: look
 //   at /etc/passwd by name; emptypath: the same through newfstatat with
 //   AT_EMPTY_PATH; fstat: look at a descriptor it holds) and fails the image
 //   with what came of it;
@@ -32,6 +32,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -116,6 +117,16 @@ QString TakeOver(const QString& name, const JobSettings& settings)
         if (child > 0)
             ::waitpid(child, nullptr, 0);
         return Outcome("fork", child > 0);
+    }
+    if (what == QLatin1String("allocate")) {
+        // A decoder that needs far more than its header promised: 4 GB,
+        // never touched, so that without a limit it costs nothing.
+        // Kept in a volatile so that the compiler cannot leave the
+        // allocation out; throws std::bad_alloc as a C++ decoder would.
+        static void* volatile block = nullptr;
+        block = ::operator new(std::size_t{4} << 30);
+        ::operator delete(block);
+        return Outcome("allocate 4 GB", true);
     }
     if (what == QLatin1String("signal"))
         return Outcome("signal the batch", ::kill(::getppid(), 0) == 0);
