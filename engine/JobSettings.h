@@ -28,6 +28,9 @@ struct JobSettings {
     // Encoder quality 1..100 of the lossy formats (the command line's
     // --quality); 0 gives each format its default (the window always does).
     int Quality = 0;
+    // The metadata each thumbnail takes over from its image (the command
+    // line's --keep; the window never keeps any).
+    int Keep = kKeepNone;
 
     // Every field: a run remakes an image when any of them changed, and each
     // has its row in JobSettingsTable, which carries it to a decode worker.

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "codec/ColourProfile.h"
+#include "codec/KeptMetadata.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "codec/VectorUnit.h"
@@ -87,6 +88,8 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     const ThumbnailLoad loaded = LoadImageForThumbnail(names.SourcePath, picLoad, request);
     if (!loaded.ok)
         return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
+    // The metadata that goes along, read once from the file just decoded.
+    const MetadataRead metadata = ReadKeptMetadata(names.SourcePath, MetadataToKeep(settings.Keep));
     // Filling the box: the middle (or with --crop attention the busiest
     // part) of the picture in the box's shape, then drawn at exactly the
     // box's size like "Specify Width & Height". A smaller picture from the
@@ -133,11 +136,12 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     QString saveReason;
     ClearUpperVectorState();
     const int status = SaveThumbnail(picThumb, names.OutputPath, *format, &saveReason,
-                                     settings.Quality, kept);
+                                     settings.Quality, kept, &metadata.Kept);
     if (status != kSaveWritten)
         return refuse(saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)
                                            : saveReason);
     result.Written = true;
+    result.Warning = metadata.Note;
     result.ThumbnailBytes = QFileInfo(kept ? kept->Temporary() : names.OutputPath).size();
     result.Milliseconds = clock.elapsed();
     return result;
