@@ -181,11 +181,11 @@ MetadataRead KeptMetadataOf(const QByteArray& file, MetadataToKeep keep)
     t_exiv2Errors.clear();
     const auto* bytes = reinterpret_cast<const Exiv2::byte*>(file.constData());
     const auto size = static_cast<long>(file.size());
-    // A format whose metadata Exiv2 does not know has none to keep.
-    if (Exiv2::ImageFactory::getType(bytes, size) == Exiv2::ImageType::none)
-        return {};
     MetadataRead read;
     try {
+        // A format whose metadata Exiv2 does not know has none to keep.
+        if (Exiv2::ImageFactory::getType(bytes, size) == Exiv2::ImageType::none)
+            return {};
         const std::unique_ptr<Exiv2::Image> image(Exiv2::ImageFactory::open(bytes, size).release());
         image->readMetadata();
         // Exiv2 goes on past a damaged directory and says so; what it read
