@@ -11,11 +11,13 @@
 
 #include <QFile>
 
+#include <FreeImage.h>
 #include <exiv2/exiv2.hpp>
 
 #include "codec/FileStream.h"
 #include "codec/InputSource.h"
 #include "codec/LibraryMessages.h"
+#include "codec/OutputFormats.h"
 
 namespace pixquill {
 
@@ -109,9 +111,10 @@ bool KeptInXmp(const std::string& key, MetadataToKeep keep)
         if (IsKeyOrItem(key, name))
             return false;
     }
-    // The image's pixel sizes would be wrong for the thumbnail.
+    // The image's pixel sizes would be wrong for the thumbnail, and so
+    // would a reference to the extended XMP of a JPEG, which is not read.
     for (std::string_view name : {"Xmp.tiff.ImageWidth", "Xmp.tiff.ImageLength", "Xmp.exif.PixelXDimension",
-                                  "Xmp.exif.PixelYDimension"}) {
+                                  "Xmp.exif.PixelYDimension", "Xmp.xmpNote.HasExtendedXMP"}) {
         if (IsKeyOrItem(key, name))
             return false;
     }
@@ -153,6 +156,10 @@ QString Exiv2Words(const std::exception& error)
     const std::string words = t_exiv2Errors.empty() ? std::string(error.what()) : t_exiv2Errors;
     return QString::fromStdString(words).simplified();
 }
+
+// The largest XMP packet a JPEG's APP1 segment holds beside its length and
+// the XMP namespace that heads it.
+constexpr qsizetype kJpegXmpRoom = 65535 - 2 - 29;
 
 MetadataRead Unreadable(const QString& why)
 {
@@ -215,7 +222,7 @@ MetadataRead KeptMetadataOf(const QByteArray& file, MetadataToKeep keep)
     return read;
 }
 
-MetadataRead ReadKeptMetadata(const QString& sourcePath, MetadataToKeep keep)
+MetadataRead ReadKeptMetadata(const QString& sourcePath, MetadataToKeep keep, const OutputFormatEntry& output)
 {
     if (keep == MetadataToKeep::None)
         return {};
@@ -226,7 +233,13 @@ MetadataRead ReadKeptMetadata(const QString& sourcePath, MetadataToKeep keep)
     QByteArray file(qsizetype(source->Size()), Qt::Uninitialized);
     if (!ReadExactly(source->Reader(), 0, file.data(), source->Size()))
         return Unreadable(QStringLiteral("file cannot be read"));
-    return KeptMetadataOf(file, keep);
+    MetadataRead read = KeptMetadataOf(file, keep);
+    if (output.FreeImageFormat == FIF_JPEG && read.Kept.Xmp.size() > kJpegXmpRoom) {
+        read.Note = QStringLiteral("its XMP (%1 bytes) does not fit in a JPEG and was left out")
+                        .arg(read.Kept.Xmp.size());
+        read.Kept.Xmp.clear();
+    }
+    return read;
 }
 
 bool WriteKeptMetadata(FileStream& stream, const KeptMetadata& metadata)

@@ -22,6 +22,7 @@
 namespace pixquill {
 
 class FileStream;
+struct OutputFormatEntry;
 
 enum class MetadataToKeep {
     None = 0,
@@ -38,15 +39,18 @@ struct KeptMetadata {
 
 struct MetadataRead {
     KeptMetadata Kept;
-    // One line when the image's metadata could not be read: then nothing
-    // of it is kept, and the thumbnail is made as without --keep.
+    // One line when the image's metadata could not be read (then nothing
+    // of it is kept, and the thumbnail is made as without --keep), or when
+    // a part of it does not fit in the output format.
     QString Note;
 };
 
-// What to keep of the image at sourcePath. Nothing (and no note) for
-// MetadataToKeep::None, for a format without metadata Exiv2 knows and for an
-// image without the fields asked for.
-MetadataRead ReadKeptMetadata(const QString& sourcePath, MetadataToKeep keep);
+// What to keep of the image at sourcePath for a thumbnail in the output
+// format. Nothing (and no note) for MetadataToKeep::None, for a format
+// without metadata Exiv2 knows and for an image without the fields asked
+// for. A JPEG holds an XMP packet in one segment: a larger one is left out,
+// with a note, rather than the thumbnail.
+MetadataRead ReadKeptMetadata(const QString& sourcePath, MetadataToKeep keep, const OutputFormatEntry& output);
 
 // The same from a whole file's bytes.
 MetadataRead KeptMetadataOf(const QByteArray& file, MetadataToKeep keep);

@@ -89,7 +89,7 @@ ImageResult ProcessImage(const QString& name, const JobSettings& settings, Surfa
     if (!loaded.ok)
         return refuse(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
     // The metadata that goes along, read once from the file just decoded.
-    const MetadataRead metadata = ReadKeptMetadata(names.SourcePath, MetadataToKeep(settings.Keep));
+    const MetadataRead metadata = ReadKeptMetadata(names.SourcePath, MetadataToKeep(settings.Keep), *format);
     // Filling the box: the middle (or with --crop attention the busiest
     // part) of the picture in the box's shape, then drawn at exactly the
     // box's size like "Specify Width & Height". A smaller picture from the

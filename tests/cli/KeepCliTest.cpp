@@ -5,12 +5,14 @@
 #include <ostream>
 #include <string>
 
+#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPainter>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -157,6 +159,31 @@ TEST(KeepCli, DamagedMetadataGivesAWarningAndAThumbnailWithout)
         EXPECT_TRUE(pixquill::test::MetadataOf(ReadFileBytes(f.Destination + "/_THa-damaged.jpg")).empty());
         EXPECT_EQ(pixquill::test::MetadataOf(ReadFileBytes(f.Destination + "/_THb-sound.jpg")).count("Exif.Image.Make"),
                   1u);
+    }
+}
+
+// A JPEG holds one segment of XMP: a larger packet is left out with a
+// warning, the rest kept and the thumbnail written; a PNG holds it all.
+TEST(KeepCli, XmpTooLargeForAJpegIsLeftOutWithAWarning)
+{
+    Folders f;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    pixquill::test::GradientImage(64, 48).save(&buffer, "PNG");
+    Put(f, "long.png", pixquill::test::WithLongDescription(png, 70000));
+    for (const char* format : {"jpg", "png"}) {
+        const QString destination = f.Root.filePath(QString::fromLatin1(format));
+        const BatchRun run = Batch({"--keep", "exif", "--format", format, f.Source, destination});
+        EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
+        const bool jpeg = std::string(format) == "jpg";
+        EXPECT_EQ(run.Err.contains(QRegularExpression(
+                      "long.png: written, but its XMP \\(\\d+ bytes\\) does not fit in a JPEG and was left out\n")),
+                  jpeg)
+            << run.Err.toStdString();
+        const Keys kept = pixquill::test::MetadataOf(ReadFileBytes(destination + "/_THlong." + format));
+        EXPECT_EQ(kept.count("Exif.Image.Artist"), 1u) << format;
+        EXPECT_EQ(kept.count("Xmp.dc.description"), jpeg ? 0u : 1u) << format;
     }
 }
 

@@ -18,6 +18,15 @@ std::unique_ptr<Exiv2::Image> OpenBytes(const QByteArray& file)
             .release());
 }
 
+QByteArray WrittenBytes(Exiv2::Image& image)
+{
+    Exiv2::BasicIo& io = image.io();
+    QByteArray written(qsizetype(io.size()), Qt::Uninitialized);
+    io.seek(0, Exiv2::BasicIo::beg);
+    io.read(reinterpret_cast<Exiv2::byte*>(written.data()), long(written.size()));
+    return written;
+}
+
 void AddAll(std::map<std::string, std::string>& keys, const Exiv2::ExifData& exif, const Exiv2::XmpData& xmp)
 {
     // The Exif directory's pointer is an offset, whatever the layout.
@@ -53,12 +62,17 @@ QByteArray WithCameraMetadata(const QByteArray& file)
     xmp["Xmp.photoshop.City"] = "Paris";
     xmp["Xmp.tiff.Orientation"] = "6";
     image->writeMetadata();
+    return WrittenBytes(*image);
+}
 
-    Exiv2::BasicIo& io = image->io();
-    QByteArray written(qsizetype(io.size()), Qt::Uninitialized);
-    io.seek(0, Exiv2::BasicIo::beg);
-    io.read(reinterpret_cast<Exiv2::byte*>(written.data()), long(written.size()));
-    return written;
+QByteArray WithLongDescription(const QByteArray& file, int length)
+{
+    const std::unique_ptr<Exiv2::Image> image = OpenBytes(file);
+    image->readMetadata();
+    image->exifData()["Exif.Image.Artist"] = "Ann Author";
+    image->xmpData()["Xmp.dc.description"] = std::string(std::size_t(length), 'w');
+    image->writeMetadata();
+    return WrittenBytes(*image);
 }
 
 QByteArray JpegWithMetadata(const QImage& stored)

@@ -21,6 +21,10 @@ QByteArray WithCameraMetadata(const QByteArray& file);
 // A JPEG of the stored picture with that metadata.
 QByteArray JpegWithMetadata(const QImage& stored);
 
+// The file (any format Exiv2 writes) with an EXIF Artist and an XMP
+// dc:description of `length` characters.
+QByteArray WithLongDescription(const QByteArray& file, int length);
+
 // Of that metadata, what a thumbnail keeps with --keep copyright: the author
 // and the copyright.
 std::map<std::string, std::string> CameraCopyright();
