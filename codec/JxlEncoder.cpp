@@ -80,7 +80,8 @@ bool EncodeJxl(FileStream& stream, FIBITMAP* bitmap, int quality, const KeptMeta
     if (!metadata.Exif.isEmpty()) {
         // The box begins with the offset of the TIFF header: right after it.
         const QByteArray exif = QByteArray(4, '\0') + metadata.Exif;
-        if (!Succeeded(encoder, JxlEncoderAddBox(encoder, "Exif", reinterpret_cast<const std::uint8_t*>(exif.constData()),
+        if (!Succeeded(encoder, JxlEncoderAddBox(encoder, "Exif",
+                                                 reinterpret_cast<const std::uint8_t*>(exif.constData()),
                                                  std::size_t(exif.size()), JXL_FALSE)))
             return false;
     }

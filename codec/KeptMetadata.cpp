@@ -59,7 +59,8 @@ constexpr auto kImageTagsLeftOut = std::to_array<std::uint16_t>({
     0x00FE, 0x00FF, // NewSubfileType, SubfileType
     0x0100, 0x0101, 0x0102, 0x0103, 0x0106, // width, length, bits, compression, photometric
     0x010A, 0x0111, 0x0115, 0x0116, 0x0117, // fill order, strips, samples per pixel
-    0x011C, 0x012D, 0x013D, 0x013E, 0x013F, // planar configuration, transfer function, predictor, white point, primaries
+    0x011C, 0x012D, 0x013D, // planar configuration, transfer function, predictor
+    0x013E, 0x013F,         // white point, primaries
     0x0140, 0x0142, 0x0143, 0x0144, 0x0145, // colour map, tiles
     0x014A, 0x0152, 0x0153, 0x015B, // SubIFDs, extra samples, sample format, JPEG tables
     0x0201, 0x0202, 0x0211, 0x0212, 0x0213, 0x0214, // JPEG interchange, YCbCr
@@ -78,8 +79,12 @@ bool KeptInExif(const Exiv2::Exifdatum& datum)
     const std::string group = datum.groupName();
     const std::uint16_t tag = datum.tag();
     const auto has = [tag](const auto& tags) { return std::find(tags.begin(), tags.end(), tag) != tags.end(); };
-    if (group == "Image")
-        return !has(kImageTagsLeftOut) && std::string_view(Exiv2::ExifTags::sectionName(Exiv2::ExifKey(datum.key()))) != "DngTags";
+    if (group == "Image") {
+        // A DNG's own tags describe its raw data, and one of them holds a
+        // copy of the maker notes.
+        const std::string_view section = Exiv2::ExifTags::sectionName(Exiv2::ExifKey(datum.key()));
+        return !has(kImageTagsLeftOut) && section != "DngTags";
+    }
     if (group == "Photo")
         return !has(kPhotoTagsLeftOut);
     // The interoperability directory is kept; the GPS directory, the maker

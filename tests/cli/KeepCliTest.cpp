@@ -5,7 +5,6 @@
 #include <ostream>
 #include <string>
 
-#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QJsonDocument>
@@ -167,10 +166,7 @@ TEST(KeepCli, DamagedMetadataGivesAWarningAndAThumbnailWithout)
 TEST(KeepCli, XmpTooLargeForAJpegIsLeftOutWithAWarning)
 {
     Folders f;
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    pixquill::test::GradientImage(64, 48).save(&buffer, "PNG");
+    const QByteArray png = pixquill::test::QtEncoded(pixquill::test::GradientImage(64, 48), "PNG");
     Put(f, "long.png", pixquill::test::WithLongDescription(png, 70000));
     for (const char* format : {"jpg", "png"}) {
         const QString destination = f.Root.filePath(QString::fromLatin1(format));

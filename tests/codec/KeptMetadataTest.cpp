@@ -5,7 +5,6 @@
 #include <ostream>
 #include <string>
 
-#include <QBuffer>
 #include <QImage>
 
 #include <FreeImage.h>
@@ -29,15 +28,6 @@ QByteArray CameraPhoto()
 QByteArray DamagedPhoto()
 {
     return test::WithExif(CameraPhoto(), test::BrokenExif());
-}
-
-QByteArray Saved(const QImage& image, const char* format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
 }
 
 // An uncompressed TIFF, its first directory full of its own strips and sizes.
@@ -99,9 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
                       KeepCase{"damaged, none", DamagedPhoto, MetadataToKeep::None, {}},
                       KeepCase{"damaged, exif", DamagedPhoto, MetadataToKeep::Exif, {}, true},
                       KeepCase{"png without any, exif",
-                               [] { return Saved(test::GradientImage(20, 10), "PNG"); }, MetadataToKeep::Exif, {}},
+                               [] { return test::QtEncoded(test::GradientImage(20, 10), "PNG"); },
+                               MetadataToKeep::Exif, {}},
                       // A format whose metadata Exiv2 does not know.
-                      KeepCase{"ppm, exif", [] { return Saved(test::GradientImage(20, 10), "PPM"); },
+                      KeepCase{"ppm, exif", [] { return test::QtEncoded(test::GradientImage(20, 10), "PPM"); },
                                MetadataToKeep::Exif, {}}));
 
 } // namespace

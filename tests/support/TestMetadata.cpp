@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <memory>
 
-#include <QBuffer>
-
 #include <exiv2/exiv2.hpp>
+
+#include "tests/support/TestImages.h"
 
 namespace pixquill::test {
 
@@ -77,11 +77,7 @@ QByteArray WithLongDescription(const QByteArray& file, int length)
 
 QByteArray JpegWithMetadata(const QImage& stored)
 {
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    stored.save(&buffer, "JPG", 95);
-    return WithCameraMetadata(jpeg);
+    return WithCameraMetadata(QtEncoded(stored, "JPG"));
 }
 
 std::map<std::string, std::string> CameraCopyright()
