@@ -42,7 +42,7 @@ seconds() { local start end; start=$(date +%s.%N); "$@" >/dev/null 2>&1 || echo 
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
 : >"$out.alone" ; : >"$out.one" ; : >"$out.three"
 for ((i = 0; i < runs; i++)); do
-  rm -rf "$out"
+  rm -rf "$out" && mkdir -p "$out"
   seconds "$batch" --quiet --format webp --size 1280x1280 "$set2560" "$out/alone" >>"$out.alone"
   seconds "$batch" --quiet --format webp --size 320x320 --size 640x640 --size 1280x1280 "$set2560" "$out/one" >>"$out.one"
   seconds bash -c "for w in 320 640 1280; do '$batch' --quiet --format webp --size \${w}x\${w} '$set2560' '$out/'\$w; done" >>"$out.three"

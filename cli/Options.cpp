@@ -31,14 +31,19 @@ QStringList ChoiceNames(const std::vector<NamedChoice>& choices)
     return names;
 }
 
-QStringList LossyFormatNames()
+QStringList FormatNames(bool (*which)(const OutputFormatEntry&))
 {
     QStringList names;
     for (const OutputFormatEntry& entry : OutputFormats()) {
-        if (entry.DefaultQuality > 0)
+        if (which(entry))
             names.append(QString::fromLatin1(entry.Name));
     }
     return names;
+}
+
+QStringList LossyFormatNames()
+{
+    return FormatNames([](const OutputFormatEntry& entry) { return entry.DefaultQuality > 0; });
 }
 
 // The --quality help, with each lossy format's default: "... Defaults: jpg 75, webp 80, ...".
@@ -209,9 +214,15 @@ Outcome<JobSettings> ReadJobSettings(const QCommandLineParser& parser)
         if (const Outcome<> read = ReadSetting(parser, row, argument, settings); !read)
             return read.Error();
     }
-    if (settings.Quality != 0 && OutputFormats()[std::size_t(settings.OutputFormat)].DefaultQuality == 0)
+    const OutputFormatEntry& format = OutputFormats()[std::size_t(settings.OutputFormat)];
+    if (settings.Quality != 0 && format.DefaultQuality == 0)
         return UsageFailure(QStringLiteral("--quality: only the lossy formats have a quality (%1)")
                                 .arg(LossyFormatNames().join(QStringLiteral(", "))));
+    if (settings.Keep != kKeepNone && !format.CarriesMetadata)
+        return UsageFailure(
+            QStringLiteral("--keep: only these formats carry metadata (%1)")
+                .arg(FormatNames([](const OutputFormatEntry& entry) { return entry.CarriesMetadata; })
+                         .join(QStringLiteral(", "))));
     return settings;
 }
 

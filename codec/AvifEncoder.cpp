@@ -12,6 +12,7 @@
 #include "codec/Encoders.h"
 #include "codec/FileStream.h"
 #include "codec/HeifOwners.h"
+#include "codec/KeptMetadata.h"
 #include "codec/LibraryMessages.h"
 
 namespace pixquill {
@@ -35,7 +36,7 @@ heif_error WriteToStream(heif_context*, const void* data, size_t size, void* use
 
 } // namespace
 
-bool EncodeAvif(FileStream& stream, FIBITMAP* bitmap, int quality)
+bool EncodeAvif(FileStream& stream, FIBITMAP* bitmap, int quality, const KeptMetadata& metadata)
 {
     const std::vector<std::uint8_t> rgb = PackedRgbRows(bitmap);
     const int width = static_cast<int>(FreeImage_GetWidth(bitmap));
@@ -82,8 +83,20 @@ bool EncodeAvif(FileStream& stream, FIBITMAP* bitmap, int quality)
     // image's own into the file: give both.
     options->output_nclx_profile = nclx.get();
     options->macOS_compatibility_workaround_no_nclx_profile = 0;
+    heif_image_handle* rawHandle = nullptr;
     if (!Succeeded(heif_image_set_nclx_color_profile(image.get(), nclx.get()))
-        || !Succeeded(heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), nullptr)))
+        || !Succeeded(heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), &rawHandle)))
+        return false;
+    const HeifHandlePtr handle(rawHandle);
+    // libheif finds the TIFF header in the EXIF it is given and writes the
+    // offset to it that the Exif item begins with.
+    if (!metadata.Exif.isEmpty()
+        && !Succeeded(heif_context_add_exif_metadata(context.get(), handle.get(), metadata.Exif.constData(),
+                                                     int(metadata.Exif.size()))))
+        return false;
+    if (!metadata.Xmp.isEmpty()
+        && !Succeeded(heif_context_add_XMP_metadata(context.get(), handle.get(), metadata.Xmp.constData(),
+                                                    int(metadata.Xmp.size()))))
         return false;
 
     heif_writer writer {1, &WriteToStream};

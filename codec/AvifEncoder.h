@@ -12,13 +12,15 @@
 namespace pixquill {
 
 class FileStream;
+struct KeptMetadata;
 
 // aom's speed, 0 (slowest, smallest) to 9; libheif's default is 6.
 inline constexpr int kAvifEncoderSpeed = 8;
 
 // Writes the 24-bit bitmap into the stream's empty file as an sRGB AVIF at
-// quality 1..100. False when the encoder refuses (its words go to
+// quality 1..100, with the metadata given (libheif's Exif and XMP items).
+// False when the encoder refuses (its words go to
 // LibraryMessages) or the system refused a write (stream.Error()).
-bool EncodeAvif(FileStream& stream, FIBITMAP* bitmap, int quality);
+bool EncodeAvif(FileStream& stream, FIBITMAP* bitmap, int quality, const KeptMetadata& metadata);
 
 } // namespace pixquill

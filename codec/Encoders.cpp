@@ -8,6 +8,7 @@
 
 #include "codec/FileStream.h"
 #include "codec/IcoWriter.h"
+#include "codec/KeptMetadata.h"
 
 namespace pixquill {
 
@@ -58,9 +59,11 @@ bool EncodeInto(FileStream& stream, int format, FIBITMAP* bitmap, int flags)
     return stream.Flush() && saved;
 }
 
-bool EncodeWithFreeImage(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry& format, int quality)
+bool EncodeWithFreeImage(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry& format, int quality,
+                         const KeptMetadata& metadata)
 {
-    return EncodeInto(stream, format.FreeImageFormat, bitmap, format.DefaultQuality > 0 ? quality : format.SaveFlags);
+    return EncodeInto(stream, format.FreeImageFormat, bitmap, format.DefaultQuality > 0 ? quality : format.SaveFlags)
+        && WriteKeptMetadata(stream, metadata);
 }
 
 std::vector<std::uint8_t> PackedRgbRows(FIBITMAP* bitmap)

@@ -23,8 +23,10 @@ bool EncodeInto(FileStream& stream, int format, FIBITMAP* bitmap, int flags);
 
 // The encoder of the rows FreeImage writes: FreeImage's writer for the row's
 // FreeImageFormat, with its SaveFlags; its lossy writers (JPEG, WebP) take
-// the quality as their flags instead.
-bool EncodeWithFreeImage(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry& format, int quality);
+// the quality as their flags instead. The metadata is then written into the
+// finished file by Exiv2.
+bool EncodeWithFreeImage(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry& format, int quality,
+                         const KeptMetadata& metadata);
 
 // An icon: FreeImage writes icons only for square sides 16 to 256; any other
 // size up to 256 x 256 becomes a PNG-compressed icon, encoded by FreeImage's

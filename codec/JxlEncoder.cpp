@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <vector>
 
+#include <QByteArray>
+
 #include <FreeImage.h>
 #include <jxl/encode.h>
 #include <jxl/encode_cxx.h>
 
 #include "codec/Encoders.h"
 #include "codec/FileStream.h"
+#include "codec/KeptMetadata.h"
 #include "codec/LibraryMessages.h"
 
 namespace pixquill {
@@ -40,7 +43,7 @@ float JxlDistanceForQuality(int quality)
     return static_cast<float>(std::min(distance, 15.0)); // the encoder's largest
 }
 
-bool EncodeJxl(FileStream& stream, FIBITMAP* bitmap, int quality)
+bool EncodeJxl(FileStream& stream, FIBITMAP* bitmap, int quality, const KeptMetadata& metadata)
 {
     const std::vector<std::uint8_t> rgb = PackedRgbRows(bitmap);
     if (rgb.empty())
@@ -48,6 +51,10 @@ bool EncodeJxl(FileStream& stream, FIBITMAP* bitmap, int quality)
     const JxlEncoderPtr owner = JxlEncoderMake(nullptr);
     JxlEncoder* encoder = owner.get();
     if (!encoder)
+        return false;
+    // Boxes make the file a container; without metadata it stays a bare
+    // codestream.
+    if (!metadata.IsEmpty() && !Succeeded(encoder, JxlEncoderUseBoxes(encoder)))
         return false;
 
     JxlBasicInfo info;
@@ -69,6 +76,19 @@ bool EncodeJxl(FileStream& stream, FIBITMAP* bitmap, int quality)
         || !Succeeded(encoder, JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
                                                                 kJxlEncoderEffort))
         || !Succeeded(encoder, JxlEncoderAddImageFrame(settings, &format, rgb.data(), rgb.size())))
+        return false;
+    if (!metadata.Exif.isEmpty()) {
+        // The box begins with the offset of the TIFF header: right after it.
+        const QByteArray exif = QByteArray(4, '\0') + metadata.Exif;
+        if (!Succeeded(encoder, JxlEncoderAddBox(encoder, "Exif",
+                                                 reinterpret_cast<const std::uint8_t*>(exif.constData()),
+                                                 std::size_t(exif.size()), JXL_FALSE)))
+            return false;
+    }
+    if (!metadata.Xmp.isEmpty()
+        && !Succeeded(encoder, JxlEncoderAddBox(encoder, "xml ",
+                                                reinterpret_cast<const std::uint8_t*>(metadata.Xmp.constData()),
+                                                std::size_t(metadata.Xmp.size()), JXL_FALSE)))
         return false;
     JxlEncoderCloseInput(encoder);
 

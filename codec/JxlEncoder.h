@@ -10,6 +10,7 @@
 namespace pixquill {
 
 class FileStream;
+struct KeptMetadata;
 
 // libjxl's effort, 1 (fastest) to 9; its default is 7.
 inline constexpr int kJxlEncoderEffort = 7;
@@ -19,8 +20,9 @@ inline constexpr int kJxlEncoderEffort = 7;
 float JxlDistanceForQuality(int quality);
 
 // Writes the 24-bit bitmap into the stream's empty file as a lossy sRGB JPEG
-// XL codestream at quality 1..100. False when the encoder refuses (its words
+// XL codestream at quality 1..100; with metadata, a JPEG XL container with
+// its "Exif" and "xml " boxes. False when the encoder refuses (its words
 // go to LibraryMessages) or the system refused a write (stream.Error()).
-bool EncodeJxl(FileStream& stream, FIBITMAP* bitmap, int quality);
+bool EncodeJxl(FileStream& stream, FIBITMAP* bitmap, int quality, const KeptMetadata& metadata);
 
 } // namespace pixquill

@@ -25,6 +25,7 @@
 #include "codec/FileStream.h"
 #include "codec/HeifDecoder.h"
 #include "codec/InputSource.h"
+#include "codec/KeptMetadata.h"
 #include "codec/LibraryMessages.h"
 #include "codec/OutputFormats.h"
 #include "codec/RowReader.h"
@@ -358,7 +359,7 @@ void RefuseFurtherSaves()
 }
 
 int SaveThumbnail(Surface& picThumb, const QString& path, const OutputFormatEntry& format, QString* reason,
-                  int quality, PendingRename* kept)
+                  int quality, PendingRename* kept, const KeptMetadata* metadata)
 {
     if (reason)
         reason->clear();
@@ -389,7 +390,7 @@ int SaveThumbnail(Surface& picThumb, const QString& path, const OutputFormatEntr
 
     messages.Clear();
     FileStream stream(save.Descriptor());
-    const bool encoded = format.Encode(stream, current.get(), quality);
+    const bool encoded = format.Encode(stream, current.get(), quality, metadata ? *metadata : KeptMetadata{});
     current.reset();
     if (stream.Error())
         return Fail(reason, kSaveFailed,
@@ -409,6 +410,7 @@ int SaveThumbnail(Surface& picThumb, const QString& path, const OutputFormatEntr
 void PrepareLibrariesForSandbox()
 {
     InitialiseHeif();
+    PrepareMetadataLibrary();
     (void)SystemError(EACCES);
     // The time zone, read once and kept (a TIFF's or an EXIF block's date).
     tzset();

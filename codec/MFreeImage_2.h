@@ -18,6 +18,7 @@ struct FIBITMAP;
 namespace pixquill {
 
 class PendingRename;
+struct KeptMetadata;
 
 class Surface;
 struct OutputFormatEntry;
@@ -140,9 +141,12 @@ CapturedBitmap CaptureThumbnail(Surface& picThumb);
 // WebP, AVIF, JPEG XL); any other value gives the format's default
 // (OutputFormats), and the other formats ignore it. Given `kept`, the file
 // written in full is not renamed but handed out there, for the caller to put
-// in place at its turn (the status is kSaveWritten all the same).
+// in place at its turn (the status is kSaveWritten all the same). Given
+// `metadata`, a format that carries metadata gets it written into the file
+// (the others ignore it); a failure to write it fails the save.
 int SaveThumbnail(Surface& picThumb, const QString& path, const OutputFormatEntry& format,
-                  QString* reason = nullptr, int quality = 0, PendingRename* kept = nullptr);
+                  QString* reason = nullptr, int quality = 0, PendingRename* kept = nullptr,
+                  const KeptMetadata* metadata = nullptr);
 
 // For a process about to end at once with saves still running on other
 // threads: every SaveThumbnail that starts from now on fails ("saving was

@@ -5,29 +5,34 @@
 #include "codec/AvifEncoder.h"
 #include "codec/Encoders.h"
 #include "codec/JxlEncoder.h"
+#include "codec/KeptMetadata.h"
 
 namespace pixquill {
 
 namespace {
 
 // The encoders of the rows FreeImage does not write, as the rows call them.
-bool WriteIcon(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry&, int)
+bool WriteIcon(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry&, int, const KeptMetadata&)
 {
     return EncodeIcon(stream, bitmap);
 }
 
-bool WriteAvif(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry&, int quality)
+bool WriteAvif(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry&, int quality,
+               const KeptMetadata& metadata)
 {
-    return EncodeAvif(stream, bitmap, quality);
+    return EncodeAvif(stream, bitmap, quality, metadata);
 }
 
-bool WriteJxl(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry&, int quality)
+bool WriteJxl(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry&, int quality,
+              const KeptMetadata& metadata)
 {
-    return EncodeJxl(stream, bitmap, quality);
+    return EncodeJxl(stream, bitmap, quality, metadata);
 }
 
 // FreeImage's TIFF_NONE: no compression.
 constexpr int kTiffUncompressed = TIFF_NONE;
+// Rows whose files carry EXIF and XMP.
+constexpr bool kMetadata = true;
 
 constexpr auto kOutputFormatTable = std::to_array<OutputFormatEntry>({
     {"Windows or OS2 BMP(*.bmp)", "bmp", ".bmp", FormatConversion::AsCaptured, EncodeWithFreeImage, FIF_BMP},
@@ -36,26 +41,30 @@ constexpr auto kOutputFormatTable = std::to_array<OutputFormatEntry>({
     // any other size up to 256 a PNG-compressed icon.
     {"Icon File(*.ico)", "ico", ".ico", FormatConversion::To24Bits, WriteIcon, FIF_ICO, 0, 0, 256, "icons"},
     {"JPEG(*.jpg)", "jpg", ".jpg", FormatConversion::To24Bits, EncodeWithFreeImage, FIF_JPEG, 0,
-     kJpegDefaultQuality},
-    {"Portable Network Graphics(*.png)", "png", ".png", FormatConversion::To24Bits, EncodeWithFreeImage, FIF_PNG},
+     kJpegDefaultQuality, 0, nullptr, kMetadata},
+    {"Portable Network Graphics(*.png)", "png", ".png", FormatConversion::To24Bits, EncodeWithFreeImage, FIF_PNG, 0,
+     0, 0, nullptr, kMetadata},
     {"Truevision Targa(*.tga)", "tga", ".tga", FormatConversion::AsCapturedOpaque, EncodeWithFreeImage, FIF_TARGA},
     {"Tagged Image File Format(*.tif)", "tif", ".tif", FormatConversion::To24Bits, EncodeWithFreeImage, FIF_TIFF,
-     kTiffUncompressed},
+     kTiffUncompressed, 0, 0, nullptr, kMetadata},
     // For web pages: WebP is FreeImage's own; AVIF (libheif's AV1 encoder)
     // and JPEG XL (libjxl) have encoders of their own.
     {"WebP(*.webp)", "webp", ".webp", FormatConversion::To24Bits, EncodeWithFreeImage, FIF_WEBP, 0,
-     kWebpDefaultQuality},
+     kWebpDefaultQuality, 0, nullptr, kMetadata},
     {"AV1 Image File Format(*.avif)", "avif", ".avif", FormatConversion::To24Bits, WriteAvif, -1, 0,
-     kAvifDefaultQuality},
-    {"JPEG XL(*.jxl)", "jxl", ".jxl", FormatConversion::To24Bits, WriteJxl, -1, 0, kJxlDefaultQuality},
+     kAvifDefaultQuality, 0, nullptr, kMetadata},
+    {"JPEG XL(*.jxl)", "jxl", ".jxl", FormatConversion::To24Bits, WriteJxl, -1, 0, kJxlDefaultQuality, 0, nullptr,
+     kMetadata},
 });
 static_assert(kOutputFormatTable.size() == kOutputFormatCount);
 
 } // namespace
 
-bool OutputFormatEntry::Encode(FileStream& stream, FIBITMAP* bitmap, int askedQuality) const
+bool OutputFormatEntry::Encode(FileStream& stream, FIBITMAP* bitmap, int askedQuality,
+                               const KeptMetadata& metadata) const
 {
-    return Encoder(stream, bitmap, *this, EncoderQuality(*this, askedQuality));
+    return Encoder(stream, bitmap, *this, EncoderQuality(*this, askedQuality),
+                   CarriesMetadata ? metadata : KeptMetadata{});
 }
 
 const std::array<OutputFormatEntry, kOutputFormatCount>& OutputFormats()

@@ -16,6 +16,7 @@ struct FIBITMAP;
 namespace pixquill {
 
 class FileStream;
+struct KeptMetadata;
 struct OutputFormatEntry;
 
 // What the saver does to the captured 32-bit thumbnail before encoding it.
@@ -28,10 +29,12 @@ enum class FormatConversion {
 
 // Writes the converted bitmap into the stream's empty file in the row's
 // format. `quality` is settled already (EncoderQuality): 1..100 for a lossy
-// format, 0 for the others. False when the encoder refuses (its words are
+// format, 0 for the others; `metadata` goes into the file (empty for the
+// rows that carry none). False when the encoder refuses (its words are
 // with LibraryMessages) or the system refused a write (stream.Error()).
 // Encoders write only into the stream: never a file of their own.
-using FormatEncoder = bool (*)(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry& format, int quality);
+using FormatEncoder = bool (*)(FileStream& stream, FIBITMAP* bitmap, const OutputFormatEntry& format, int quality,
+                               const KeptMetadata& metadata);
 
 struct OutputFormatEntry {
     const char* Text;      // the list entry, shown as is
@@ -51,9 +54,12 @@ struct OutputFormatEntry {
     // most 256 × 256"), refused before anything is written.
     int MaxSide = 0;
     const char* Plural = nullptr;
+    // Whether its files carry the metadata --keep takes over (EXIF and XMP).
+    bool CarriesMetadata = false;
 
-    // Runs the row's encoder with the quality asked for (see EncoderQuality).
-    bool Encode(FileStream& stream, FIBITMAP* bitmap, int askedQuality) const;
+    // Runs the row's encoder with the quality asked for (see EncoderQuality)
+    // and, for a row that carries them, the metadata.
+    bool Encode(FileStream& stream, FIBITMAP* bitmap, int askedQuality, const KeptMetadata& metadata) const;
 };
 
 // The lossy formats' default qualities. JPEG's is FreeImage's own default,

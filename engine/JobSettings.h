@@ -28,6 +28,9 @@ struct JobSettings {
     // Encoder quality 1..100 of the lossy formats (the command line's
     // --quality); 0 gives each format its default (the window always does).
     int Quality = 0;
+    // The metadata each thumbnail takes over from its image (the command
+    // line's --keep; the window never keeps any).
+    int Keep = kKeepNone;
     // Boxes for several thumbnails of each image, "320x320 640x640" (the
     // command line's --size given more than once): each box's thumbnail is
     // named with "-W" before the extension. Empty: one thumbnail, of the

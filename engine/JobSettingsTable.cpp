@@ -24,6 +24,12 @@ constexpr std::array kRows{
                   "Also decode JPEGs at a reduced scale (1/2 to 1/8) where the thumbnail is at most half the "
                   "image: the same sizes, nearly the same pixels, much faster."},
     JobSettingRow{&J::Quality, "quality", S::Quality, "N"},
+    JobSettingRow{&J::Keep, "keep", S::Choice, "WHAT",
+                  "Metadata each thumbnail takes over from its image (JPEG, PNG, TIFF, WebP, AVIF and JPEG XL "
+                  "thumbnails): copyright, the author and copyright (EXIF Artist and Copyright, XMP dc:creator and "
+                  "dc:rights); exif, every EXIF and XMP field, the orientation set to 1 since the pixels are "
+                  "upright. The location (GPS) and the camera maker's notes never go. An image whose metadata "
+                  "cannot be read is thumbnailed without, with a warning. One of", KeepChoices},
     JobSettingRow{&J::Sizes, "size", S::Sizes, "WxH",
                   "A thumbnail's box, instead of --width and --height: --size 400x300 is --width 400 "
                   "--height 300. Given more than once, every image becomes a thumbnail for each box, all "

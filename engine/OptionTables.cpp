@@ -236,6 +236,11 @@ std::vector<NamedChoice> CropChoices()
     return {{"centre", kCropCentre}, {"attention", kCropAttention}};
 }
 
+std::vector<NamedChoice> KeepChoices()
+{
+    return {{"none", kKeepNone}, {"copyright", kKeepCopyright}, {"exif", kKeepExif}};
+}
+
 std::vector<NamedChoice> ResampleFilterChoices()
 {
     std::vector<NamedChoice> choices;

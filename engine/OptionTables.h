@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "codec/KeptMetadata.h"
 #include "codec/OleColor.h"
 #include "codec/Outcome.h"
 #include "codec/OutputFormats.h"
@@ -156,6 +157,12 @@ std::vector<NamedChoice> ResizeModeChoices();
 inline constexpr int kCropCentre = 0;
 inline constexpr int kCropAttention = 1;
 std::vector<NamedChoice> CropChoices();
+// What metadata goes along into a thumbnail: none, the author and copyright,
+// or all but the location and the maker notes (KeptMetadata).
+inline constexpr int kKeepNone = int(MetadataToKeep::None);
+inline constexpr int kKeepCopyright = int(MetadataToKeep::Copyright);
+inline constexpr int kKeepExif = int(MetadataToKeep::Exif);
+std::vector<NamedChoice> KeepChoices();
 // In list order; the value is the filter's code.
 std::vector<NamedChoice> ResampleFilterChoices();
 // In list order; the value is the list index.

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "codec/ColourProfile.h"
+#include "codec/KeptMetadata.h"
 #include "codec/MFreeImage_2.h"
 #include "codec/Surface.h"
 #include "codec/VectorUnit.h"
@@ -142,6 +143,9 @@ std::vector<ImageResult> ProcessImageSizes(const QString& name, const JobSetting
     const ThumbnailLoad loaded = LoadImageForThumbnail(names.SourcePath, picLoad, request);
     if (!loaded.ok)
         return refuseAll(loaded.error.isEmpty() ? QStringLiteral("cannot be read") : loaded.error);
+    // The metadata that goes along, read once from the file just decoded
+    // and written into every box's thumbnail.
+    const MetadataRead metadata = ReadKeptMetadata(names.SourcePath, MetadataToKeep(settings.Keep), *format);
     // Each box is drawn from the picture as decoded; a crop replaces the
     // surface's picture, so the decoded one is kept aside (shared, not
     // copied) and put back for the next box.
@@ -212,13 +216,17 @@ std::vector<ImageResult> ProcessImageSizes(const QString& name, const JobSetting
         ClearUpperVectorState();
         PendingRename* keptHere = kept ? &(*kept)[i] : nullptr;
         const int status = SaveThumbnail(picThumb, size.Names.OutputPath, *format, &saveReason,
-                                         settings.Quality, keptHere);
+                                         settings.Quality, keptHere, &metadata.Kept);
         if (status != kSaveWritten) {
             refuse(size, saveReason.isEmpty() ? QStringLiteral("could not be written (status %1)").arg(status)
                                               : saveReason);
             continue;
         }
         result.Written = true;
+        if (!metadata.Note.isEmpty()) {
+            result.Warning = result.Warning.isEmpty() ? metadata.Note
+                                                      : result.Warning + QStringLiteral("; ") + metadata.Note;
+        }
         result.ThumbnailBytes = QFileInfo(keptHere ? keptHere->Temporary() : size.Names.OutputPath).size();
         result.Milliseconds = clock.elapsed();
     }

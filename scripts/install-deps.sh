@@ -11,7 +11,7 @@ packages=(
   g++ cmake make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6
   libfreeimage-dev libtiff-dev libjpeg-dev
-  libheif-dev libjxl-dev liblcms2-dev libraw-dev zlib1g-dev
+  libheif-dev libjxl-dev liblcms2-dev libraw-dev zlib1g-dev libexiv2-dev
   libseccomp-dev
   libgtest-dev googletest
   help2man

@@ -216,6 +216,11 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{{"--quality", "101", "SRC", "DST"}, "--quality"},
                       UsageCase{{"--quality", "good", "SRC", "DST"}, "--quality"},
                       UsageCase{{"--quality", "50", "--format", "png", "SRC", "DST"}, "--quality"},
+                      // Metadata goes only where the format carries it.
+                      UsageCase{{"--keep", "exif", "--format", "bmp", "SRC", "DST"},
+                                "--keep: only these formats carry metadata (jpg, png, tif, webp, avif, jxl)"},
+                      UsageCase{{"--keep", "copyright", "--format", "gif", "SRC", "DST"}, "--keep"},
+                      UsageCase{{"--keep", "gps", "SRC", "DST"}, "--keep"},
                       UsageCase{{"--null", "SRC", "DST"}, "--null"},
                       UsageCase{{"--files-from", "-", "SRC", "DST", "a.png"}, "--files-from"},
                       UsageCase{{"--files-from", "SRC/no-list", "SRC", "DST"}, "no-list"},

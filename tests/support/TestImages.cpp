@@ -72,6 +72,15 @@ QByteArray JpegWithOrientation(const QImage& image, int orientation)
     return WithExif(jpeg, OrientationExif(orientation));
 }
 
+QByteArray QtEncoded(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
 QByteArray ReadFileBytes(const QString& path)
 {
     QFile file(path);

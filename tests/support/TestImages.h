@@ -29,6 +29,9 @@ QByteArray OrientationExif(int orientation);
 // orientation.
 QByteArray JpegWithOrientation(const QImage& image, int orientation);
 
+// The image in a format Qt writes ("PNG", "PPM"); empty when Qt cannot.
+QByteArray QtEncoded(const QImage& image, const char* format);
+
 // Whole file contents (empty when unreadable).
 QByteArray ReadFileBytes(const QString& path);
 
